@@ -1,0 +1,73 @@
+# Shared by the scripts: provides an X display and a sound server when none is reachable, and
+# stops at exit only what it started. Source it, then call ensure_display / ensure_sound.
+
+session_dir=$(mktemp -d /tmp/glimmora-session.XXXXXX)
+session_pids=()
+
+session_cleanup() {
+    local pid
+    for pid in "${session_pids[@]}"; do
+        kill "$pid" 2>/dev/null || true
+    done
+    for pid in "${session_pids[@]}"; do
+        wait "$pid" 2>/dev/null || true
+    done
+    rm -rf "$session_dir"
+}
+trap session_cleanup EXIT
+trap 'exit 130' INT TERM
+
+# A virtual display (Xvfb, default 1920x1080x24) on a free display number, unless $DISPLAY works.
+ensure_display() {
+    local size=${1:-1920x1080x24}
+    if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
+        return 0
+    fi
+    local numberFile=$session_dir/display
+    Xvfb -displayfd 9 -screen 0 "$size" -nolisten tcp 9>"$numberFile" \
+        >"$session_dir/xvfb.log" 2>&1 &
+    session_pids+=($!)
+    local i
+    for i in $(seq 100); do
+        [ -s "$numberFile" ] && break
+        sleep 0.1
+    done
+    if [ ! -s "$numberFile" ]; then
+        echo "cannot start Xvfb:" >&2
+        cat "$session_dir/xvfb.log" >&2
+        return 1
+    fi
+    export DISPLAY=":$(head -n 1 "$numberFile")"
+    echo "started a virtual display $DISPLAY ($size)"
+}
+
+# A PulseAudio daemon with a null sink as the default output and a 440 Hz sine source sampled at
+# 11025 Hz as the default microphone, unless a sound server answers already.
+ensure_sound() {
+    if pactl info >/dev/null 2>&1; then
+        return 0
+    fi
+    local runtime=$session_dir/pulse
+    mkdir -p "$runtime"
+    PULSE_RUNTIME_PATH=$runtime HOME=$runtime pulseaudio --daemonize=no --exit-idle-time=-1 \
+        --disallow-exit -n --use-pid-file=no \
+        --load="module-native-protocol-unix auth-anonymous=1 socket=$runtime/native" \
+        --load="module-null-sink sink_name=glimmora_speakers" \
+        --load="module-sine-source source_name=glimmora_microphone rate=11025 frequency=440" \
+        >"$runtime/log" 2>&1 &
+    session_pids+=($!)
+    export PULSE_SERVER=unix:$runtime/native
+    local i
+    for i in $(seq 100); do
+        pactl info >/dev/null 2>&1 && break
+        sleep 0.1
+    done
+    if ! pactl info >/dev/null 2>&1; then
+        echo "cannot start PulseAudio:" >&2
+        cat "$runtime/log" >&2
+        return 1
+    fi
+    pactl set-default-sink glimmora_speakers
+    pactl set-default-source glimmora_microphone
+    echo "started a PulseAudio server at $PULSE_SERVER"
+}

@@ -1,0 +1,48 @@
+#include "app/environment.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "app/config_file.h"
+
+std::string videoFolder;
+
+namespace {
+
+std::string readModuleDirectory() {
+    std::vector<char> path(4096);
+    for (;;) {
+        const ssize_t length = readlink("/proc/self/exe", path.data(), path.size());
+        if (length < 0) {
+            // Without it the program still runs from the current directory.
+            fprintf(stderr, "cannot read /proc/self/exe: %s\n", strerror(errno));
+            return "./";
+        }
+        if (size_t(length) < path.size()) {
+            const std::string exe(path.data(), size_t(length));
+            return exe.substr(0, exe.rfind('/') + 1);
+        }
+        path.resize(path.size() * 2);
+    }
+}
+
+}  // namespace
+
+std::string moduleDirectory() {
+    static const std::string directory = readModuleDirectory();
+    return directory;
+}
+
+std::string defaultVideoFolder() { return moduleDirectory() + "video/"; }
+
+int loadConfig() {
+    ConfigFile config;
+    if (!config.load("default.cfg", 8192)) return -1;
+    config.get("video.folder", videoFolder);
+    config.close();
+    return 0;
+}

@@ -1,0 +1,87 @@
+#include "base/mm_timer.h"
+
+#include <pthread.h>
+#include <time.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <system_error>
+
+#include "base/os_thread.h"
+
+namespace {
+
+constexpr int64_t kNsPerMs = 1000000;
+constexpr int64_t kNsPerSecond = 1000000000;
+
+int64_t monotonicNs() {
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return int64_t(now.tv_sec) * kNsPerSecond + now.tv_nsec;
+}
+
+void sleepUntilNs(int64_t deadlineNs) {
+    timespec deadline;
+    deadline.tv_sec = time_t(deadlineNs / kNsPerSecond);
+    deadline.tv_nsec = long(deadlineNs % kNsPerSecond);
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr) == EINTR) {
+    }
+}
+
+}  // namespace
+
+MMTimer::~MMTimer() { stop(); }
+
+int MMTimer::start(int periodic, int periodMs, MMTimerCallback* callback) {
+    stop();
+    if (periodMs < 1) {
+        std::printf("Failed to create timer.\n");
+        return -1;
+    }
+    m_callback = callback;
+    m_state.store(kRunning);
+    try {
+        m_thread = std::thread(&MMTimer::tickLoop, this, periodic != 0, periodMs);
+    } catch (const std::system_error&) {
+        m_state.store(kStopAcknowledged);
+        std::printf("Failed to create timer.\n");
+        return -1;
+    }
+    return 0;
+}
+
+void MMTimer::stop() {
+    if (!m_thread.joinable()) return;
+    int expected = kRunning;
+    m_state.compare_exchange_strong(expected, kStopRequested);
+    while (m_state.load() != kStopAcknowledged) OS_Thread::msleep(10);
+    m_thread.join();
+}
+
+void MMTimer::tickLoop(bool periodic, int periodMs) {
+    pthread_setname_np(pthread_self(), "mm-timer");
+    const int64_t periodNs = periodMs * kNsPerMs;
+    int64_t deadlineNs = monotonicNs() + periodNs;
+    for (;;) {
+        sleepUntilNs(deadlineNs);
+        const int state = m_state.load();
+        if (state == kStopRequested) {
+            m_state.store(kStopAcknowledged);
+            return;
+        }
+        if (state == kStopAcknowledged) return;
+        if (m_callback) m_callback->onTimer(0);
+        if (!periodic) {
+            // A one-shot timer has nothing left to do: acknowledge in advance so that stop()
+            // returns without waiting for a tick that will never come.
+            m_state.store(kStopAcknowledged);
+            return;
+        }
+        // A late tick still fires at once; only whole periods that the callback overran are
+        // skipped, so the timer stays on its grid.
+        deadlineNs += periodNs;
+        const int64_t lateNs = monotonicNs() - deadlineNs;
+        if (lateNs >= periodNs) deadlineNs += lateNs / periodNs * periodNs;
+    }
+}

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <atomic>
+#include <thread>
+
+// Receives the ticks of an MMTimer. onTimer runs on the timer's own thread; the argument is
+// always 0 and the result is ignored.
+class MMTimerCallback {
+public:
+    virtual ~MMTimerCallback() = default;
+    virtual int onTimer(int arg) = 0;
+};
+
+// A high-resolution timer that calls its callback on a timer thread of its own, once per period.
+// Ticks are scheduled against absolute deadlines on the monotonic clock, so they do not drift;
+// a callback that overruns makes the timer skip the ticks it missed rather than fire them in a
+// burst.
+//
+// Threads: start() and stop() are called by the owner (never from inside the callback: stop()
+// waits for a tick that could then never come). After stop() returns the callback is not
+// running and is never called again, so it may be destroyed.
+class MMTimer {
+public:
+    MMTimer() = default;
+    ~MMTimer();
+    MMTimer(const MMTimer&) = delete;
+    MMTimer& operator=(const MMTimer&) = delete;
+
+    // Stops a running timer first. periodMs is in whole milliseconds and must be at least 1.
+    // Returns 0, or -1 after printing "Failed to create timer." when no timer can be created.
+    int start(int periodic, int periodMs, MMTimerCallback* callback);
+
+    // Asks the timer thread to stop and waits, polling every 10 ms, until a later tick has
+    // acknowledged; a callback that is running when the request is made finishes first.
+    void stop();
+
+    bool running() const { return m_thread.joinable(); }
+
+private:
+    enum State { kRunning = 0, kStopRequested = 1, kStopAcknowledged = 2 };
+
+    void tickLoop(bool periodic, int periodMs);
+
+    // Written by start() before the timer thread exists; read-only afterwards.
+    MMTimerCallback* m_callback = nullptr;
+    // 0 -> 1 by stop(), 1 -> 2 by the timer thread; a one-shot timer that has fired also
+    // moves to 2 by itself so that stop() need not wait.
+    std::atomic<int> m_state{kStopAcknowledged};
+    // The running timer; stands for the platform timer id (not joinable = no timer).
+    std::thread m_thread;
+};

@@ -1,0 +1,121 @@
+#include "test_support.h"
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+extern char** environ;
+
+namespace testsupport {
+
+TempDir::TempDir() {
+    char pattern[] = "/tmp/glimmora-test.XXXXXX";
+    if (!mkdtemp(pattern)) throw std::runtime_error("mkdtemp failed");
+    m_path = pattern;
+}
+
+TempDir::~TempDir() {
+    std::error_code ignored;
+    std::filesystem::permissions(m_path, std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::add, ignored);
+    std::filesystem::remove_all(m_path, ignored);
+}
+
+std::string TempDir::file(const std::string& name) const { return m_path + "/" + name; }
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void writeFile(const std::string& path, const std::string& content) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << content;
+}
+
+std::vector<std::string> splitLines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+bool waitUntil(const std::function<bool()>& condition, int timeoutMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() >= deadline) return condition();
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
+
+ChildProcess::~ChildProcess() {
+    if (running()) terminate(2000);
+}
+
+bool ChildProcess::start(const std::vector<std::string>& argv,
+                         const std::string& workingDirectory,
+                         const std::map<std::string, std::string>& environment) {
+    std::map<std::string, std::string> merged;
+    for (char** entry = environ; *entry; ++entry) {
+        const std::string text = *entry;
+        const size_t equals = text.find('=');
+        if (equals != std::string::npos) merged[text.substr(0, equals)] = text.substr(equals + 1);
+    }
+    for (const auto& [name, value] : environment) {
+        if (value.empty())
+            merged.erase(name);
+        else
+            merged[name] = value;
+    }
+    std::vector<std::string> envText;
+    for (const auto& [name, value] : merged) envText.push_back(name + "=" + value);
+
+    std::vector<char*> args, env;
+    for (const auto& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+    args.push_back(nullptr);
+    for (const auto& entry : envText) env.push_back(const_cast<char*>(entry.c_str()));
+    env.push_back(nullptr);
+
+    const pid_t pid = fork();
+    if (pid < 0) return false;
+    if (pid == 0) {
+        if (!workingDirectory.empty() && chdir(workingDirectory.c_str()) != 0) _exit(126);
+        execve(args[0], args.data(), env.data());
+        _exit(127);
+    }
+    m_pid = pid;
+    m_exitStatus = -1;
+    return true;
+}
+
+bool ChildProcess::waitForExit(int timeoutMs) {
+    if (!running()) return true;
+    int status = 0;
+    const bool ended = waitUntil(
+        [&] { return waitpid(m_pid, &status, WNOHANG) == m_pid; }, timeoutMs);
+    if (!ended) return false;
+    m_exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    m_pid = -1;
+    return true;
+}
+
+void ChildProcess::terminate(int timeoutMs) {
+    if (!running()) return;
+    kill(m_pid, SIGTERM);
+    if (waitForExit(timeoutMs)) return;
+    kill(m_pid, SIGKILL);
+    waitForExit(10000);
+}
+
+}  // namespace testsupport

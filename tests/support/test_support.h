@@ -1,0 +1,60 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+// A fresh folder under /tmp, removed with everything in it when the object goes.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::string& path() const { return m_path; }
+    // path() + "/" + name
+    std::string file(const std::string& name) const;
+
+private:
+    std::string m_path;
+};
+
+std::string readFile(const std::string& path);
+void writeFile(const std::string& path, const std::string& content);
+std::vector<std::string> splitLines(const std::string& text);
+
+// Polls condition every 20 ms until it holds or timeoutMs pass; returns its last value.
+bool waitUntil(const std::function<bool()>& condition, int timeoutMs);
+
+// A program started by a test. The environment is the test's own with the given changes
+// (an empty value removes a variable).
+class ChildProcess {
+public:
+    ChildProcess() = default;
+    ~ChildProcess();
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    bool start(const std::vector<std::string>& argv, const std::string& workingDirectory,
+               const std::map<std::string, std::string>& environment = {});
+    // True when the program ended within timeoutMs; its exit status (or 128 + signal) is kept.
+    bool waitForExit(int timeoutMs);
+    // SIGTERM, then SIGKILL if it has not ended after timeoutMs.
+    void terminate(int timeoutMs = 5000);
+
+    bool running() const { return m_pid > 0; }
+    pid_t pid() const { return m_pid; }
+    int exitStatus() const { return m_exitStatus; }
+
+private:
+    pid_t m_pid = -1;
+    int m_exitStatus = -1;
+};
+
+}  // namespace testsupport
