@@ -8,11 +8,15 @@
 
 namespace {
 
-bool isTrimmed(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+bool isTrimmed(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
 
 }  // namespace
 
-ConfigFile::~ConfigFile() { close(); }
+ConfigFile::~ConfigFile() {
+    close();
+}
 
 bool ConfigFile::load(const std::string& path, uint32_t capacity) {
     m_capacity = capacity < 2 ? 2 : capacity;
@@ -33,8 +37,9 @@ bool ConfigFile::load(const std::string& path, uint32_t capacity) {
     size_t length = fread(m_text.get(), 1, room, file);
     if (length == room && fgetc(file) != EOF) {
         m_partial = true;
-        gLog.warn("%s is larger than %u bytes: only its beginning is used and it is not rewritten\n",
-                  path.c_str(), unsigned(room));
+        gLog.warn(
+            "%s is larger than %u bytes: only its beginning is used and it is not rewritten\n",
+            path.c_str(), unsigned(room));
     }
     fclose(file);
     if (length == 0 || m_text[length - 1] != '\n') m_text[length++] = '\n';
@@ -71,8 +76,10 @@ bool ConfigFile::get(const std::string& key, std::string& value) const {
     if (!equals) return false;
     const char* first = static_cast<const char*>(equals) + 1;
     const char* last = m_text.get() + end;
-    while (first < last && isTrimmed(*first)) ++first;
-    while (last > first && isTrimmed(last[-1])) --last;
+    while (first < last && isTrimmed(*first))
+        ++first;
+    while (last > first && isTrimmed(last[-1]))
+        --last;
     value.assign(first, last);
     return true;
 }

@@ -37,7 +37,9 @@ std::string moduleDirectory() {
     return directory;
 }
 
-std::string defaultVideoFolder() { return moduleDirectory() + "video/"; }
+std::string defaultVideoFolder() {
+    return moduleDirectory() + "video/";
+}
 
 int loadConfig() {
     ConfigFile config;

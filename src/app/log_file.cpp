@@ -36,12 +36,18 @@ int LogFile::open(const char* path, const char* mode) {
 
 const char* LogFile::tagOf(int level) {
     switch (level) {
-        case kFatal: return "FTL";
-        case kError: return "ERR";
-        case kWarn: return "WRN";
-        case kInfo: return "INF";
-        case kDebug: return "DBG";
-        default: return "UND";
+        case kFatal:
+            return "FTL";
+        case kError:
+            return "ERR";
+        case kWarn:
+            return "WRN";
+        case kInfo:
+            return "INF";
+        case kDebug:
+            return "DBG";
+        default:
+            return "UND";
     }
 }
 
@@ -72,18 +78,28 @@ void LogFile::write(int level, const char* format, va_list args) {
     }
 }
 
-#define GLIMMORA_LOG_AT(level)                 \
-    va_list args;                              \
-    va_start(args, format);                    \
-    write(level, format, args);                \
-    va_end(args);                              \
+#define GLIMMORA_LOG_AT(level)  \
+    va_list args;               \
+    va_start(args, format);     \
+    write(level, format, args); \
+    va_end(args);               \
     return 0
 
-int LogFile::fatal(const char* format, ...) { GLIMMORA_LOG_AT(kFatal); }
-int LogFile::error(const char* format, ...) { GLIMMORA_LOG_AT(kError); }
-int LogFile::warn(const char* format, ...) { GLIMMORA_LOG_AT(kWarn); }
-int LogFile::info(const char* format, ...) { GLIMMORA_LOG_AT(kInfo); }
-int LogFile::debug(const char* format, ...) { GLIMMORA_LOG_AT(kDebug); }
+int LogFile::fatal(const char* format, ...) {
+    GLIMMORA_LOG_AT(kFatal);
+}
+int LogFile::error(const char* format, ...) {
+    GLIMMORA_LOG_AT(kError);
+}
+int LogFile::warn(const char* format, ...) {
+    GLIMMORA_LOG_AT(kWarn);
+}
+int LogFile::info(const char* format, ...) {
+    GLIMMORA_LOG_AT(kInfo);
+}
+int LogFile::debug(const char* format, ...) {
+    GLIMMORA_LOG_AT(kDebug);
+}
 
 #undef GLIMMORA_LOG_AT
 

@@ -31,7 +31,9 @@ void sleepUntilNs(int64_t deadlineNs) {
 
 }  // namespace
 
-MMTimer::~MMTimer() { stop(); }
+MMTimer::~MMTimer() {
+    stop();
+}
 
 int MMTimer::start(int periodic, int periodMs, MMTimerCallback* callback) {
     stop();
@@ -55,7 +57,8 @@ void MMTimer::stop() {
     if (!m_thread.joinable()) return;
     int expected = kRunning;
     m_state.compare_exchange_strong(expected, kStopRequested);
-    while (m_state.load() != kStopAcknowledged) OS_Thread::msleep(10);
+    while (m_state.load() != kStopAcknowledged)
+        OS_Thread::msleep(10);
     m_thread.join();
 }
 

@@ -6,7 +6,9 @@
 
 MemPool gMemPool;
 
-MemPool::~MemPool() { releaseAll(); }
+MemPool::~MemPool() {
+    releaseAll();
+}
 
 uint8_t*& MemPool::linkOf(uint8_t* userArea) {
     return *reinterpret_cast<uint8_t**>(userArea - sizeof(uint8_t*));
@@ -22,14 +24,17 @@ int MemPool::init(uint32_t blockSize, int blockCount) {
         }
         releaseAll();
     }
-    const size_t bytes = (kHeaderBytes + blockSize + kHeaderBytes - 1) / kHeaderBytes * kHeaderBytes;
+    const size_t bytes =
+        (kHeaderBytes + blockSize + kHeaderBytes - 1) / kHeaderBytes * kHeaderBytes;
     uint8_t* next = nullptr;
     std::vector<uint8_t*> blocks;
     for (int i = 0; i < blockCount; ++i) {
         auto* block = static_cast<uint8_t*>(std::aligned_alloc(kHeaderBytes, bytes));
         if (!block) {
-            gLog.error("packet pool: cannot allocate %d blocks of %u bytes\n", blockCount, blockSize);
-            for (uint8_t* allocated : blocks) std::free(allocated);
+            gLog.error("packet pool: cannot allocate %d blocks of %u bytes\n", blockCount,
+                       blockSize);
+            for (uint8_t* allocated : blocks)
+                std::free(allocated);
             return -1;
         }
         blocks.push_back(block);
@@ -74,7 +79,8 @@ int MemPool::freeCount() {
 
 void MemPool::releaseAll() {
     OS_MutexLocker locker(m_lock);
-    for (uint8_t* block : m_blocks) std::free(block);
+    for (uint8_t* block : m_blocks)
+        std::free(block);
     m_blocks.clear();
     m_blockSize = 0;
     m_freeHead = nullptr;

@@ -37,7 +37,7 @@ private:
     static constexpr size_t kHeaderBytes = 64;
     static uint8_t*& linkOf(uint8_t* userArea);
 
-    OS_Mutex m_lock;                // guards m_freeHead and m_freeCount
+    OS_Mutex m_lock;                 // guards m_freeHead and m_freeCount
     std::vector<uint8_t*> m_blocks;  // block starts, for releaseAll
     uint32_t m_blockSize = 0;
     uint8_t* m_freeHead = nullptr;  // user area of the first free block

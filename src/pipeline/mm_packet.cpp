@@ -2,9 +2,13 @@
 
 #include <cstring>
 
-uint8_t* MMUserMalloc::alloc(uint32_t size) { return new uint8_t[size]; }
+uint8_t* MMUserMalloc::alloc(uint32_t size) {
+    return new uint8_t[size];
+}
 
-void MMUserMalloc::free(uint8_t* data) { delete[] data; }
+void MMUserMalloc::free(uint8_t* data) {
+    delete[] data;
+}
 
 void MMPacket::attach(uint8_t* newData, uint32_t newSize, int64_t newPts, bool newOwns) {
     data = newData;

@@ -62,7 +62,8 @@ TEST_F(ConfigFileTest, FindsOnlyLinesThatBeginWithTheKey) {
                  "note=video.folder=/wrong/\nvideo.folder=/a/much/longer/replacement/folder/\n"
                  "video.folder=/second/\n");
     ASSERT_TRUE(config.set("video.folder", "/s/"));
-    EXPECT_STREQ(config.text(), "note=video.folder=/wrong/\nvideo.folder=/s/\nvideo.folder=/second/\n");
+    EXPECT_STREQ(config.text(),
+                 "note=video.folder=/wrong/\nvideo.folder=/s/\nvideo.folder=/second/\n");
 }
 
 TEST_F(ConfigFileTest, LineWithoutEqualsSignIsNoSetting) {
@@ -101,7 +102,8 @@ TEST_F(ConfigFileTest, SettingThatDoesNotFitIsRefusedAndChangesNothing) {
 
 TEST_F(ConfigFileTest, OversizedFileIsReadInPartAndNeverCutOnDisk) {
     std::string big = "video.folder=/v/\n";
-    while (big.size() < 100 * 1024) big += "filler line that pads the configuration file\n";
+    while (big.size() < 100 * 1024)
+        big += "filler line that pads the configuration file\n";
     loadText(big);
     std::string value;
     ASSERT_TRUE(config.get("video.folder", value));

@@ -48,7 +48,8 @@ TEST_F(LogFileTest, FileRecordHasStampTagAndMessageVerbatim) {
     const std::regex records(std::string("^") + kStamp +
                              R"( \[INF\]  ------------ \* program start \* -----------
 )" + kStamp + R"( \[ERR\]  device mic failed: -5
-)" + kStamp + R"( \[FTL\]  no newline)" + kStamp + R"( \[WRN\]  folder 100%d done %s
+)" + kStamp + R"( \[FTL\]  no newline)" +
+                             kStamp + R"( \[WRN\]  folder 100%d done %s
 $)");
     EXPECT_TRUE(std::regex_match(fileText(), records)) << fileText();
     ASSERT_EQ(sunk.size(), 4u);
@@ -89,10 +90,12 @@ TEST_F(LogFileTest, ConcurrentWritersGiveWholeRecordsInThreadOrder) {
                 log.debug("writer %d record %d of a reasonably long line to widen races\n", t, i);
         });
     }
-    for (auto& writer : writers) writer.join();
+    for (auto& writer : writers)
+        writer.join();
 
-    const std::regex record(std::string(kStamp) +
-                            R"( \[DBG\]  writer (\d) record (\d+) of a reasonably long line to widen races)");
+    const std::regex record(
+        std::string(kStamp) +
+        R"( \[DBG\]  writer (\d) record (\d+) of a reasonably long line to widen races)");
     std::vector<int> next(kThreads, 0);
     const auto lines = splitLines(fileText());
     ASSERT_EQ(lines.size(), size_t(kThreads * kRecords));
@@ -115,7 +118,8 @@ TEST(LogFileConsole, EchoWithoutFileReachesConsoleAndSink) {
     log.warn("silent\n");
     const std::string console = testing::internal::GetCapturedStdout();
 
-    EXPECT_TRUE(std::regex_match(console, std::regex(std::string(kStamp) + " WRN  camera USB gone\n")))
+    EXPECT_TRUE(
+        std::regex_match(console, std::regex(std::string(kStamp) + " WRN  camera USB gone\n")))
         << console;
     EXPECT_EQ(sunk.size(), 2u);
 }

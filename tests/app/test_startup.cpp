@@ -56,9 +56,12 @@ protected:
 TEST_F(StartupTest, AppendsProgramStartBesideExecutableOnEveryRun) {
     runOnce();
     runOnce();
-    const std::regex start(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d \[INF\]  ------------ \* program start \* -----------)");
+    const std::regex start(
+        R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d \[INF\]  ------------ \* program start \* -----------)");
     const std::string log = logText();
-    EXPECT_EQ(std::distance(std::sregex_iterator(log.begin(), log.end(), start), std::sregex_iterator()), 2)
+    EXPECT_EQ(
+        std::distance(std::sregex_iterator(log.begin(), log.end(), start), std::sregex_iterator()),
+        2)
         << log;
     EXPECT_FALSE(std::filesystem::exists(otherDir.file("glimmora.log.txt")));
 }
@@ -83,7 +86,8 @@ TEST_F(StartupTest, UnwritableLogEndsSilentlyBeforeAnyWindow) {
     ChildProcess program;
     // Without a display a Qt application could not even start: ending with 0 here shows the
     // program stopped before creating one.
-    ASSERT_TRUE(program.start({exe}, otherDir.path(), {{"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}, {"QT_QPA_PLATFORM", ""}}));
+    ASSERT_TRUE(program.start({exe}, otherDir.path(),
+                              {{"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}, {"QT_QPA_PLATFORM", ""}}));
     ASSERT_TRUE(program.waitForExit(20000)) << "the program kept running";
     EXPECT_EQ(program.exitStatus(), 0);
 }

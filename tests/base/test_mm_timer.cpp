@@ -33,7 +33,8 @@ private:
 };
 
 void waitFor(const std::atomic<int>& counter, int atLeast) {
-    while (counter.load() < atLeast) OS_Thread::msleep(1);
+    while (counter.load() < atLeast)
+        OS_Thread::msleep(1);
 }
 
 }  // namespace

@@ -14,7 +14,8 @@ class FlagThread : public OS_Thread {
 public:
     int run() override {
         runs.fetch_add(1);
-        while (!stop.load()) msleep(1);
+        while (!stop.load())
+            msleep(1);
         ended.store(true);
         return 0;
     }
@@ -30,7 +31,8 @@ TEST(OS_Thread, RunsBodyOnceAndJoinWaitsForIt) {
     thread.join();  // never started: returns at once
     ASSERT_EQ(thread.start(), 0);
     EXPECT_EQ(thread.start(), -1) << "a running thread is not replaced";
-    while (thread.runs.load() == 0) OS_Thread::msleep(1);
+    while (thread.runs.load() == 0)
+        OS_Thread::msleep(1);
     thread.stop.store(true);
     thread.join();
     EXPECT_TRUE(thread.ended.load());
@@ -54,7 +56,8 @@ TEST(OS_Mutex, DoesNothingBeforeCreationThenExcludes) {
             }
         });
     }
-    for (auto& thread : threads) thread.join();
+    for (auto& thread : threads)
+        thread.join();
     EXPECT_EQ(counter, 80000);
 }
 

@@ -52,7 +52,8 @@ TEST(MemPool, HandsOutFourBlocksThenNoneAndReturnsLastFreedFirst) {
     EXPECT_EQ(pool.alloc(kScreenBlock), second);
     EXPECT_EQ(pool.alloc(kScreenBlock), third);
     EXPECT_EQ(pool.alloc(kScreenBlock), nullptr);
-    for (uint8_t* block : blocks) pool.free(block);
+    for (uint8_t* block : blocks)
+        pool.free(block);
     EXPECT_EQ(pool.freeCount(), 4);
 }
 

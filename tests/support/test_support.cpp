@@ -29,7 +29,9 @@ TempDir::~TempDir() {
     std::filesystem::remove_all(m_path, ignored);
 }
 
-std::string TempDir::file(const std::string& name) const { return m_path + "/" + name; }
+std::string TempDir::file(const std::string& name) const {
+    return m_path + "/" + name;
+}
 
 std::string readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -46,7 +48,8 @@ void writeFile(const std::string& path, const std::string& content) {
 std::vector<std::string> splitLines(const std::string& text) {
     std::vector<std::string> lines;
     std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
     return lines;
 }
 
@@ -63,8 +66,7 @@ ChildProcess::~ChildProcess() {
     if (running()) terminate(2000);
 }
 
-bool ChildProcess::start(const std::vector<std::string>& argv,
-                         const std::string& workingDirectory,
+bool ChildProcess::start(const std::vector<std::string>& argv, const std::string& workingDirectory,
                          const std::map<std::string, std::string>& environment) {
     std::map<std::string, std::string> merged;
     for (char** entry = environ; *entry; ++entry) {
@@ -79,12 +81,15 @@ bool ChildProcess::start(const std::vector<std::string>& argv,
             merged[name] = value;
     }
     std::vector<std::string> envText;
-    for (const auto& [name, value] : merged) envText.push_back(name + "=" + value);
+    for (const auto& [name, value] : merged)
+        envText.push_back(name + "=" + value);
 
     std::vector<char*> args, env;
-    for (const auto& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+    for (const auto& arg : argv)
+        args.push_back(const_cast<char*>(arg.c_str()));
     args.push_back(nullptr);
-    for (const auto& entry : envText) env.push_back(const_cast<char*>(entry.c_str()));
+    for (const auto& entry : envText)
+        env.push_back(const_cast<char*>(entry.c_str()));
     env.push_back(nullptr);
 
     const pid_t pid = fork();
@@ -102,8 +107,8 @@ bool ChildProcess::start(const std::vector<std::string>& argv,
 bool ChildProcess::waitForExit(int timeoutMs) {
     if (!running()) return true;
     int status = 0;
-    const bool ended = waitUntil(
-        [&] { return waitpid(m_pid, &status, WNOHANG) == m_pid; }, timeoutMs);
+    const bool ended =
+        waitUntil([&] { return waitpid(m_pid, &status, WNOHANG) == m_pid; }, timeoutMs);
     if (!ended) return false;
     m_exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     m_pid = -1;
