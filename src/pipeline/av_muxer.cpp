@@ -1,0 +1,213 @@
+#include "pipeline/av_muxer.h"
+
+#include <cstdio>
+
+#include "app/log_file.h"
+#include "pipeline/audio_converter.h"
+
+namespace {
+
+// Named explicitly: the AVI container's defaults, and an MP3 encoder with 1152-sample frames.
+constexpr const char* kVideoEncoder = "mpeg4";
+constexpr const char* kAudioEncoder = "libmp3lame";
+
+constexpr int kVideoBitRate = 2000000;
+constexpr int kPicturesPerGroup = 25;
+constexpr int kAudioBitRate = 64000;
+
+}  // namespace
+
+int AvMuxer::open(const std::string& fileName, int width, int height, int fps) {
+    close();
+    m_fileName = fileName;
+    m_width = width;
+    m_height = height;
+    m_fps = fps;
+    m_audioPacketCounter = 0;
+    m_audioCounterStarted = false;
+    m_writeLock.create();
+
+    int ret = avformat_alloc_output_context2(&m_format, nullptr, nullptr, fileName.c_str());
+    if (ret < 0 || !m_format) {
+        gLog.error("no container for %s: %s\n", fileName.c_str(), avError(ret).c_str());
+        return -1;
+    }
+    m_packet.reset(av_packet_alloc());
+    if (!m_packet) return -1;
+
+    m_videoStream = addStream(kVideoEncoder, m_videoCodec);
+    if (!m_videoStream) return -1;
+    AVCodecContext* video = m_videoCodec.get();
+    video->bit_rate = kVideoBitRate;
+    video->width = width;
+    video->height = height;
+    video->time_base = AVRational{1, fps};
+    video->framerate = AVRational{fps, 1};
+    video->gop_size = kPicturesPerGroup;
+    video->max_b_frames = 0;
+    video->pix_fmt = AV_PIX_FMT_YUV420P;
+    m_videoStream->time_base = video->time_base;
+    m_videoStream->avg_frame_rate = video->framerate;
+    if (openEncoder(video, m_videoStream) < 0) return -1;
+
+    m_audioStream = addStream(kAudioEncoder, m_audioCodec);
+    if (!m_audioStream) return -1;
+    AVCodecContext* audio = m_audioCodec.get();
+    audio->sample_fmt = AV_SAMPLE_FMT_FLTP;
+    audio->bit_rate = kAudioBitRate;
+    audio->sample_rate = AudioConverter::kSampleRate;
+    audio->time_base = AVRational{1, AudioConverter::kSampleRate};
+    const AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
+    av_channel_layout_copy(&audio->ch_layout, &stereo);
+    if (openEncoder(audio, m_audioStream) < 0) return -1;
+    if (audio->frame_size != AudioConverter::kFrameSamples) {
+        gLog.error("the %s encoder takes %d-sample frames, not %d\n", kAudioEncoder,
+                   audio->frame_size, AudioConverter::kFrameSamples);
+        return -1;
+    }
+
+    ret = avio_open(&m_format->pb, fileName.c_str(), AVIO_FLAG_WRITE);
+    if (ret < 0) {
+        gLog.error("failed to open ts file to write \n");
+        gLog.error("cannot write %s: %s\n", fileName.c_str(), avError(ret).c_str());
+        return -1;
+    }
+    m_fileOpen = true;
+    ret = avformat_write_header(m_format, nullptr);
+    if (ret < 0) {
+        gLog.error("failed to write header \n");
+        gLog.error("%s: %s\n", fileName.c_str(), avError(ret).c_str());
+        close();
+        std::remove(fileName.c_str());
+        return -1;
+    }
+    m_headerWritten = true;
+    return 0;
+}
+
+AVStream* AvMuxer::addStream(const char* encoderName, AVCodecContextPtr& context) {
+    const AVCodec* codec = avcodec_find_encoder_by_name(encoderName);
+    if (!codec) {
+        fprintf(stderr, "Could not find encoder for '%s'\n", encoderName);
+        gLog.error("Could not find encoder for '%s'\n", encoderName);
+        return nullptr;
+    }
+    AVStream* stream = avformat_new_stream(m_format, nullptr);
+    if (!stream) {
+        fprintf(stderr, "Could not allocate stream\n");
+        gLog.error("Could not allocate stream\n");
+        return nullptr;
+    }
+    stream->id = int(m_format->nb_streams) - 1;
+    context.reset(avcodec_alloc_context3(codec));
+    if (!context) {
+        gLog.error("cannot allocate the %s encoder\n", encoderName);
+        return nullptr;
+    }
+    if (m_format->oformat->flags & AVFMT_GLOBALHEADER)
+        context->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    return stream;
+}
+
+int AvMuxer::openEncoder(AVCodecContext* context, AVStream* stream) {
+    int ret = avcodec_open2(context, context->codec, nullptr);
+    if (ret >= 0) ret = avcodec_parameters_from_context(stream->codecpar, context);
+    if (ret < 0) {
+        gLog.error("cannot open the %s encoder: %s\n", context->codec->name, avError(ret).c_str());
+        return -1;
+    }
+    return 0;
+}
+
+int AvMuxer::writePacket(AVPacket* packet) {
+    OS_MutexLocker locker(m_writeLock);
+    return av_interleaved_write_frame(m_format, packet);
+}
+
+int AvMuxer::writeVideo(AVFrame* frame) {
+    if (!m_headerWritten || !frame) return -1;
+    int ret = avcodec_send_frame(m_videoCodec.get(), frame);
+    if (ret < 0) {
+        gLog.debug("video encoder refused a picture: %s\n", avError(ret).c_str());
+        return -1;
+    }
+    int written = 0;
+    AVPacket* packet = m_packet.get();
+    while ((ret = avcodec_receive_packet(m_videoCodec.get(), packet)) == 0) {
+        packet->stream_index = m_videoStream->index;
+        // The time bases are equal (1 / frame rate) unless the container changed its own.
+        av_packet_rescale_ts(packet, m_videoCodec->time_base, m_videoStream->time_base);
+        const int size = packet->size;
+        const int64_t pts = packet->pts;
+        const int result = writePacket(packet);
+        gLog.debug("save a video packet(ret=%d): %d bytes, pts=%d\n", result, size, int(pts));
+        av_packet_unref(packet);
+        written = 1;
+    }
+    if (ret != AVERROR(EAGAIN) && ret != AVERROR_EOF) {
+        gLog.debug("video encoder failed: %s\n", avError(ret).c_str());
+        return -1;
+    }
+    return written;
+}
+
+int AvMuxer::writeAudio(AVFrame* frame) {
+    if (!m_headerWritten || !frame) return -1;
+    int ret = avcodec_send_frame(m_audioCodec.get(), frame);
+    if (ret < 0) {
+        gLog.debug("Error encoding audio frame\n");
+        gLog.debug("audio encoder: %s\n", avError(ret).c_str());
+        return -1;
+    }
+    int written = 0;
+    AVPacket* packet = m_packet.get();
+    while ((ret = avcodec_receive_packet(m_audioCodec.get(), packet)) == 0) {
+        // The first packet may come out before time 0 (the encoder's priming delay), which
+        // rescales to -1; a flag rather than the counter's value marks the start.
+        if (!m_audioCounterStarted) {
+            m_audioPacketCounter =
+                av_rescale_q(packet->pts, m_audioCodec->time_base, m_audioStream->time_base);
+            m_audioCounterStarted = true;
+        }
+        ++m_audioPacketCounter;
+        packet->pts = packet->dts = m_audioPacketCounter;
+        packet->duration = 1;
+        packet->stream_index = m_audioStream->index;
+        const int size = packet->size;
+        const int result = writePacket(packet);
+        gLog.debug("save a audio packet(ret=%d): %d bytes, frame pts:%d, packet pts=%d, delta:%d\n",
+                   result, size, int(frame->pts), int(m_audioPacketCounter),
+                   int(frame->pts - m_audioPacketCounter));
+        av_packet_unref(packet);
+        written = 1;
+    }
+    if (ret != AVERROR(EAGAIN) && ret != AVERROR_EOF) {
+        gLog.debug("Error encoding audio frame\n");
+        return -1;
+    }
+    return written;
+}
+
+void AvMuxer::close() {
+    if (m_headerWritten) {
+        OS_MutexLocker locker(m_writeLock);
+        const int ret = av_write_trailer(m_format);
+        if (ret < 0) gLog.error("cannot finish %s: %s\n", m_fileName.c_str(), avError(ret).c_str());
+    }
+    m_headerWritten = false;
+    m_audioCodec.reset();
+    m_videoCodec.reset();
+    m_packet.reset();
+    if (m_format) {
+        if (m_fileOpen) {
+            const int ret = avio_closep(&m_format->pb);
+            if (ret < 0)
+                gLog.error("cannot close %s: %s\n", m_fileName.c_str(), avError(ret).c_str());
+        }
+        avformat_free_context(m_format);
+        m_format = nullptr;
+    }
+    m_fileOpen = false;
+    m_videoStream = nullptr;
+    m_audioStream = nullptr;
+}

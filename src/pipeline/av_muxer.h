@@ -1,0 +1,59 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "base/os_mutex.h"
+#include "pipeline/ffmpeg_util.h"
+
+// The output file of one recording: an AVI with an MPEG-4 Part 2 video stream (index 0) and an
+// MP3 sound stream (index 1).
+//
+// Video pts are frame indices in the stream's time base of 1 / frame rate and go to the file
+// unchanged, so a late picture keeps its true time. Sound packets are stamped with a counter of
+// their own in 1152-sample frames: it starts at the first packet's time and grows by one per
+// packet, so the file's sound time follows encoded frames, not capture gaps.
+//
+// Threads: open() and close() on the owner's thread while no write runs; writeVideo() and
+// writeAudio() on the writer thread. m_writeLock is held around each container write only.
+class AvMuxer {
+public:
+    AvMuxer() = default;
+    ~AvMuxer() { close(); }
+    AvMuxer(const AvMuxer&) = delete;
+    AvMuxer& operator=(const AvMuxer&) = delete;
+
+    // Creates the file and writes its header. Returns 0, or -1 with a log line naming the
+    // reason; a file that was created but could not be started is removed again.
+    int open(const std::string& fileName, int width, int height, int fps);
+    // 1 when an encoded packet was written, 0 when the encoder kept the input, -1 on error.
+    int writeVideo(AVFrame* frame);
+    int writeAudio(AVFrame* frame);
+    // Writes the trailer (completing the index) if the header was written, then frees the
+    // encoders, the file and the output context. Safe after a failed open and twice.
+    void close();
+
+    bool isOpen() const { return m_headerWritten; }
+
+private:
+    AVStream* addStream(const char* encoderName, AVCodecContextPtr& context);
+    int openEncoder(AVCodecContext* context, AVStream* stream);
+    int writePacket(AVPacket* packet);
+
+    std::string m_fileName;
+    AVFormatContext* m_format = nullptr;  // owned; freed by close()
+    AVStream* m_videoStream = nullptr;    // owned by m_format
+    AVStream* m_audioStream = nullptr;
+    AVCodecContextPtr m_videoCodec;
+    AVCodecContextPtr m_audioCodec;
+    AVPacketPtr m_packet;  // reused for every encoded packet
+    int m_width = 0;
+    int m_height = 0;
+    int m_fps = 0;
+    // Writer thread only: the time of the last sound packet written, in 1152-sample frames.
+    int64_t m_audioPacketCounter = 0;
+    bool m_audioCounterStarted = false;
+    bool m_fileOpen = false;
+    bool m_headerWritten = false;
+    OS_Mutex m_writeLock;
+};

@@ -1,0 +1,101 @@
+#include "pipeline/av_packer.h"
+
+#include "app/log_file.h"
+
+AvPacker::~AvPacker() {
+    close();
+}
+
+int AvPacker::open(const std::string& fileName, int srcWidth, int srcHeight, int bitsPerPixel,
+                   uint32_t fourcc, int dstWidth, int dstHeight, int fps) {
+    close();
+    m_fileName = fileName;
+    m_queueLock.create();
+    // The picture format is checked before the file exists, so a refused one leaves no file.
+    if (m_videoConverter.init(srcWidth, srcHeight, fourcc, bitsPerPixel, dstWidth, dstHeight) < 0 ||
+        m_audioConverter.init() < 0 || m_muxer.open(fileName, dstWidth, dstHeight, fps) < 0) {
+        gLog.error("cannot record into %s\n", fileName.c_str());
+        close();
+        return -1;
+    }
+    m_stop.store(false);
+    {
+        OS_MutexLocker locker(m_queueLock);
+        m_open = true;
+    }
+    if (start() < 0) {
+        gLog.error("cannot start the writer thread for %s\n", fileName.c_str());
+        close();
+        return -1;
+    }
+    return 0;
+}
+
+int AvPacker::push(const MMPacket& packet) {
+    MMPacket dropped;
+    {
+        OS_MutexLocker locker(m_queueLock);
+        if (!m_open ||
+            (packet.type == MMPacket::kVideo && m_queuedPictures >= kMaxWaitingPictures)) {
+            dropped = packet;
+        } else {
+            m_queue.push_back(packet);
+            if (packet.type == MMPacket::kVideo) ++m_queuedPictures;
+        }
+    }
+    // Outside the lock: the allocator takes a lock of its own.
+    dropped.release();
+    return 0;
+}
+
+bool AvPacker::takeFirst(MMPacket& packet) {
+    OS_MutexLocker locker(m_queueLock);
+    if (m_queue.empty()) return false;
+    packet = m_queue.front();
+    m_queue.pop_front();
+    if (packet.type == MMPacket::kVideo) --m_queuedPictures;
+    return true;
+}
+
+void AvPacker::write(MMPacket& packet) {
+    if (packet.type == MMPacket::kVideo) {
+        // Frame indices fit 32 bits for years of recording.
+        AVFrame* frame = m_videoConverter.convert(packet.data, packet.size, int32_t(packet.pts));
+        if (frame) m_muxer.writeVideo(frame);
+    } else {
+        AVFrame* frame = m_audioConverter.convert(packet.data, packet.size, packet.pts);
+        if (frame) m_muxer.writeAudio(frame);
+    }
+}
+
+int AvPacker::run() {
+    while (!m_stop.load()) {
+        msleep(kPassSleepMs);
+        MMPacket packet;
+        if (!takeFirst(packet)) continue;
+        write(packet);
+        packet.release();
+    }
+    return 0;
+}
+
+void AvPacker::releaseQueue() {
+    std::list<MMPacket> left;
+    {
+        OS_MutexLocker locker(m_queueLock);
+        left.swap(m_queue);
+        m_queuedPictures = 0;
+        m_open = false;
+    }
+    for (MMPacket& packet : left)
+        packet.release();
+}
+
+void AvPacker::close() {
+    m_stop.store(true);
+    join();
+    m_muxer.close();
+    m_videoConverter.close();
+    m_audioConverter.close();
+    releaseQueue();
+}

@@ -1,0 +1,68 @@
+#pragma once
+
+#include <cstdint>
+#include <list>
+#include <memory>
+#include <string>
+
+#include "base/os_mutex.h"
+#include "base/os_thread.h"
+#include "pipeline/audio_converter.h"
+#include "pipeline/av_muxer.h"
+#include "pipeline/mm_packet.h"
+#include "pipeline/video_converter.h"
+
+// The single writer of one recording: capture threads push raw pictures and sound blocks, a
+// worker thread converts, encodes and writes them into the AVI file.
+//
+// The queue never blocks a capture thread for longer than a list operation. When encoding falls
+// behind it sheds pictures, never sound: a picture that arrives while two wait is released at
+// once (its block goes straight back to its allocator).
+//
+// Threads: open() and close() on the owner's (GUI) thread; push() from any capture thread, but
+// never once close() has begun (owners stop their producers first); run() is the writer thread.
+// m_queueLock guards m_queue and m_queuedPictures. The muxer and converters belong to the writer
+// thread between open() and close().
+class AvPacker : public OS_Thread {
+public:
+    AvPacker() = default;
+    ~AvPacker() override;
+
+    // Opens the file (fileName, UTF-8), sets up both converters and starts the writer thread.
+    // srcWidth x srcHeight at bitsPerPixel/fourcc is the raw picture; dstWidth x dstHeight the
+    // encoded one. Returns 0, or -1 when the file cannot be written, an encoder is missing or the
+    // picture format is refused: then nothing is written, the thread is not started and push()
+    // only releases what it is given.
+    int open(const std::string& fileName, int srcWidth, int srcHeight, int bitsPerPixel,
+             uint32_t fourcc, int dstWidth, int dstHeight, int fps);
+    // Hands a packet over (type MMPacket::kVideo or kSound); the writer owns its data from now on.
+    int push(const MMPacket& packet);
+    // Stops the thread (the packet being written is finished), completes the file, frees the
+    // encoders and converters, and releases what is still queued without writing it. Safe to
+    // call twice and after a failed open.
+    void close();
+
+    int run() override;
+
+    bool isOpen() const { return m_open; }
+    const std::string& fileName() const { return m_fileName; }
+
+    static constexpr int kMaxWaitingPictures = 2;
+    static constexpr int kPassSleepMs = 5;
+
+private:
+    bool takeFirst(MMPacket& packet);
+    void write(MMPacket& packet);
+    void releaseQueue();
+
+    OS_Mutex m_queueLock;
+    std::list<MMPacket> m_queue;  // in arrival order
+    int m_queuedPictures = 0;
+    bool m_open = false;  // set by open(), cleared by close(); read by push() under the lock
+    std::atomic<bool> m_stop{false};
+
+    std::string m_fileName;
+    AvMuxer m_muxer;
+    VideoConverter m_videoConverter;
+    AudioConverter m_audioConverter;
+};

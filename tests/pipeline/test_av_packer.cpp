@@ -1,0 +1,427 @@
+// The writer end to end: packets in, an AVI file out, read back as a player reads it.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cmath>
+#include <condition_variable>
+#include <filesystem>
+#include <mutex>
+#include <regex>
+#include <thread>
+#include <vector>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+}
+
+#include "app/log_file.h"
+#include "av_file.h"
+#include "log_capture.h"
+#include "pipeline/av_packer.h"
+#include "test_support.h"
+
+using namespace testsupport;
+
+namespace {
+
+// The heap, counting frees and able to hold the writer inside one of them.
+class TrackingAllocator : public MMUserMalloc {
+public:
+    void free(uint8_t* data) override {
+        {
+            std::unique_lock<std::mutex> lock(m_mutex);
+            if (m_holdNext) {
+                m_holdNext = false;
+                m_holding = true;
+                m_changed.notify_all();
+                m_changed.wait(lock, [this] { return !m_holding; });
+            }
+        }
+        MMUserMalloc::free(data);
+        frees.fetch_add(1);
+    }
+    // The next free() blocks until letGo(): the writer is then busy with that packet.
+    void holdNextFree() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_holdNext = true;
+    }
+    void waitUntilHolding() {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_changed.wait(lock, [this] { return m_holding; });
+    }
+    void letGo() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_holding = false;
+        m_changed.notify_all();
+    }
+    std::atomic<int> frees{0};
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    bool m_holdNext = false;
+    bool m_holding = false;
+};
+
+struct Rgb {
+    uint8_t r, g, b;
+};
+// Quadrants: top left red, top right green, bottom left blue, bottom right white. Swapped
+// channels turn red into blue; flipped rows swap top and bottom.
+const Rgb kQuadrants[4] = {{230, 20, 20}, {20, 200, 20}, {20, 20, 230}, {235, 235, 235}};
+
+Rgb quadrantAt(int x, int y, int width, int height) {
+    return kQuadrants[(y >= height / 2 ? 2 : 0) + (x >= width / 2 ? 1 : 0)];
+}
+
+std::vector<uint8_t> rgbPattern(int width, int height, int bytesPerPixel) {
+    std::vector<uint8_t> data(size_t(width) * height * bytesPerPixel);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            const Rgb c = quadrantAt(x, y, width, height);
+            uint8_t* p = &data[(size_t(y) * width + x) * bytesPerPixel];
+            p[0] = c.b;
+            p[1] = c.g;
+            p[2] = c.r;
+            if (bytesPerPixel == 4) p[3] = 0;
+        }
+    }
+    return data;
+}
+
+// Packed YUV 4:2:2 (Y0 U Y1 V) with the limited-range BT.601 colours swscale assumes.
+std::vector<uint8_t> yuy2Pattern(int width, int height) {
+    std::vector<uint8_t> data(size_t(width) * height * 2);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; x += 2) {
+            const Rgb c = quadrantAt(x, y, width, height);
+            const double r = c.r / 255.0, g = c.g / 255.0, b = c.b / 255.0;
+            const auto luma = uint8_t(std::lround(16 + 65.481 * r + 128.553 * g + 24.966 * b));
+            const auto cb = uint8_t(std::lround(128 - 37.797 * r - 74.203 * g + 112.0 * b));
+            const auto cr = uint8_t(std::lround(128 + 112.0 * r - 93.786 * g - 18.214 * b));
+            uint8_t* p = &data[(size_t(y) * width + x) * 2];
+            p[0] = luma;
+            p[1] = cb;
+            p[2] = luma;
+            p[3] = cr;
+        }
+    }
+    return data;
+}
+
+std::vector<uint8_t> toneBlock(int blockIndex, double hz, double amplitude) {
+    std::vector<uint8_t> data(AudioConverter::kBlockBytes);
+    auto* samples = reinterpret_cast<int16_t*>(data.data());
+    for (int i = 0; i < AudioConverter::kFrameSamples; ++i) {
+        const double t = double(blockIndex * AudioConverter::kFrameSamples + i) / 44100.0;
+        const auto value = int16_t(std::lround(amplitude * 32767 * std::sin(2 * M_PI * hz * t)));
+        samples[2 * i] = value;
+        samples[2 * i + 1] = value;
+    }
+    return data;
+}
+
+// Sound blocks the MP3 encoder still holds when a recording closes (they are not written).
+constexpr int kHeldByEncoder = 5;
+
+class AvPackerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        gLog.setEcho(false);
+        gLog.setLevel(LogFile::kInfo);
+    }
+    void TearDown() override { gLog.setLevel(LogFile::kDebug); }
+
+    void push(int32_t type, const std::vector<uint8_t>& data, int64_t pts) {
+        MMPacket packet;
+        packet.allocator = &heap;
+        packet.copyFrom(data.data(), uint32_t(data.size()), pts);
+        packet.type = type;
+        packet.owns = true;
+        writer.push(packet);
+        ++pushed;
+    }
+    // Pushes and waits until the writer has finished with the packet, so none is shed.
+    void pushAndWait(int32_t type, const std::vector<uint8_t>& data, int64_t pts) {
+        push(type, data, pts);
+        ASSERT_TRUE(waitUntil([&] { return heap.frees.load() == pushed; }, 10000));
+    }
+    void pushPictures(const std::vector<uint8_t>& picture, int count) {
+        for (int i = 0; i < count; ++i)
+            pushAndWait(MMPacket::kVideo, picture, i);
+    }
+
+    TempDir dir;
+    std::string path = dir.file("20261205-101500-screen.avi");
+    TrackingAllocator heap;
+    int pushed = 0;
+    AvPacker writer;
+};
+
+void expectQuadrantColours(const Picture& picture, const char* what) {
+    for (int qy = 0; qy < 2; ++qy) {
+        for (int qx = 0; qx < 2; ++qx) {
+            const int x = picture.width / 4 + qx * picture.width / 2;
+            const int y = picture.height / 4 + qy * picture.height / 2;
+            const Rgb want = kQuadrants[qy * 2 + qx];
+            const uint8_t* got = picture.at(x, y);
+            EXPECT_NEAR(got[2], want.r, 16) << what << " red at " << x << "," << y;
+            EXPECT_NEAR(got[1], want.g, 16) << what << " green at " << x << "," << y;
+            EXPECT_NEAR(got[0], want.b, 16) << what << " blue at " << x << "," << y;
+        }
+    }
+}
+
+}  // namespace
+
+TEST_F(AvPackerTest, StreamsCarryTheRecordingSettings) {
+    ASSERT_EQ(writer.open(path, 1280, 720, 32, 0, 640, 360, 25), 0);
+    const auto picture = rgbPattern(1280, 720, 4);
+    pushPictures(picture, 60);
+    for (int i = 0; i < 40; ++i)
+        pushAndWait(MMPacket::kSound, toneBlock(i, 1000, 0.5), i * 1152);
+    writer.close();
+
+    AvFile file;
+    ASSERT_TRUE(file.open(path)) << file.error();
+    ASSERT_EQ(file.streamCount(), 2);
+    const AVCodecParameters* video = file.stream(0)->codecpar;
+    EXPECT_EQ(video->codec_type, AVMEDIA_TYPE_VIDEO);
+    EXPECT_EQ(video->codec_id, AV_CODEC_ID_MPEG4);
+    EXPECT_EQ(video->width, 640);
+    EXPECT_EQ(video->height, 360);
+    EXPECT_EQ(video->format, AV_PIX_FMT_YUV420P);
+    EXPECT_EQ(av_q2d(file.stream(0)->time_base), 1.0 / 25);
+
+    const AVCodecParameters* audio = file.stream(1)->codecpar;
+    EXPECT_EQ(audio->codec_type, AVMEDIA_TYPE_AUDIO);
+    EXPECT_EQ(audio->codec_id, AV_CODEC_ID_MP3);
+    EXPECT_EQ(audio->sample_rate, 44100);
+    EXPECT_EQ(audio->ch_layout.nb_channels, 2);
+    EXPECT_EQ(audio->bit_rate, 64000);
+
+    int sinceKey = 0, videoPackets = 0;
+    for (const PacketInfo& packet : file.packets()) {
+        if (packet.stream != 0 || packet.size == 0) continue;
+        ++videoPackets;
+        sinceKey = packet.key ? 0 : sinceKey + 1;
+        EXPECT_LT(sinceKey, 25) << "a key picture at least every 25";
+    }
+    EXPECT_EQ(videoPackets, 60);
+    for (const Picture& decoded : file.pictures())
+        EXPECT_NE(decoded.type, AV_PICTURE_TYPE_B);
+}
+
+TEST_F(AvPackerTest, ScreenPictureKeepsColoursAndRowOrderWhenScaled) {
+    ASSERT_EQ(writer.open(path, 1280, 720, 32, 0, 640, 360, 25), 0);
+    pushPictures(rgbPattern(1280, 720, 4), 5);
+    writer.close();
+
+    AvFile file;
+    ASSERT_TRUE(file.open(path)) << file.error();
+    const auto pictures = file.pictures();
+    ASSERT_EQ(pictures.size(), 5u);
+    EXPECT_EQ(pictures.back().width, 640);
+    EXPECT_EQ(pictures.back().height, 360);
+    expectQuadrantColours(pictures.front(), "BGRA first");
+    expectQuadrantColours(pictures.back(), "BGRA last");
+}
+
+TEST_F(AvPackerTest, CameraFormatsKeepColoursAndRowOrder) {
+    ASSERT_EQ(writer.open(path, 640, 480, 16, kFourccYUY2, 640, 480, 25), 0);
+    pushPictures(yuy2Pattern(640, 480), 3);
+    writer.close();
+    AvFile yuy2;
+    ASSERT_TRUE(yuy2.open(path)) << yuy2.error();
+    const auto yuy2Pictures = yuy2.pictures();
+    ASSERT_EQ(yuy2Pictures.size(), 3u);
+    EXPECT_EQ(yuy2Pictures[0].width, 640);
+    expectQuadrantColours(yuy2Pictures.back(), "YUY2");
+
+    const std::string bgrPath = dir.file("bgr.avi");
+    AvPacker bgrWriter;
+    ASSERT_EQ(bgrWriter.open(bgrPath, 320, 240, 24, 0, 320, 240, 25), 0);
+    const auto bgr = rgbPattern(320, 240, 3);
+    for (int i = 0; i < 3; ++i) {
+        MMPacket packet;
+        packet.copyFrom(bgr.data(), uint32_t(bgr.size()), i);
+        packet.type = MMPacket::kVideo;
+        bgrWriter.push(packet);
+        OS_Thread::msleep(60);
+    }
+    bgrWriter.close();
+    AvFile bgrFile;
+    ASSERT_TRUE(bgrFile.open(bgrPath)) << bgrFile.error();
+    const auto bgrPictures = bgrFile.pictures();
+    ASSERT_FALSE(bgrPictures.empty());
+    expectQuadrantColours(bgrPictures.back(), "BGR24");
+}
+
+TEST_F(AvPackerTest, ToneComesBackAtItsFrequencyLevelAndLength) {
+    ASSERT_EQ(writer.open(path, 64, 64, 32, 0, 64, 64, 25), 0);
+    constexpr int kBlocks = 115;  // 3 s of 1152-frame blocks
+    for (int i = 0; i < kBlocks; ++i)
+        push(MMPacket::kSound, toneBlock(i, 1000, 0.5), i * 1152);
+    ASSERT_TRUE(waitUntil([&] { return heap.frees.load() == kBlocks; }, 20000));
+    writer.close();
+
+    AvFile file;
+    ASSERT_TRUE(file.open(path)) << file.error();
+    const Sound sound = file.sound();
+    ASSERT_EQ(sound.sampleRate, 44100);
+    ASSERT_EQ(sound.channels, 2);
+    // The encoder keeps its last frames at close: at most kHeldByEncoder blocks short.
+    EXPECT_GT(sound.seconds(), 3.0 - kHeldByEncoder * 1152 / 44100.0 - 0.01);
+    EXPECT_LT(sound.seconds(), 3.0 + 1152 / 44100.0);
+    for (int channel = 0; channel < 2; ++channel) {
+        EXPECT_NEAR(sound.toneHz(channel), 1000.0, 5.0);
+        EXPECT_NEAR(sound.rms(channel), 0.5 / std::sqrt(2.0), 0.03);
+    }
+}
+
+TEST_F(AvPackerTest, TimeStampsFollowTheClockForPicturesAndCountFramesForSound) {
+    LogCapture log;
+    ASSERT_EQ(writer.open(path, 64, 64, 32, 0, 64, 64, 25), 0);
+    const auto picture = rgbPattern(64, 64, 4);
+    pushAndWait(MMPacket::kVideo, picture, 10);
+    pushAndWait(MMPacket::kVideo, picture, 12);
+    // Sound blocks whose capture times jump.
+    const int64_t capturePts[] = {0,         1152,      5 * 1152,  6 * 1152,  30 * 1152,
+                                  31 * 1152, 32 * 1152, 33 * 1152, 40 * 1152, 41 * 1152};
+    int block = 0;
+    for (int64_t pts : capturePts)
+        pushAndWait(MMPacket::kSound, toneBlock(block++, 440, 0.3), pts);
+    writer.close();
+
+    std::vector<int> videoPts, soundPts;
+    const std::regex videoLine(R"(save a video packet\(ret=0\): \d+ bytes, pts=(\d+)\n)");
+    const std::regex soundLine(
+        R"(save a audio packet\(ret=0\): \d+ bytes, frame pts:(\d+), packet pts=(\d+), delta:(-?\d+)\n)");
+    for (const std::string& line : log.messages()) {
+        std::smatch match;
+        if (std::regex_match(line, match, videoLine)) videoPts.push_back(std::stoi(match[1]));
+        if (std::regex_match(line, match, soundLine)) {
+            soundPts.push_back(std::stoi(match[2]));
+            EXPECT_EQ(std::stoi(match[3]), std::stoi(match[1]) - std::stoi(match[2]));
+        }
+    }
+    EXPECT_EQ(videoPts, (std::vector<int>{10, 12}));
+    ASSERT_GE(soundPts.size(), 4u);
+    for (size_t i = 1; i < soundPts.size(); ++i)
+        EXPECT_EQ(soundPts[i], soundPts[i - 1] + 1);
+    EXPECT_LE(soundPts[0], 1) << "the counter starts at the first packet's time";
+
+    AvFile file;
+    ASSERT_TRUE(file.open(path)) << file.error();
+    std::vector<int64_t> filePts;
+    int64_t soundPackets = 0;
+    for (const PacketInfo& packet : file.packets()) {
+        if (packet.stream == 0 && packet.size > 0) filePts.push_back(packet.pts);
+        if (packet.stream == 1) ++soundPackets;
+    }
+    // The container starts its first picture at 0; later ones keep their place, and index 11
+    // becomes an empty placeholder rather than an invented picture.
+    ASSERT_EQ(filePts.size(), 2u);
+    EXPECT_EQ(filePts[1], 12);
+    EXPECT_EQ(soundPackets, int64_t(soundPts.size()));
+}
+
+TEST_F(AvPackerTest, ShedsTheThirdWaitingPictureButNeverSound) {
+    ASSERT_EQ(writer.open(path, 64, 64, 32, 0, 64, 64, 25), 0);
+    const auto picture = rgbPattern(64, 64, 4);
+    heap.holdNextFree();
+    push(MMPacket::kVideo, picture, 0);
+    heap.waitUntilHolding();  // the writer is busy with picture 0
+
+    push(MMPacket::kVideo, picture, 1);
+    push(MMPacket::kVideo, picture, 2);
+    EXPECT_EQ(heap.frees.load(), 0);
+    push(MMPacket::kVideo, picture, 3);
+    EXPECT_EQ(heap.frees.load(), 1) << "the third waiting picture goes straight back";
+    for (int i = 0; i < 10; ++i)
+        push(MMPacket::kSound, toneBlock(i, 440, 0.3), i * 1152);
+    EXPECT_EQ(heap.frees.load(), 1) << "sound is never shed";
+
+    heap.letGo();
+    ASSERT_TRUE(waitUntil([&] { return heap.frees.load() == pushed; }, 10000));
+    writer.close();
+
+    AvFile file;
+    ASSERT_TRUE(file.open(path)) << file.error();
+    int pictures = 0, soundPackets = 0;
+    for (const PacketInfo& packet : file.packets()) {
+        if (packet.stream == 0 && packet.size > 0) ++pictures;
+        if (packet.stream == 1) ++soundPackets;
+    }
+    EXPECT_EQ(pictures, 3);
+    EXPECT_GE(soundPackets, 10 - kHeldByEncoder) << "all but what the encoder holds at close";
+}
+
+TEST_F(AvPackerTest, PacketsQueuedAtCloseAreReleasedAndTheFilePlays) {
+    ASSERT_EQ(writer.open(path, 64, 64, 32, 0, 64, 64, 25), 0);
+    const auto picture = rgbPattern(64, 64, 4);
+    heap.holdNextFree();
+    push(MMPacket::kVideo, picture, 0);
+    heap.waitUntilHolding();
+    push(MMPacket::kVideo, picture, 1);
+    for (int i = 0; i < 3; ++i)
+        push(MMPacket::kSound, toneBlock(i, 440, 0.3), i * 1152);
+
+    std::thread closer([&] { writer.close(); });
+    OS_Thread::msleep(200);  // close() has asked the writer to stop and waits for it
+    heap.letGo();
+    closer.join();
+    EXPECT_EQ(heap.frees.load(), pushed);
+
+    AvFile file;
+    ASSERT_TRUE(file.open(path)) << file.error();
+    EXPECT_EQ(file.streamCount(), 2);
+    EXPECT_EQ(file.pictures().size(), 1u);
+}
+
+TEST_F(AvPackerTest, CloseRightAfterOpenGivesAFileWithHeaderAndTrailer) {
+    ASSERT_EQ(writer.open(path, 1920, 1080, 32, 0, 1024, 576, 25), 0);
+    writer.close();
+    writer.close();
+    AvFile file;
+    ASSERT_TRUE(file.open(path)) << file.error();
+    EXPECT_EQ(file.streamCount(), 2);
+    EXPECT_TRUE(file.packets().empty());
+}
+
+TEST_F(AvPackerTest, RefusedOpenWritesNothingAndPushOnlyReleases) {
+    LogCapture log;
+    AvPacker unwritable;
+    EXPECT_EQ(unwritable.open(dir.file("missing/folder/x.avi"), 64, 64, 32, 0, 64, 64, 25), -1);
+    EXPECT_TRUE(log.contains("failed to open ts file to write"));
+    EXPECT_TRUE(log.contains("No such file or directory"));
+    MMPacket packet;
+    packet.allocator = &heap;
+    packet.copyFrom(rgbPattern(64, 64, 4).data(), 64 * 64 * 4, 0);
+    packet.type = MMPacket::kVideo;
+    unwritable.push(packet);
+    EXPECT_EQ(heap.frees.load(), 1);
+    unwritable.close();
+    unwritable.close();
+
+    AvPacker refusedFormat;
+    EXPECT_EQ(refusedFormat.open(path, 640, 480, 12, makeFourcc('Y', 'V', '1', '2'), 640, 480, 25),
+              -1);
+    EXPECT_TRUE(log.contains("YV12"));
+    EXPECT_FALSE(std::filesystem::exists(path)) << "no file for a refused picture format";
+
+    AvPacker noSize;
+    EXPECT_EQ(noSize.open(path, 0, 0, 32, 0, 0, 0, 25), -1);
+    EXPECT_FALSE(std::filesystem::exists(path));
+}
+
+TEST_F(AvPackerTest, PictureSmallerThanItsFormatIsNotRead) {
+    LogCapture log(LogFile::kWarn);
+    ASSERT_EQ(writer.open(path, 1280, 720, 32, 0, 640, 360, 25), 0);
+    pushAndWait(MMPacket::kVideo, std::vector<uint8_t>(100, 0x7f), 0);
+    writer.close();
+    EXPECT_TRUE(log.contains("smaller than 1280x720"));
+    AvFile file;
+    ASSERT_TRUE(file.open(path)) << file.error();
+    EXPECT_TRUE(file.pictures().empty());
+}

@@ -1,0 +1,80 @@
+#pragma once
+
+// Reads a recording back with libavformat/libavcodec, as a player would.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+extern "C" {
+#include <libavformat/avformat.h>
+}
+
+namespace testsupport {
+
+struct PacketInfo {
+    int stream = 0;
+    int64_t pts = 0;
+    int size = 0;
+    bool key = false;
+};
+
+// One decoded picture as 32-bit B,G,R,A pixels, rows top to bottom.
+struct Picture {
+    int width = 0;
+    int height = 0;
+    int64_t pts = 0;
+    AVPictureType type = AV_PICTURE_TYPE_NONE;
+    std::vector<uint8_t> bgra;
+
+    // Blue, green, red of the pixel at (x, y).
+    const uint8_t* at(int x, int y) const { return &bgra[(size_t(y) * width + x) * 4]; }
+};
+
+// Decoded sound: interleaved float samples.
+struct Sound {
+    int sampleRate = 0;
+    int channels = 0;
+    std::vector<float> samples;
+
+    double seconds() const {
+        return channels ? double(samples.size()) / channels / sampleRate : 0.0;
+    }
+    // Root mean square of one channel.
+    double rms(int channel) const;
+    // Frequency of the strongest tone of one channel, from its rising zero crossings.
+    double toneHz(int channel) const;
+};
+
+class AvFile {
+public:
+    AvFile() = default;
+    ~AvFile();
+    AvFile(const AvFile&) = delete;
+    AvFile& operator=(const AvFile&) = delete;
+
+    // False, with the reason in error(), when the file does not open as a media file.
+    bool open(const std::string& path);
+    const std::string& error() const { return m_error; }
+
+    int streamCount() const { return m_format ? int(m_format->nb_streams) : 0; }
+    const AVStream* stream(int index) const { return m_format->streams[index]; }
+    // The container's length in seconds.
+    double durationSeconds() const;
+
+    // Every packet of the file in file order (rewinds first).
+    std::vector<PacketInfo> packets();
+    // Decodes the video stream; pictures converted to BGRA at their own size.
+    std::vector<Picture> pictures();
+    // Decodes the sound stream.
+    Sound sound();
+
+private:
+    bool rewind();
+
+    std::string m_path;
+    AVFormatContext* m_format = nullptr;
+    std::string m_error;
+};
+
+}  // namespace testsupport
