@@ -24,7 +24,7 @@ ensure_display() {
         return 0
     fi
     local numberFile=$session_dir/display
-    Xvfb -displayfd 9 -screen 0 "$size" -nolisten tcp 9>"$numberFile" \
+    Xvfb -displayfd 9 -screen 0 "$size" -nolisten tcp -noreset 9>"$numberFile" \
         >"$session_dir/xvfb.log" 2>&1 &
     session_pids+=($!)
     local i

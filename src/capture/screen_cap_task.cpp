@@ -1,0 +1,89 @@
+#include "capture/screen_cap_task.h"
+
+#include <algorithm>
+
+#include "app/log_file.h"
+#include "capture/screen_grabber.h"
+
+bool clipToScreen(int* x, int* y, int* width, int* height, int screenWidth, int screenHeight) {
+    const int left = std::max(*x, 0);
+    const int top = std::max(*y, 0);
+    const int right = std::min(*x + *width, screenWidth);
+    const int bottom = std::min(*y + *height, screenHeight);
+    if (right <= left || bottom <= top) return false;
+    *x = left;
+    *y = top;
+    *width = right - left;
+    *height = bottom - top;
+    return true;
+}
+
+uint32_t screenPoolBlockBytes(int screenWidth, int screenHeight) {
+    const uint64_t pixels = std::max<uint64_t>(1920 * 1440, uint64_t(screenWidth) * screenHeight);
+    return uint32_t(pixels * 4);
+}
+
+ScreenCapTask::ScreenCapTask(ScreenGrabber* grabber, MemPool* pool)
+    : m_grabber(grabber), m_pool(pool) {}
+
+ScreenCapTask::~ScreenCapTask() {
+    stopCapture();
+}
+
+int ScreenCapTask::startCapture(bool fullScreen, int x, int y, int width, int height,
+                                int bitsPerPixel, int frameRate) {
+    stopCapture();
+    m_fullScreen = fullScreen;
+    m_x = x;
+    m_y = y;
+    m_width = width;
+    m_height = height;
+    m_frameSize = width * height * bitsPerPixel / 8;
+
+    const int screenWidth = m_grabber->screenWidth();
+    const int screenHeight = m_grabber->screenHeight();
+    const bool inside = fullScreen ? width == screenWidth && height == screenHeight
+                                   : x >= 0 && y >= 0 && width > 0 && height > 0 &&
+                                         x + width <= screenWidth && y + height <= screenHeight;
+    if (!m_grabber->ready() || !inside) {
+        gLog.error("screen capture: %dx%d at (%d,%d) is not inside the %dx%d screen\n", width,
+                   height, x, y, screenWidth, screenHeight);
+        return -1;
+    }
+    if (uint32_t(m_frameSize) > m_pool->blockSize()) {
+        gLog.error("screen capture: a %dx%d frame (%d bytes) does not fit a %u-byte pool block\n",
+                   width, height, m_frameSize, m_pool->blockSize());
+        return -1;
+    }
+    if (frameRate <= 0) {
+        gLog.error("screen capture: no frame rate\n");
+        return -1;
+    }
+    m_stopwatch.start(1000);
+    return m_timer.start(1, 1000 / frameRate, this);
+}
+
+void ScreenCapTask::stopCapture() {
+    m_timer.stop();
+}
+
+int ScreenCapTask::onTimer(int) {
+    const int64_t t = m_stopwatch.elapsed();
+    uint8_t* block = m_pool->alloc(uint32_t(m_frameSize));
+    if (!block) return -1;
+
+    MMPacket packet;
+    packet.allocator = m_pool;
+    packet.attach(block, uint32_t(m_frameSize), t, true);
+    const int grabbed = m_fullScreen ? m_grabber->grabFull(block)
+                                     : m_grabber->grabRegion(block, m_x, m_y, m_width, m_height);
+    if (grabbed < 0) {
+        packet.release();
+        return -1;
+    }
+    if (m_listener)
+        m_listener->OnScreenFrame(&packet);
+    else
+        packet.release();
+    return 0;
+}

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+// The size in pixels of the screen the program runs on (the root window of $DISPLAY's default
+// screen). Returns 0, or -1 with a log line when no display answers (both sizes are then 0).
+int getScreenSize(int* width, int* height);
+
+// Copies of the screen as 32-bit pixels, bytes blue, green, red, unused; rows top to bottom,
+// each row directly after the previous one.
+//
+// Threads: init() and release() on the GUI thread while no capture task runs; grabFull() and
+// grabRegion() on the capture timer thread. The grabber has its own display connection, so it
+// does not share one with the GUI.
+class ScreenGrabber {
+public:
+    ScreenGrabber();
+    ~ScreenGrabber();
+    ScreenGrabber(const ScreenGrabber&) = delete;
+    ScreenGrabber& operator=(const ScreenGrabber&) = delete;
+
+    // Connects to the display and prepares a shared-memory image of the whole screen. Returns 0,
+    // or -1 with a log line saying why (no display, no MIT-SHM, a pixel format that is not 32
+    // bits blue-green-red, no shared memory). bitsPerPixel must be 32.
+    int init(int bitsPerPixel);
+    // Detaches and frees the shared memory and closes the connection. Safe to call twice.
+    void release();
+
+    // Copies the whole screen (frameSize() bytes) into destination. Returns the number of bytes
+    // copied, or -1 when the display did not deliver (destination then holds nothing new).
+    int grabFull(uint8_t* destination);
+    // Copies the rectangle, which must lie inside the screen, as width x height x 4 bytes.
+    // Returns 0, or -1 when the rectangle is not inside the screen or the display did not
+    // deliver.
+    int grabRegion(uint8_t* destination, int x, int y, int width, int height);
+
+    bool ready() const;
+    int screenWidth() const { return m_screenWidth; }
+    int screenHeight() const { return m_screenHeight; }
+    // Bytes of one full-screen frame.
+    int frameSize() const { return m_frameSize; }
+
+private:
+    struct SharedImage;  // the display connection and its shared-memory image
+    std::unique_ptr<SharedImage> m_display;
+    int m_screenWidth = 0;
+    int m_screenHeight = 0;
+    int m_frameSize = 0;
+};

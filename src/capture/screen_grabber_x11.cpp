@@ -1,0 +1,225 @@
+// ScreenGrabber over X11: the pixels come from the X server through an MIT-SHM segment.
+#include <sys/ipc.h>
+#include <sys/shm.h>
+#include <xcb/shm.h>
+#include <xcb/xcb.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "app/log_file.h"
+#include "capture/screen_grabber.h"
+
+namespace {
+
+struct FreeReply {
+    void operator()(void* reply) const { std::free(reply); }
+};
+template <typename T>
+using Reply = std::unique_ptr<T, FreeReply>;
+
+struct XcbConnection {
+    explicit XcbConnection(xcb_connection_t* c) : connection(c) {}
+    ~XcbConnection() {
+        if (connection) xcb_disconnect(connection);
+    }
+    xcb_connection_t* connection;
+};
+
+// Connects to $DISPLAY; logs and returns none when no display answers.
+xcb_connection_t* connectToDisplay(xcb_screen_t** screen) {
+    int screenNumber = 0;
+    xcb_connection_t* connection = xcb_connect(nullptr, &screenNumber);
+    if (xcb_connection_has_error(connection)) {
+        const char* display = getenv("DISPLAY");
+        gLog.error("cannot connect to the X display %s\n", display ? display : "(DISPLAY unset)");
+        xcb_disconnect(connection);
+        return nullptr;
+    }
+    xcb_screen_iterator_t screens = xcb_setup_roots_iterator(xcb_get_setup(connection));
+    for (int i = 0; i < screenNumber && screens.rem; ++i)
+        xcb_screen_next(&screens);
+    *screen = screens.data;
+    return connection;
+}
+
+// The root window's current size (it follows xrandr changes; the setup data does not).
+bool rootSize(xcb_connection_t* connection, xcb_window_t root, int* width, int* height) {
+    Reply<xcb_get_geometry_reply_t> geometry(
+        xcb_get_geometry_reply(connection, xcb_get_geometry(connection, root), nullptr));
+    if (!geometry) return false;
+    *width = geometry->width;
+    *height = geometry->height;
+    return true;
+}
+
+}  // namespace
+
+int getScreenSize(int* width, int* height) {
+    *width = *height = 0;
+    xcb_screen_t* screen = nullptr;
+    XcbConnection display(connectToDisplay(&screen));
+    if (!display.connection) return -1;
+    if (!rootSize(display.connection, screen->root, width, height)) {
+        gLog.error("cannot read the size of the X screen\n");
+        return -1;
+    }
+    return 0;
+}
+
+struct ScreenGrabber::SharedImage {
+    xcb_connection_t* connection = nullptr;
+    xcb_window_t root = 0;
+    int shmId = -1;
+    uint8_t* shmAddress = nullptr;
+    size_t shmBytes = 0;
+    xcb_shm_seg_t segment = 0;
+    bool attached = false;
+    std::atomic<bool> reportedFailure{false};  // one log line per grabber, not one per frame
+
+    ~SharedImage() {
+        if (attached) {
+            xcb_shm_detach(connection, segment);
+            xcb_flush(connection);
+        }
+        if (shmAddress) shmdt(shmAddress);
+        if (shmId >= 0) shmctl(shmId, IPC_RMID, nullptr);
+        if (connection) xcb_disconnect(connection);
+    }
+
+    // Fills the shared segment with the rectangle; true when the server delivered it.
+    bool fetch(int x, int y, int width, int height) {
+        xcb_generic_error_t* error = nullptr;
+        Reply<xcb_shm_get_image_reply_t> reply(xcb_shm_get_image_reply(
+            connection,
+            xcb_shm_get_image(connection, root, int16_t(x), int16_t(y), uint16_t(width),
+                              uint16_t(height), ~0u, XCB_IMAGE_FORMAT_Z_PIXMAP, segment, 0),
+            &error));
+        if (reply) return true;
+        if (!reportedFailure.exchange(true)) {
+            if (error)
+                gLog.error("the X server refused a screen grab (error %d)\n", error->error_code);
+            else
+                gLog.error("the X display connection is lost: no more screen grabs\n");
+        }
+        std::free(error);
+        return false;
+    }
+};
+
+ScreenGrabber::ScreenGrabber() = default;
+
+ScreenGrabber::~ScreenGrabber() {
+    release();
+}
+
+bool ScreenGrabber::ready() const {
+    return m_display != nullptr;
+}
+
+int ScreenGrabber::init(int bitsPerPixel) {
+    release();
+    if (bitsPerPixel != 32) {
+        gLog.error("screen grabber: only 32 bits per pixel are supported, not %d\n", bitsPerPixel);
+        return -1;
+    }
+    auto display = std::make_unique<SharedImage>();
+    xcb_screen_t* screen = nullptr;
+    display->connection = connectToDisplay(&screen);
+    if (!display->connection) return -1;
+    xcb_connection_t* connection = display->connection;
+    display->root = screen->root;
+
+    const xcb_query_extension_reply_t* shm = xcb_get_extension_data(connection, &xcb_shm_id);
+    if (!shm || !shm->present) {
+        gLog.error("screen grabber: the X server has no MIT-SHM extension\n");
+        return -1;
+    }
+
+    // Pixels must arrive as 32-bit words holding 0x00RRGGBB in little-endian order: bytes blue,
+    // green, red, unused.
+    const xcb_setup_t* setup = xcb_get_setup(connection);
+    int bitsPerStoredPixel = 0;
+    for (auto formats = xcb_setup_pixmap_formats_iterator(setup); formats.rem;
+         xcb_format_next(&formats)) {
+        if (formats.data->depth == screen->root_depth)
+            bitsPerStoredPixel = formats.data->bits_per_pixel;
+    }
+    xcb_visualtype_t* visual = nullptr;
+    for (auto depths = xcb_screen_allowed_depths_iterator(screen); depths.rem && !visual;
+         xcb_depth_next(&depths)) {
+        for (auto visuals = xcb_depth_visuals_iterator(depths.data); visuals.rem;
+             xcb_visualtype_next(&visuals)) {
+            if (visuals.data->visual_id == screen->root_visual) visual = visuals.data;
+        }
+    }
+    if ((screen->root_depth != 24 && screen->root_depth != 32) || bitsPerStoredPixel != 32 ||
+        setup->image_byte_order != XCB_IMAGE_ORDER_LSB_FIRST || !visual ||
+        visual->red_mask != 0xff0000 || visual->green_mask != 0xff00 || visual->blue_mask != 0xff) {
+        gLog.error(
+            "screen grabber: unsupported screen format (depth %d, %d bits per pixel); a 24- or "
+            "32-bit screen with 8-bit red, green and blue is needed\n",
+            screen->root_depth, bitsPerStoredPixel);
+        return -1;
+    }
+
+    if (!rootSize(connection, display->root, &m_screenWidth, &m_screenHeight)) {
+        gLog.error("screen grabber: cannot read the size of the X screen\n");
+        return -1;
+    }
+    display->shmBytes = size_t(m_screenWidth) * size_t(m_screenHeight) * 4;
+    display->shmId = shmget(IPC_PRIVATE, display->shmBytes, IPC_CREAT | 0600);
+    if (display->shmId < 0) {
+        gLog.error("screen grabber: cannot create %zu bytes of shared memory: %s\n",
+                   display->shmBytes, strerror(errno));
+        return -1;
+    }
+    void* address = shmat(display->shmId, nullptr, SHM_RDONLY);
+    if (address == reinterpret_cast<void*>(-1)) {
+        gLog.error("screen grabber: cannot map shared memory: %s\n", strerror(errno));
+        return -1;
+    }
+    display->shmAddress = static_cast<uint8_t*>(address);
+    display->segment = xcb_generate_id(connection);
+    xcb_generic_error_t* error = xcb_request_check(
+        connection,
+        xcb_shm_attach_checked(connection, display->segment, uint32_t(display->shmId), 0));
+    if (error) {
+        gLog.error("screen grabber: the X server cannot attach shared memory (error %d)\n",
+                   error->error_code);
+        std::free(error);
+        return -1;
+    }
+    display->attached = true;
+    // Marked for removal now that both sides have it attached: it goes away with the last
+    // detach, even if the program dies.
+    shmctl(display->shmId, IPC_RMID, nullptr);
+    display->shmId = -1;
+
+    m_frameSize = m_screenWidth * m_screenHeight * bitsPerPixel / 8;
+    m_display = std::move(display);
+    return 0;
+}
+
+void ScreenGrabber::release() {
+    m_display.reset();
+    m_frameSize = 0;
+}
+
+int ScreenGrabber::grabFull(uint8_t* destination) {
+    if (!m_display || !m_display->fetch(0, 0, m_screenWidth, m_screenHeight)) return -1;
+    std::memcpy(destination, m_display->shmAddress, size_t(m_frameSize));
+    return m_frameSize;
+}
+
+int ScreenGrabber::grabRegion(uint8_t* destination, int x, int y, int width, int height) {
+    if (!m_display || x < 0 || y < 0 || width <= 0 || height <= 0 || x + width > m_screenWidth ||
+        y + height > m_screenHeight)
+        return -1;
+    if (!m_display->fetch(x, y, width, height)) return -1;
+    // The server writes the rectangle with rows of exactly width x 4 bytes.
+    std::memcpy(destination, m_display->shmAddress, size_t(width) * size_t(height) * 4);
+    return 0;
+}

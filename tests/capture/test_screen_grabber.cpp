@@ -1,0 +1,140 @@
+// Screen grabs on displays of the tests' own, with a known picture on them.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <vector>
+
+#include "capture/screen_grabber.h"
+#include "log_capture.h"
+#include "virtual_display.h"
+
+using namespace testsupport;
+
+namespace {
+
+// Every pixel of a screen up to 4096 x 4096 gets a colour of its own.
+uint8_t blueAt(int x, int y) {
+    return uint8_t((x >> 8) | ((y >> 8) << 4));
+}
+uint8_t greenAt(int, int y) {
+    return uint8_t(y);
+}
+uint8_t redAt(int x, int) {
+    return uint8_t(x);
+}
+
+std::vector<uint8_t> uniquePixels(int width, int height) {
+    std::vector<uint8_t> pixels(size_t(width) * height * 4);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            uint8_t* p = &pixels[(size_t(y) * width + x) * 4];
+            p[0] = blueAt(x, y);
+            p[1] = greenAt(x, y);
+            p[2] = redAt(x, y);
+        }
+    }
+    return pixels;
+}
+
+// Compares a grabbed rectangle with the unique pattern; returns the number of wrong pixels and
+// reports the first.
+int wrongPixels(const uint8_t* grabbed, int left, int top, int width, int height) {
+    int wrong = 0;
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            const uint8_t* p = grabbed + (size_t(y) * width + x) * 4;
+            const int sx = left + x, sy = top + y;
+            if (p[0] != blueAt(sx, sy) || p[1] != greenAt(sx, sy) || p[2] != redAt(sx, sy)) {
+                if (wrong++ == 0)
+                    ADD_FAILURE() << "pixel " << sx << "," << sy << " is B" << int(p[0]) << " G"
+                                  << int(p[1]) << " R" << int(p[2]);
+            }
+        }
+    }
+    return wrong;
+}
+
+void expectScreenGrabsExactly(int width, int height) {
+    VirtualDisplay display(width, height);
+    ASSERT_TRUE(display.ok());
+    ASSERT_TRUE(paintScreen(0, 0, width, height, uniquePixels(width, height)));
+
+    int screenWidth = 0, screenHeight = 0;
+    ASSERT_EQ(getScreenSize(&screenWidth, &screenHeight), 0);
+    EXPECT_EQ(screenWidth, width);
+    EXPECT_EQ(screenHeight, height);
+
+    ScreenGrabber grabber;
+    ASSERT_EQ(grabber.init(32), 0);
+    EXPECT_EQ(grabber.frameSize(), width * height * 4);
+    std::vector<uint8_t> frame(size_t(grabber.frameSize()));
+    ASSERT_EQ(grabber.grabFull(frame.data()), grabber.frameSize());
+    EXPECT_EQ(wrongPixels(frame.data(), 0, 0, width, height), 0);
+    grabber.release();
+    grabber.release();
+}
+
+}  // namespace
+
+TEST(ScreenGrabber, FullGrabKeepsChannelAndRowOrder) {
+    expectScreenGrabsExactly(1920, 1080);
+}
+
+TEST(ScreenGrabber, ScreenLargerThanTheClassicPoolGrabsWhole) {
+    expectScreenGrabsExactly(3840, 2160);
+}
+
+TEST(ScreenGrabber, RegionGrabFetchesOnlyItsRectangle) {
+    VirtualDisplay display(1920, 1080);
+    ASSERT_TRUE(display.ok());
+    ASSERT_TRUE(paintScreen(0, 0, 1920, 1080, uniquePixels(1920, 1080)));
+    ScreenGrabber grabber;
+    ASSERT_EQ(grabber.init(32), 0);
+
+    constexpr size_t kRegionBytes = 100 * 50 * 4;
+    std::vector<uint8_t> region(kRegionBytes + 64, 0xEE);
+    ASSERT_EQ(grabber.grabRegion(region.data(), 10, 20, 100, 50), 0);
+    EXPECT_EQ(wrongPixels(region.data(), 10, 20, 100, 50), 0);
+    for (size_t i = kRegionBytes; i < region.size(); ++i)
+        ASSERT_EQ(region[i], 0xEE) << "written past the rectangle at byte " << i;
+
+    // The bottom-right corner, and rectangles that leave the screen.
+    std::vector<uint8_t> corner(7 * 3 * 4);
+    ASSERT_EQ(grabber.grabRegion(corner.data(), 1913, 1077, 7, 3), 0);
+    EXPECT_EQ(wrongPixels(corner.data(), 1913, 1077, 7, 3), 0);
+    EXPECT_EQ(grabber.grabRegion(corner.data(), 1914, 1077, 7, 3), -1);
+    EXPECT_EQ(grabber.grabRegion(corner.data(), -1, 0, 7, 3), -1);
+}
+
+TEST(ScreenGrabber, InitSaysWhyItCannotGrab) {
+    LogCapture log;
+    {
+        VirtualDisplay display(800, 600, 24, {"-extension", "MIT-SHM"});
+        ASSERT_TRUE(display.ok());
+        ScreenGrabber grabber;
+        EXPECT_EQ(grabber.init(32), -1);
+        EXPECT_TRUE(log.contains("no MIT-SHM extension"));
+        EXPECT_FALSE(grabber.ready());
+        std::vector<uint8_t> frame(800 * 600 * 4);
+        EXPECT_EQ(grabber.grabFull(frame.data()), -1);
+    }
+    {
+        VirtualDisplay display(800, 600, 16);
+        ASSERT_TRUE(display.ok());
+        ScreenGrabber grabber;
+        EXPECT_EQ(grabber.init(32), -1);
+        EXPECT_TRUE(log.contains("unsupported screen format (depth 16"));
+    }
+    {
+        const char* previous = getenv("DISPLAY");
+        const std::string saved = previous ? previous : "";
+        setenv("DISPLAY", ":4999", 1);
+        ScreenGrabber grabber;
+        EXPECT_EQ(grabber.init(32), -1);
+        int width = -1, height = -1;
+        EXPECT_EQ(getScreenSize(&width, &height), -1);
+        EXPECT_EQ(width, 0);
+        EXPECT_TRUE(log.contains("cannot connect to the X display :4999"));
+        if (previous) setenv("DISPLAY", saved.c_str(), 1);
+    }
+}

@@ -1,0 +1,100 @@
+#include "virtual_display.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <xcb/xcb.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <string>
+
+namespace testsupport {
+
+VirtualDisplay::VirtualDisplay(int width, int height, int depth,
+                               const std::vector<std::string>& extraArguments) {
+    int pipeFds[2];
+    if (pipe(pipeFds) != 0) return;
+    const std::string screen =
+        std::to_string(width) + "x" + std::to_string(height) + "x" + std::to_string(depth);
+    std::vector<std::string> arguments = {"Xvfb", "-displayfd", "3",   "-screen", "0",
+                                          screen, "-nolisten",  "tcp", "-noreset"};
+    arguments.insert(arguments.end(), extraArguments.begin(), extraArguments.end());
+    std::vector<char*> argv;
+    for (std::string& argument : arguments)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    const pid_t pid = fork();
+    if (pid < 0) return;
+    if (pid == 0) {
+        // Xvfb picks a free display number and writes it to fd 3 when it is ready.
+        dup2(pipeFds[1], 3);
+        // Its complaints about fonts and keymaps would only clutter the test output.
+        const int devNull = open("/dev/null", O_WRONLY);
+        dup2(devNull, 2);
+        execvp("Xvfb", argv.data());
+        _exit(127);
+    }
+    close(pipeFds[1]);
+    m_pid = pid;
+    std::string number;
+    char c;
+    while (read(pipeFds[0], &c, 1) == 1 && c != '\n')
+        number += c;
+    close(pipeFds[0]);
+    if (number.empty()) return;
+
+    if (const char* previous = getenv("DISPLAY")) {
+        m_hadDisplay = true;
+        m_previousDisplay = previous;
+    }
+    m_name = ":" + number;
+    setenv("DISPLAY", m_name.c_str(), 1);
+}
+
+VirtualDisplay::~VirtualDisplay() {
+    if (m_pid > 0) {
+        kill(m_pid, SIGTERM);
+        waitpid(m_pid, nullptr, 0);
+    }
+    if (m_hadDisplay)
+        setenv("DISPLAY", m_previousDisplay.c_str(), 1);
+    else
+        unsetenv("DISPLAY");
+}
+
+bool paintScreen(int x, int y, int width, int height, const std::vector<uint8_t>& pixels) {
+    int screenNumber = 0;
+    xcb_connection_t* connection = xcb_connect(nullptr, &screenNumber);
+    if (xcb_connection_has_error(connection)) {
+        xcb_disconnect(connection);
+        return false;
+    }
+    xcb_screen_iterator_t screens = xcb_setup_roots_iterator(xcb_get_setup(connection));
+    xcb_screen_t* screen = screens.data;
+    xcb_gcontext_t gc = xcb_generate_id(connection);
+    xcb_create_gc(connection, gc, screen->root, 0, nullptr);
+
+    const size_t rowBytes = size_t(width) * 4;
+    const size_t maxRequestBytes =
+        std::min<size_t>(size_t(xcb_get_maximum_request_length(connection)) * 4, 1 << 22);
+    const int rowsPerRequest = std::max(1, int((maxRequestBytes - 64) / rowBytes));
+    bool ok = true;
+    for (int row = 0; row < height && ok; row += rowsPerRequest) {
+        const int rows = std::min(rowsPerRequest, height - row);
+        xcb_generic_error_t* error = xcb_request_check(
+            connection,
+            xcb_put_image_checked(connection, XCB_IMAGE_FORMAT_Z_PIXMAP, screen->root, gc,
+                                  uint16_t(width), uint16_t(rows), int16_t(x), int16_t(y + row), 0,
+                                  screen->root_depth, uint32_t(rows * rowBytes),
+                                  pixels.data() + size_t(row) * rowBytes));
+        ok = error == nullptr;
+        free(error);
+    }
+    xcb_free_gc(connection, gc);
+    xcb_disconnect(connection);
+    return ok;
+}
+
+}  // namespace testsupport

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+// An Xvfb display of a test's own, so that no other test's window covers what it puts on the
+// screen. It is the process's $DISPLAY while the object lives.
+class VirtualDisplay {
+public:
+    // extraArguments go to Xvfb as they are (for example "-extension", "MIT-SHM").
+    explicit VirtualDisplay(int width = 1920, int height = 1080, int depth = 24,
+                            const std::vector<std::string>& extraArguments = {});
+    ~VirtualDisplay();
+    VirtualDisplay(const VirtualDisplay&) = delete;
+    VirtualDisplay& operator=(const VirtualDisplay&) = delete;
+
+    bool ok() const { return !m_name.empty(); }
+    const std::string& name() const { return m_name; }
+
+private:
+    pid_t m_pid = -1;
+    std::string m_name;
+    std::string m_previousDisplay;
+    bool m_hadDisplay = false;
+};
+
+// Draws 32-bit pixels (bytes blue, green, red, unused; rows top to bottom) onto the root window
+// of $DISPLAY at (x, y). True when the server took them.
+bool paintScreen(int x, int y, int width, int height, const std::vector<uint8_t>& pixels);
+
+}  // namespace testsupport
