@@ -17,10 +17,13 @@ session_cleanup() {
 trap session_cleanup EXIT
 trap 'exit 130' INT TERM
 
-# A virtual display (Xvfb, default 1920x1080x24) on a free display number, unless $DISPLAY works.
+# A virtual display (Xvfb, 1920x1080x24 unless a size is given) on a free display number,
+# unless $DISPLAY works. With --own it always starts one.
 ensure_display() {
+    local own=0
+    if [ "${1:-}" = --own ]; then own=1; shift; fi
     local size=${1:-1920x1080x24}
-    if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
+    if [ $own -eq 0 ] && [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
         return 0
     fi
     local numberFile=$session_dir/display
@@ -42,9 +45,12 @@ ensure_display() {
 }
 
 # A PulseAudio daemon with a null sink as the default output and a 440 Hz sine source sampled at
-# 11025 Hz as the default microphone, unless a sound server answers already.
+# 11025 Hz as the default microphone, unless a sound server answers already. The microphone is a
+# sine played into a silent sink of its own and taken from that sink's monitor: pulseaudio's
+# module-sine-source hands out its sound in two-second bursts, where a real microphone delivers
+# it as it comes. With --own it always starts one.
 ensure_sound() {
-    if pactl info >/dev/null 2>&1; then
+    if [ "${1:-}" != --own ] && pactl info >/dev/null 2>&1; then
         return 0
     fi
     local runtime=$session_dir/pulse
@@ -53,7 +59,9 @@ ensure_sound() {
         --disallow-exit -n --use-pid-file=no \
         --load="module-native-protocol-unix auth-anonymous=1 socket=$runtime/native" \
         --load="module-null-sink sink_name=glimmora_speakers" \
-        --load="module-sine-source source_name=glimmora_microphone rate=11025 frequency=440" \
+        --load="module-null-sink sink_name=glimmora_tone sink_properties=device.description=Sine-tone" \
+        --load="module-sine sink=glimmora_tone frequency=440" \
+        --load="module-remap-source source_name=glimmora_microphone master=glimmora_tone.monitor rate=11025 source_properties=device.description=Sine-microphone" \
         >"$runtime/log" 2>&1 &
     session_pids+=($!)
     export PULSE_SERVER=unix:$runtime/native

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <QThread>
+
+#include <atomic>
+#include <cstdint>
+#include <list>
+
+#include "base/os_mutex.h"
+
+// Carries small events from worker threads to the GUI thread: posters append to a queue and
+// return at once; the bridge's own thread takes one event every 25 ms and emits it as
+// eventTriggered, which Qt delivers to receivers in the GUI thread through their event loop.
+// At most 100 events wait; one posted beyond that is dropped.
+//
+// Threads: startBridge() and stopBridge() by the owner; postEvent() from any thread (it takes
+// m_lock, which guards m_queue, for one list operation); eventTriggered is emitted on the
+// bridge thread, outside the lock.
+class EventBridge : public QThread {
+    Q_OBJECT
+
+public:
+    struct Event {
+        int32_t id = 0;  // 0: no event, never delivered
+        uint32_t param1 = 0;
+        uint32_t param2 = 0;
+    };
+
+    static constexpr int kMaxPending = 100;
+    static constexpr int kPeriodMs = 25;
+
+    EventBridge() = default;
+    ~EventBridge() override;
+
+    int startBridge();
+    int postEvent(int id, unsigned int param1, unsigned int param2);
+    // Returns once the thread has ended; events still waiting are not delivered.
+    void stopBridge();
+
+signals:
+    void eventTriggered(int id, unsigned int param1, unsigned int param2);
+
+protected:
+    void run() override;
+
+private:
+    OS_Mutex m_lock;
+    std::list<Event> m_queue;
+    std::atomic<bool> m_stop{false};
+};

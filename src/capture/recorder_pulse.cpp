@@ -1,0 +1,281 @@
+// Recorder and EnumerateCaptureDevices over libpulse: a record stream, corked until
+// startCapture(), whose data the capture thread cuts into exact blocks.
+#include <pulse/pulseaudio.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "app/log_file.h"
+#include "capture/pulse_connection.h"
+#include "capture/recorder.h"
+
+namespace {
+
+// Copies text into a fixed field, cut at a UTF-8 character boundary.
+template <size_t N>
+void copyText(char (&field)[N], const char* text) {
+    size_t length = text ? strlen(text) : 0;
+    if (length >= N) {
+        length = N - 1;
+        while (length > 0 && (uint8_t(text[length]) & 0xC0) == 0x80)
+            --length;
+    }
+    if (length) std::memcpy(field, text, length);
+    field[length] = '\0';
+}
+
+struct SourceList {
+    PulseConnection* connection = nullptr;
+    std::vector<AudioInputDevice> devices;
+    bool done = false;
+};
+
+void onSourceInfo(pa_context*, const pa_source_info* info, int eol, void* userdata) {
+    auto* list = static_cast<SourceList*>(userdata);
+    if (eol) {
+        list->done = true;
+        list->connection->signal();
+        return;
+    }
+    AudioInputDevice device;
+    copyText(device.guid, info->name);
+    copyText(device.description, info->description);
+    copyText(device.driverModule, info->driver);
+    list->devices.push_back(device);
+}
+
+void onOperationDone(pa_stream*, int, void* userdata) {
+    static_cast<PulseConnection*>(userdata)->signal();
+}
+
+}  // namespace
+
+int EnumerateCaptureDevices(std::vector<AudioInputDevice>& devices) {
+    PulseConnection connection;
+    if (!connection.open("Glimmora device list")) {
+        gLog.error("Sound Capture: Failed to enumberate sound capture devices \n");
+        return -1;
+    }
+    SourceList list;
+    list.connection = &connection;
+    {
+        PulseConnection::Lock lock(connection);
+        pa_operation* operation =
+            pa_context_get_source_info_list(connection.context(), onSourceInfo, &list);
+        if (operation) {
+            connection.waitFor([&] { return list.done; }, 5000);
+            pa_operation_unref(operation);
+        }
+    }
+    if (!list.done) {
+        gLog.error("Sound Capture: Failed to enumberate sound capture devices \n");
+        gLog.error("sound: %s\n", connection.lastError().c_str());
+        return -1;
+    }
+    for (const AudioInputDevice& device : list.devices) {
+        gLog.info("sound card : %s , driver: %s , GUID=%s,\n", device.description,
+                  device.driverModule, device.guid);
+        devices.push_back(device);
+    }
+    return 0;
+}
+
+struct Recorder::Stream {
+    PulseConnection connection;
+    pa_stream* stream = nullptr;
+
+    ~Stream() {
+        if (stream) {
+            PulseConnection::Lock lock(connection);
+            pa_stream_set_read_callback(stream, nullptr, nullptr);
+            pa_stream_set_state_callback(stream, nullptr, nullptr);
+            pa_stream_disconnect(stream);
+            pa_stream_unref(stream);
+        }
+        connection.close();
+    }
+};
+
+Recorder::Recorder(RecorderCallback* callback) : m_callback(callback) {}
+
+Recorder::~Recorder() {
+    close();
+}
+
+int Recorder::open(const char* sourceName, int id, int sampleRate, int framesPerBlock) {
+    close();
+    m_id = id;
+    m_sampleRate = sampleRate;
+    m_framesPerBlock = framesPerBlock;
+    m_blockBytes = framesPerBlock * 4;
+    {
+        std::lock_guard<std::mutex> lock(m_bufferLock);
+        m_buffer.clear();
+        m_started = m_stop = m_lost = false;
+        m_droppedBytes = 0;
+    }
+
+    auto stream = std::make_unique<Stream>();
+    if (!stream->connection.open("Glimmora")) {
+        gLog.error("Sound Capture: DirectSoundCaptureCreate failed  \n");
+        return -1;
+    }
+    PulseConnection& connection = stream->connection;
+    {
+        PulseConnection::Lock lock(connection);
+        const pa_sample_spec spec = {PA_SAMPLE_S16LE, uint32_t(sampleRate), 2};
+        pa_channel_map stereo;
+        pa_channel_map_init_stereo(&stereo);
+        stream->stream = pa_stream_new(connection.context(), "capture", &spec, &stereo);
+        if (!stream->stream) {
+            gLog.error("sound capture: cannot create a record stream: %s\n",
+                       connection.lastError().c_str());
+            return -1;
+        }
+        pa_stream_set_state_callback(stream->stream, onStreamState, this);
+        pa_stream_set_read_callback(stream->stream, onRead, this);
+        // The server hands data over in pieces of one block.
+        pa_buffer_attr attributes;
+        attributes.maxlength = uint32_t(-1);
+        attributes.fragsize = uint32_t(m_blockBytes);
+        attributes.tlength = attributes.prebuf = attributes.minreq = uint32_t(-1);
+        const char* device = sourceName && *sourceName ? sourceName : nullptr;
+        m_stream = std::move(stream);  // the callbacks may run from here on
+        if (pa_stream_connect_record(
+                m_stream->stream, device, &attributes,
+                pa_stream_flags_t(PA_STREAM_START_CORKED | PA_STREAM_ADJUST_LATENCY)) == 0) {
+            connection.waitFor(
+                [this] {
+                    const pa_stream_state_t state = pa_stream_get_state(m_stream->stream);
+                    return state == PA_STREAM_READY || !PA_STREAM_IS_GOOD(state);
+                },
+                5000);
+        }
+        if (pa_stream_get_state(m_stream->stream) != PA_STREAM_READY) {
+            gLog.error("Sound Capture: DirectSoundCaptureCreate failed  \n");
+            gLog.error("sound capture: cannot record from %s: %s\n", device ? device : "default",
+                       connection.lastError().c_str());
+        } else {
+            const pa_sample_spec* actual = pa_stream_get_sample_spec(m_stream->stream);
+            gLog.info("audio format: channel=%d, sample_rate=%d \n", actual->channels,
+                      int(actual->rate));
+            gLog.info("buffer created: size %d \n", 3 * m_blockBytes);
+        }
+    }
+    if (pa_stream_get_state(m_stream->stream) != PA_STREAM_READY || start() < 0) {
+        m_stream.reset();
+        return -1;
+    }
+    return 0;
+}
+
+int Recorder::startCapture() {
+    if (!m_stream) {
+        gLog.error("sound capture: Failed to start \n");
+        return -1;
+    }
+    m_timeStamp = 0.0;
+    m_blockDuration = double(m_framesPerBlock) / double(m_sampleRate);
+    PulseConnection& connection = m_stream->connection;
+    PulseConnection::Lock lock(connection);
+    pa_operation* flush = pa_stream_flush(m_stream->stream, nullptr, nullptr);
+    if (flush) pa_operation_unref(flush);
+    pa_operation* uncork = pa_stream_cork(m_stream->stream, 0, onOperationDone, &connection);
+    if (!uncork) {
+        gLog.error("sound capture: Failed to start \n");
+        gLog.error("sound capture: %s\n", connection.lastError().c_str());
+        return -1;
+    }
+    pa_operation_unref(uncork);
+    std::lock_guard<std::mutex> bufferLock(m_bufferLock);
+    m_buffer.clear();
+    m_started = true;
+    return 0;
+}
+
+void Recorder::close() {
+    {
+        std::lock_guard<std::mutex> lock(m_bufferLock);
+        m_stop = true;
+    }
+    m_bufferChanged.notify_all();
+    join();
+    m_stream.reset();
+}
+
+void Recorder::onRead(pa_stream* stream, size_t, void* userdata) {
+    auto* recorder = static_cast<Recorder*>(userdata);
+    const void* data = nullptr;
+    size_t bytes = 0;
+    while (pa_stream_readable_size(stream) > 0) {
+        if (pa_stream_peek(stream, &data, &bytes) < 0 || bytes == 0) break;
+        // A hole (no data) is sound the server lost: silence keeps the blocks in time.
+        if (data) {
+            recorder->append(static_cast<const uint8_t*>(data), bytes);
+        } else {
+            const std::vector<uint8_t> silence(bytes, 0);
+            recorder->append(silence.data(), bytes);
+        }
+        pa_stream_drop(stream);
+    }
+}
+
+void Recorder::onStreamState(pa_stream* stream, void* userdata) {
+    auto* recorder = static_cast<Recorder*>(userdata);
+    recorder->m_stream->connection.signal();
+    if (PA_STREAM_IS_GOOD(pa_stream_get_state(stream))) return;
+    {
+        std::lock_guard<std::mutex> lock(recorder->m_bufferLock);
+        recorder->m_lost = true;
+    }
+    recorder->m_bufferChanged.notify_all();
+}
+
+void Recorder::append(const uint8_t* data, size_t bytes) {
+    {
+        std::lock_guard<std::mutex> lock(m_bufferLock);
+        if (!m_started) return;
+        m_buffer.insert(m_buffer.end(), data, data + bytes);
+        const size_t limit = size_t(kMaxBufferedSeconds) * size_t(m_sampleRate) * 4;
+        if (m_buffer.size() > limit) {
+            // Whole frames only, so the channels stay in place.
+            const size_t excess = (m_buffer.size() - limit + 3) / 4 * 4;
+            m_buffer.erase(m_buffer.begin(), m_buffer.begin() + long(excess));
+            m_droppedBytes += int(excess);
+        }
+    }
+    m_bufferChanged.notify_one();
+}
+
+int Recorder::run() {
+    std::vector<uint8_t> block(static_cast<size_t>(m_blockBytes));
+    int reportedDrops = 0;
+    for (;;) {
+        int droppedBytes = 0;
+        {
+            std::unique_lock<std::mutex> lock(m_bufferLock);
+            m_bufferChanged.wait(lock, [this] {
+                return m_stop || m_lost || m_buffer.size() >= size_t(m_blockBytes);
+            });
+            if (m_stop) break;
+            if (m_lost) {
+                lock.unlock();
+                gLog.error("sound capture: source %d lost its sound server; capture ends\n", m_id);
+                break;
+            }
+            std::copy(m_buffer.begin(), m_buffer.begin() + m_blockBytes, block.begin());
+            m_buffer.erase(m_buffer.begin(), m_buffer.begin() + m_blockBytes);
+            droppedBytes = m_droppedBytes;
+        }
+        if (droppedBytes != reportedDrops) {
+            gLog.warn("sound capture: source %d fell behind, %d bytes dropped\n", m_id,
+                      droppedBytes);
+            reportedDrops = droppedBytes;
+        }
+        m_timeStamp += m_blockDuration;
+        if (m_callback)
+            m_callback->OnRecordedBlock(
+                m_id, m_timeStamp, reinterpret_cast<const int16_t*>(block.data()), m_blockBytes);
+    }
+    return 0;
+}

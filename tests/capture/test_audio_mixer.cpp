@@ -1,0 +1,166 @@
+// Mixing, levels and the microphone's resampling: the arithmetic a listener hears.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+#include "capture/audio_mixer.h"
+#include "capture/mic_resampler.h"
+#include "log_capture.h"
+
+using testsupport::LogCapture;
+
+namespace {
+
+constexpr int kFrames = 1152;
+constexpr int kSamples = kFrames * 2;
+
+// A heap packet holding one block whose every sample is value.
+MMPacket blockOf(int16_t value) {
+    std::vector<int16_t> samples(kSamples, value);
+    MMPacket packet;
+    packet.copyFrom(reinterpret_cast<const uint8_t*>(samples.data()), kSamples * 2, 0);
+    return packet;
+}
+
+class CountingAllocator : public MMUserMalloc {
+public:
+    void free(uint8_t* data) override {
+        ++frees;
+        MMUserMalloc::free(data);
+    }
+    int frees = 0;
+};
+
+}  // namespace
+
+TEST(SoundLevel, PeakAgainstSixtyPercentOfFullScale) {
+    std::vector<int16_t> block(kSamples, 0);
+    EXPECT_EQ(soundLevel(block.data(), kSamples), 0);
+    block[7] = 9830;
+    block[8] = -9000;
+    EXPECT_EQ(soundLevel(block.data(), kSamples), 50);
+    block[kSamples - 1] = -32768;  // the most negative sample counts as 32768
+    EXPECT_EQ(soundLevel(block.data(), kSamples), 100);
+    block.assign(kSamples, 19659);
+    EXPECT_EQ(soundLevel(block.data(), kSamples), 99);
+    block[0] = 19660;
+    EXPECT_EQ(soundLevel(block.data(), kSamples), 100);
+}
+
+TEST(AudioMixer, OneSourcePassesThroughUnchanged) {
+    AudioMixer mixer;
+    mixer.init(kFrames);
+    std::vector<int16_t> output(kSamples, 1);
+    for (int n = 0; n < 3; ++n) {
+        MMPacket packet = blockOf(int16_t(-1234 * (n + 1)));
+        mixer.activate(2);
+        ASSERT_EQ(mixer.pushAndMix(2, packet, output.data()), 1);
+        EXPECT_FALSE(packet.owns) << "the mixer owns the data now";
+        for (int16_t sample : output)
+            ASSERT_EQ(sample, -1234 * (n + 1));
+    }
+}
+
+TEST(AudioMixer, WaitsForEveryActiveSourceThenMixesWithSoftClamp) {
+    AudioMixer mixer;
+    mixer.init(kFrames);
+    std::vector<int16_t> output(kSamples, 0);
+    const int16_t cases[][3] = {
+        {16384, 16384, 28672}, {30000, 30000, 32767}, {-20000, -20000, -32768}, {1000, -1000, 16}};
+    for (const auto& [stereo, microphone, mixed] : cases) {
+        mixer.reset();
+        // As in a recording: a source becomes active with its first block.
+        MMPacket first = blockOf(stereo);
+        mixer.activate(1);
+        EXPECT_EQ(mixer.pushAndMix(1, first, output.data()), 1) << "the only active source";
+        MMPacket mic = blockOf(microphone);
+        mixer.activate(2);
+        EXPECT_EQ(mixer.pushAndMix(2, mic, output.data()), 0) << "the stereo mix has none waiting";
+        MMPacket second = blockOf(stereo);
+        mixer.activate(1);
+        ASSERT_EQ(mixer.pushAndMix(1, second, output.data()), 1);
+        EXPECT_EQ(output[0], mixed) << stereo << " with " << microphone;
+        EXPECT_EQ(output[kSamples - 1], mixed);
+    }
+}
+
+TEST(AudioMixer, ResetBetweenRecordingsForgetsSourcesAndReleasesBlocks) {
+    CountingAllocator heap;
+    AudioMixer mixer;
+    mixer.init(kFrames);
+    std::vector<int16_t> output(kSamples);
+    // A recording with both sources that ends while the microphone is ahead.
+    for (int slot : {2, 2, 1}) {
+        MMPacket packet;
+        packet.allocator = &heap;
+        std::vector<int16_t> samples(kSamples, 100);
+        packet.copyFrom(reinterpret_cast<uint8_t*>(samples.data()), kSamples * 2, 0);
+        mixer.activate(slot);
+        mixer.pushAndMix(slot, packet, output.data());
+    }
+    mixer.reset();
+    EXPECT_EQ(heap.frees, 3);
+
+    // The next recording has the stereo mix only: every block comes out.
+    for (int n = 0; n < 5; ++n) {
+        MMPacket packet = blockOf(int16_t(n));
+        mixer.activate(1);
+        EXPECT_EQ(mixer.pushAndMix(1, packet, output.data()), 1);
+    }
+}
+
+TEST(AudioMixer, SourceThatRunsAheadIsBoundedOldestFirst) {
+    LogCapture log;
+    AudioMixer mixer;
+    mixer.init(kFrames);
+    std::vector<int16_t> output(kSamples);
+    MMPacket waiting = blockOf(0);
+    mixer.activate(2);
+    mixer.activate(1);
+    for (int n = 1; n <= AudioMixer::kMaxQueuedBlocks + 4; ++n) {
+        MMPacket packet = blockOf(int16_t(n * 100));
+        ASSERT_EQ(mixer.pushAndMix(1, packet, output.data()), 0);
+    }
+    EXPECT_EQ(mixer.droppedBlocks(), 4);
+    EXPECT_TRUE(log.contains("sound mixer: source 1 runs ahead"));
+    ASSERT_EQ(mixer.pushAndMix(2, waiting, output.data()), 1);
+    EXPECT_EQ(output[0], 500) << "blocks 1 to 4 were dropped; block 5 is the oldest left";
+}
+
+TEST(MicResampler, ToneKeepsItsPitchAtFourTimesTheRate) {
+    MicResampler resampler;
+    ASSERT_EQ(resampler.init(), 0);
+    std::vector<int16_t> output;
+    std::vector<int16_t> in(288 * 2), out(kSamples);
+    long frame = 0;
+    for (int block = 0; block < 40; ++block) {
+        for (int i = 0; i < 288; ++i, ++frame) {
+            const auto value =
+                int16_t(std::lround(12000 * std::sin(2 * M_PI * 440 * frame / 11025.0)));
+            in[size_t(2 * i)] = in[size_t(2 * i + 1)] = value;
+        }
+        std::fill(out.begin(), out.end(), int16_t(777));
+        const int produced = resampler.convert(in.data(), 288, out.data(), kFrames);
+        if (block == 0) {
+            EXPECT_LT(produced, kFrames) << "the filter's delay shortens the first block";
+            EXPECT_EQ(out[0], 0) << "and the block begins with silence";
+        } else {
+            EXPECT_EQ(produced, kFrames);
+        }
+        output.insert(output.end(), out.begin(), out.end());
+    }
+    // Rising zero crossings of the left channel after the first block.
+    int crossings = 0;
+    size_t first = 0, last = 0;
+    int16_t peak = 0;
+    for (size_t i = kSamples + 2; i < output.size(); i += 2) {
+        peak = std::max<int16_t>(peak, output[i]);
+        if (output[i - 2] < 0 && output[i] >= 0) {
+            if (crossings++ == 0) first = i;
+            last = i;
+        }
+    }
+    EXPECT_NEAR((crossings - 1) / (double(last - first) / 2 / 44100), 440.0, 2.0);
+    EXPECT_NEAR(peak, 12000, 400);
+}

@@ -1,0 +1,183 @@
+// Sound capture against a real sound server, on sources the tests load themselves.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cmath>
+#include <cstring>
+#include <mutex>
+#include <vector>
+
+#include "capture/recorder.h"
+#include "log_capture.h"
+#include "pulse_fixtures.h"
+#include "test_support.h"
+
+using namespace testsupport;
+
+namespace {
+
+class CollectingCallback : public RecorderCallback {
+public:
+    int OnRecordedBlock(int id, double timeStamp, const int16_t* samples, int byteCount) override {
+        std::lock_guard<std::mutex> lock(mutex);
+        ids.push_back(id);
+        timeStamps.push_back(timeStamp);
+        byteCounts.push_back(byteCount);
+        sound.insert(sound.end(), samples, samples + byteCount / 2);
+        return 0;
+    }
+    int blocks() {
+        std::lock_guard<std::mutex> lock(mutex);
+        return int(timeStamps.size());
+    }
+    // Rising zero crossings per second of the left channel, from the given block on.
+    double leftToneHz(int sampleRate, size_t fromSample = 0) {
+        std::lock_guard<std::mutex> lock(mutex);
+        int crossings = 0;
+        size_t first = 0, last = 0;
+        for (size_t i = fromSample + 2; i < sound.size(); i += 2) {
+            if (sound[i - 2] < 0 && sound[i] >= 0) {
+                if (crossings++ == 0) first = i;
+                last = i;
+            }
+        }
+        return crossings < 2 ? 0 : (crossings - 1) / (double(last - first) / 2 / sampleRate);
+    }
+
+    std::mutex mutex;
+    std::vector<int> ids;
+    std::vector<double> timeStamps;
+    std::vector<int> byteCounts;
+    std::vector<int16_t> sound;
+};
+
+class RecorderTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        gLog.setEcho(false);
+        if (!soundServerReachable())
+            GTEST_SKIP() << "needs a sound server (scripts/test starts one)";
+    }
+};
+
+}  // namespace
+
+TEST_F(RecorderTest, EnumerationListsSourcesWithNamesAndDescriptions) {
+    const std::string micName = uniqueName("glimmora_test_mic");
+    const std::string sinkName = uniqueName("glimmora_test_sink");
+    PulseModule mic("module-sine-source", "source_name=" + micName + " rate=11025");
+    PulseModule sink("module-null-sink", "sink_name=" + sinkName);
+    ASSERT_TRUE(mic.ok() && sink.ok());
+
+    LogCapture log;
+    std::vector<AudioInputDevice> devices;
+    ASSERT_EQ(EnumerateCaptureDevices(devices), 0);
+    int micAt = -1, monitorAt = -1;
+    for (size_t i = 0; i < devices.size(); ++i) {
+        if (micName == devices[i].guid) micAt = int(i);
+        if (sinkName + ".monitor" == devices[i].guid) monitorAt = int(i);
+    }
+    ASSERT_GE(micAt, 0);
+    ASSERT_GE(monitorAt, 0);
+    EXPECT_STRNE(devices[size_t(micAt)].description, "");
+    EXPECT_STREQ(devices[size_t(micAt)].driverModule, "module-sine-source.c");
+    EXPECT_STREQ(devices[size_t(monitorAt)].driverModule, "module-null-sink.c");
+    EXPECT_TRUE(log.contains("GUID=" + micName + ","));
+}
+
+TEST_F(RecorderTest, MicrophoneDeliversExactBlocksStampedByCount) {
+    const std::string micName = uniqueName("glimmora_test_sine");
+    SineMicrophone mic(micName, 11025, 440);
+    ASSERT_TRUE(mic.ok());
+
+    CollectingCallback callback;
+    Recorder recorder(&callback);
+    ASSERT_EQ(recorder.open(micName.c_str(), 2, 11025, 288), 0);
+    ASSERT_EQ(recorder.startCapture(), 0);
+    ASSERT_TRUE(waitUntil([&] { return callback.blocks() >= 40; }, 10000));
+    recorder.close();
+    EXPECT_LE(callback.blocks(), 60) << "delivered faster than the sound runs";
+
+    const int blocks = callback.blocks();
+    for (int n = 0; n < blocks; ++n) {
+        EXPECT_EQ(callback.ids[size_t(n)], 2);
+        EXPECT_EQ(callback.byteCounts[size_t(n)], 1152);
+        EXPECT_NEAR(callback.timeStamps[size_t(n)], (n + 1) * 288 / 11025.0, 1e-9);
+    }
+    EXPECT_NEAR(callback.leftToneHz(11025), 440.0, 5.0);
+
+    // No callback once close() has returned.
+    OS_Thread::msleep(150);
+    EXPECT_EQ(callback.blocks(), blocks);
+}
+
+TEST_F(RecorderTest, MonitorCarriesWhatIsPlayed) {
+    const std::string sinkName = uniqueName("glimmora_test_speakers");
+    PulseModule sink("module-null-sink", "sink_name=" + sinkName);
+    ASSERT_TRUE(sink.ok());
+    TonePlayer tone(sinkName, 1000, 0.4);
+
+    CollectingCallback callback;
+    Recorder recorder(&callback);
+    ASSERT_EQ(recorder.open((sinkName + ".monitor").c_str(), 1, 44100, 1152), 0);
+    ASSERT_EQ(recorder.startCapture(), 0);
+    ASSERT_TRUE(waitUntil([&] { return callback.blocks() >= 60; }, 10000));
+    recorder.close();
+
+    for (int bytes : callback.byteCounts)
+        EXPECT_EQ(bytes, 4608);
+    EXPECT_NEAR(callback.timeStamps[9], 10 * 1152 / 44100.0, 1e-9);
+    // The tone needs a moment to arrive; the second half of what was captured carries it.
+    EXPECT_NEAR(callback.leftToneHz(44100, callback.sound.size() / 2), 1000.0, 10.0);
+    int16_t peak = 0;
+    for (size_t i = callback.sound.size() / 2; i < callback.sound.size(); ++i)
+        peak = std::max<int16_t>(peak, int16_t(std::abs(callback.sound[i])));
+    EXPECT_NEAR(peak, 0.4 * 32767, 600);
+}
+
+TEST_F(RecorderTest, FailuresAndCloseWithoutStart) {
+    LogCapture log;
+    CollectingCallback callback;
+    Recorder missing(&callback);
+    EXPECT_EQ(missing.open("no_such_source_for_glimmora", 2, 11025, 288), -1);
+    EXPECT_TRUE(log.contains("Sound Capture: DirectSoundCaptureCreate failed  \n"));
+    EXPECT_TRUE(log.contains("cannot record from no_such_source_for_glimmora"));
+    missing.close();
+
+    const std::string micName = uniqueName("glimmora_test_idle");
+    PulseModule mic("module-sine-source", "source_name=" + micName + " rate=11025");
+    ASSERT_TRUE(mic.ok());
+    Recorder idle(&callback);
+    ASSERT_EQ(idle.open(micName.c_str(), 2, 11025, 288), 0);
+    OS_Thread::msleep(100);
+    idle.close();  // returns although capture never started
+    idle.close();
+    EXPECT_EQ(callback.blocks(), 0);
+
+    Recorder dropping(nullptr);
+    ASSERT_EQ(dropping.open(micName.c_str(), 2, 11025, 288), 0);
+    ASSERT_EQ(dropping.startCapture(), 0);
+    OS_Thread::msleep(100);
+    dropping.close();
+}
+
+TEST_F(RecorderTest, NoServerFailsCleanly) {
+    LogCapture log;
+    const char* previous = getenv("PULSE_SERVER");
+    const std::string saved = previous ? previous : "";
+    setenv("PULSE_SERVER", "unix:/nonexistent/glimmora/native", 1);
+
+    std::vector<AudioInputDevice> devices;
+    EXPECT_EQ(EnumerateCaptureDevices(devices), -1);
+    EXPECT_TRUE(devices.empty());
+    EXPECT_TRUE(log.contains("Sound Capture: Failed to enumberate sound capture devices"));
+    Recorder recorder(nullptr);
+    EXPECT_EQ(recorder.open("", 2, 11025, 288), -1);
+    EXPECT_EQ(recorder.startCapture(), -1);
+    recorder.close();
+
+    if (previous)
+        setenv("PULSE_SERVER", saved.c_str(), 1);
+    else
+        unsetenv("PULSE_SERVER");
+}

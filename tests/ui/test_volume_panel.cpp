@@ -1,0 +1,142 @@
+// The audio input panel on the test display, with the test sound server's sine microphone and a
+// tone played to the speakers.
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QImage>
+
+#include <atomic>
+#include <mutex>
+#include <vector>
+
+#include "app/log_file.h"
+#include "pulse_fixtures.h"
+#include "qt_helpers.h"
+#include "ui/volume_bar.h"
+#include "ui/volume_panel.h"
+
+using namespace testsupport;
+
+namespace {
+
+class BlockListener : public AudioCaptureListener {
+public:
+    int OnAudioCaptured(const int16_t* samples, int frameCount) override {
+        std::lock_guard<std::mutex> lock(mutex);
+        frameCounts.push_back(frameCount);
+        int16_t peak = 0;
+        for (int i = 0; i < frameCount * 2; ++i)
+            peak = std::max<int16_t>(peak, int16_t(std::abs(samples[i])));
+        peaks.push_back(peak);
+        return 0;
+    }
+    int blocks() {
+        std::lock_guard<std::mutex> lock(mutex);
+        return int(frameCounts.size());
+    }
+    std::mutex mutex;
+    std::vector<int> frameCounts;
+    std::vector<int16_t> peaks;
+};
+
+class VolumePanelTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        gLog.setEcho(false);
+        if (!testSoundServer()) GTEST_SKIP() << "needs the sound server scripts/test starts";
+        panel = std::make_unique<VolumePanel>();
+        panel->show();
+        stereo = panel->findChild<QCheckBox*>("chkStereo");
+        mic = panel->findChild<QCheckBox*>("chkMic");
+        stereoBar = panel->findChild<VolumeBar*>("ctlVolumeStereo");
+        micBar = panel->findChild<VolumeBar*>("ctlVolumeMic");
+        ASSERT_TRUE(stereo && mic && stereoBar && micBar);
+    }
+    void TearDown() override {
+        if (panel) panel->shutdown();
+    }
+
+    MessageBoxCatcher boxes;
+    std::unique_ptr<VolumePanel> panel;
+    QCheckBox* stereo = nullptr;
+    QCheckBox* mic = nullptr;
+    VolumeBar* stereoBar = nullptr;
+    VolumeBar* micBar = nullptr;
+};
+
+QColor pixelOf(VolumeBar& bar, int x, int y) {
+    return bar.grab().toImage().pixelColor(x, y);
+}
+
+}  // namespace
+
+TEST_F(VolumePanelTest, StartsWithTheMicrophoneAndBothMetersMove) {
+    EXPECT_TRUE(mic->isChecked());
+    EXPECT_FALSE(stereo->isChecked());
+    EXPECT_TRUE(stereoBar->grey());
+    EXPECT_FALSE(micBar->grey());
+
+    TonePlayer tone("", 1000, 0.5);
+    EXPECT_TRUE(processUntil([&] { return micBar->level() > 20; }, 8000));
+    EXPECT_TRUE(processUntil([&] { return stereoBar->level() > 60; }, 8000))
+        << "a tone of half full scale reads about 83";
+    EXPECT_LE(stereoBar->level(), 100);
+}
+
+TEST_F(VolumePanelTest, WarnsEachTimeBothInputsBecomeChecked) {
+    stereo->setChecked(true);
+    ASSERT_TRUE(processUntil([&] { return boxes.seen == 1; }, 5000));
+    EXPECT_EQ(boxes.title, QString::fromUtf8("提示"));
+    EXPECT_EQ(boxes.text,
+              QString::fromUtf8("请插上耳机或拔掉音箱，否则麦克风录到的声音与立体声重复!"));
+    EXPECT_TRUE(stereo->isChecked()) << "the boxes stay checked";
+
+    mic->setChecked(false);
+    EXPECT_TRUE(micBar->grey());
+    mic->setChecked(true);
+    EXPECT_TRUE(processUntil([&] { return boxes.seen == 2; }, 5000));
+}
+
+TEST_F(VolumePanelTest, RecordingHandsMixedBlocksToTheListenerUntilItEnds) {
+    BlockListener listener;
+    panel->setListener(&listener);
+    TonePlayer tone("", 1000, 0.25);
+    stereo->setChecked(true);
+    ASSERT_TRUE(processUntil([&] { return boxes.seen == 1; }, 5000));
+    processFor(500);
+    EXPECT_EQ(listener.blocks(), 0) << "nothing flows outside a recording";
+
+    panel->beginRecording();
+    EXPECT_FALSE(stereo->isEnabled());
+    EXPECT_FALSE(mic->isEnabled());
+    ASSERT_TRUE(processUntil([&] { return listener.blocks() >= 30; }, 10000));
+    panel->endRecording();
+    EXPECT_TRUE(stereo->isEnabled());
+    EXPECT_TRUE(mic->isEnabled());
+
+    const int atEnd = listener.blocks();
+    processFor(300);
+    EXPECT_EQ(listener.blocks(), atEnd);
+    std::lock_guard<std::mutex> lock(listener.mutex);
+    for (int frames : listener.frameCounts)
+        EXPECT_EQ(frames, 1152);
+    // Tone (0.25 of full scale) and sine microphone mixed: louder than the tone alone.
+    EXPECT_GT(listener.peaks.back(), 0.25 * 32767 + 1000);
+}
+
+TEST(VolumeBar, PaintsItsLevelFromTheBottomInGreenOrGrey) {
+    VolumeBar bar;
+    bar.resize(24, 120);
+    bar.setGrey(false);
+    bar.setLevel(50);
+    const QColor track(230, 234, 235), green(52, 192, 57), grey(195, 197, 196);
+    EXPECT_EQ(pixelOf(bar, 5, 100), green);
+    EXPECT_EQ(pixelOf(bar, 5, 20), track);
+    bar.setGrey(true);
+    EXPECT_EQ(pixelOf(bar, 5, 100), grey);
+    bar.setLevel(0);
+    EXPECT_EQ(pixelOf(bar, 5, 100), track) << "level 0 draws no fill";
+    bar.setLevel(150);
+    EXPECT_EQ(bar.level(), 100);
+    EXPECT_EQ(pixelOf(bar, 5, 5), grey);
+}
