@@ -179,19 +179,27 @@ TEST_F(ScreenCapTaskTest, RefusesRectanglesItCannotCopy) {
     EXPECT_TRUE(log.contains("does not fit a 1000-byte pool block"));
 }
 
+// Records the whole screen for ms milliseconds into path, scaled to dstWidth x dstHeight, as the
+// screen recorder does.
+void recordFullScreen(ScreenGrabber& grabber, MemPool& pool, const std::string& path,
+                      int dstWidth, int dstHeight, int frameRate, int ms) {
+    const int width = grabber.screenWidth(), height = grabber.screenHeight();
+    AvPacker writer;
+    ASSERT_EQ(writer.open(path, width, height, 32, 0, dstWidth, dstHeight, frameRate), 0);
+    WritingListener listener(&writer, frameRate);
+    ScreenCapTask task(&grabber, &pool);
+    task.setListener(&listener);
+    ASSERT_EQ(task.startCapture(true, 0, 0, width, height, 32, frameRate), 0);
+    OS_Thread::msleep(ms);
+    task.stopCapture();
+    writer.close();
+}
+
 TEST_F(ScreenCapTaskTest, ThreeSecondsOfScreenBecomeAFileOfWhatWasShown) {
     ASSERT_TRUE(paintScreen(0, 0, 640, 480, quadrantScreen(640, 480)));
     TempDir dir;
     const std::string path = dir.file("screen.avi");
-    AvPacker writer;
-    ASSERT_EQ(writer.open(path, 640, 480, 32, 0, 320, 240, 25), 0);
-    WritingListener listener(&writer, 25);
-    ScreenCapTask task(&grabber, &pool);
-    task.setListener(&listener);
-    ASSERT_EQ(task.startCapture(true, 0, 0, 640, 480, 32, 25), 0);
-    OS_Thread::msleep(3000);
-    task.stopCapture();
-    writer.close();
+    recordFullScreen(grabber, pool, path, 320, 240, 25, 3000);
 
     AvFile file;
     ASSERT_TRUE(file.open(path)) << file.error();
@@ -225,15 +233,7 @@ TEST(ScreenCapTaskLarge, FullFourKScreenRecords) {
 
     TempDir dir;
     const std::string path = dir.file("4k.avi");
-    AvPacker writer;
-    ASSERT_EQ(writer.open(path, 3840, 2160, 32, 0, 1280, 720, 15), 0);
-    WritingListener listener(&writer, 15);
-    ScreenCapTask task(&grabber, &pool);
-    task.setListener(&listener);
-    ASSERT_EQ(task.startCapture(true, 0, 0, 3840, 2160, 32, 15), 0);
-    OS_Thread::msleep(1000);
-    task.stopCapture();
-    writer.close();
+    recordFullScreen(grabber, pool, path, 1280, 720, 15, 1000);
 
     AvFile file;
     ASSERT_TRUE(file.open(path)) << file.error();
