@@ -181,8 +181,8 @@ TEST_F(ScreenCapTaskTest, RefusesRectanglesItCannotCopy) {
 
 // Records the whole screen for ms milliseconds into path, scaled to dstWidth x dstHeight, as the
 // screen recorder does.
-void recordFullScreen(ScreenGrabber& grabber, MemPool& pool, const std::string& path,
-                      int dstWidth, int dstHeight, int frameRate, int ms) {
+void recordFullScreen(ScreenGrabber& grabber, MemPool& pool, const std::string& path, int dstWidth,
+                      int dstHeight, int frameRate, int ms) {
     const int width = grabber.screenWidth(), height = grabber.screenHeight();
     AvPacker writer;
     ASSERT_EQ(writer.open(path, width, height, 32, 0, dstWidth, dstHeight, frameRate), 0);

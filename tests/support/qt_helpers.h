@@ -8,6 +8,12 @@
 #include <QTimer>
 
 #include <functional>
+#include <ostream>
+
+// Readable QStrings in test failures.
+inline void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}
 
 namespace testsupport {
 

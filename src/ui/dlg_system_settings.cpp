@@ -1,0 +1,47 @@
+#include "ui/dlg_system_settings.h"
+
+#include <QFileDialog>
+
+#include <string>
+
+#include "app/config_file.h"
+#include "app/environment.h"
+#include "app/utf8_text.h"
+#include "ui_dlg_system_settings.h"
+
+DlgSystemSettings::DlgSystemSettings(QWidget* parent)
+    : QDialog(parent), m_ui(std::make_unique<Ui::DlgSystemSettings>()) {
+    m_ui->setupUi(this);
+    connect(m_ui->btnOK, &QPushButton::clicked, this, &DlgSystemSettings::OnBtnOK);
+    connect(m_ui->btnCancel, &QPushButton::clicked, this, &DlgSystemSettings::OnBtnCancel);
+    connect(m_ui->btnChooseFolder, &QToolButton::clicked, this, &DlgSystemSettings::OnChooseFolder);
+    m_ui->textVideoPath->setText(utf8ToQString(videoFolder));
+}
+
+DlgSystemSettings::~DlgSystemSettings() = default;
+
+QString DlgSystemSettings::shownFolder() const {
+    return m_ui->textVideoPath->text();
+}
+
+void DlgSystemSettings::OnChooseFolder() {
+    QString folder = QFileDialog::getExistingDirectory(
+        window(), utf8ToQString(std::string("请选择文件夹")), m_ui->textVideoPath->text());
+    if (folder.isEmpty()) return;
+    if (!folder.endsWith('/')) folder += '/';
+    m_ui->textVideoPath->setText(folder);
+}
+
+void DlgSystemSettings::OnBtnOK() {
+    videoFolder = m_ui->textVideoPath->text().toStdString();
+    ConfigFile config;
+    if (config.load("default.cfg", 8192)) {
+        config.set("video.folder", videoFolder);
+        config.close();
+    }
+    accept();
+}
+
+void DlgSystemSettings::OnBtnCancel() {
+    reject();
+}

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QDialog>
+#include <QPixmap>
+
+class QSoundEffect;
+
+// A frameless full-screen dialog on a still picture of the desktop, on which the user drags the
+// rectangle to record (any mouse button, to the right and downwards). A cross-hair follows the
+// mouse; while dragging, the rectangle and its size are drawn. Escape cancels.
+//
+// Threads: GUI thread only.
+class RegionLocater : public QDialog {
+    Q_OBJECT
+
+public:
+    // Hides owner, takes a picture of the desktop without it, lets the user pick, and shows the
+    // owner again. True with the rectangle (screen pixels) in result when one was picked; false
+    // and result unchanged when the user cancelled.
+    static bool locate(QWidget* owner, QRect& result);
+
+    // background must outlive the dialog. The dialog covers the screen when shown.
+    RegionLocater(const QPixmap* background, QWidget* parent);
+
+    QRect pickedRect() const { return m_rect; }
+
+    // Releases must end further right and further down than this to pick a rectangle.
+    static constexpr int kMinimumDrag = 16;
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    const QPixmap* m_background;
+    QSoundEffect* m_shutter;  // shared by the process, so the click outlives the dialog
+    QPoint m_pressPoint;
+    QPoint m_releasePoint;
+    QPoint m_cursorPoint;
+    bool m_dragging = false;
+    QRect m_rect;
+};

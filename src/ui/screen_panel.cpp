@@ -1,0 +1,121 @@
+#include "ui/screen_panel.h"
+
+#include <QDebug>
+
+#include "capture/screen_grabber.h"
+#include "ui/region_locater.h"
+#include "ui/visual_outline.h"
+#include "ui_screen_panel.h"
+
+ScreenPanel::ScreenPanel(QWidget* parent)
+    : QFrame(parent), m_ui(std::make_unique<Ui::ScreenPanel>()) {
+    m_ui->setupUi(this);
+    connect(m_ui->btnRegion, &QToolButton::clicked, this, &ScreenPanel::OnSelectRegion);
+    connect(m_ui->ctlFullScreen, &QRadioButton::clicked, this, &ScreenPanel::OnSourceMode);
+    connect(m_ui->ctlFreeRegion, &QRadioButton::clicked, this, &ScreenPanel::OnSourceMode);
+    connect(m_ui->chkOutline, &QCheckBox::stateChanged, this, &ScreenPanel::OnShowOutline);
+
+    m_outline = new VisualOutline();
+    m_outline->show();
+
+    m_freeRegion = 1;
+    m_region = QRect(0, 0, 640, 480);
+    m_sizes43 = {QSize(1280, 960), QSize(1024, 768), QSize(800, 600), QSize(640, 480)};
+    m_sizes169 = {QSize(1280, 720), QSize(1024, 576), QSize(800, 450), QSize(640, 360)};
+
+    connect(m_ui->ctlRatio, qOverload<int>(&QComboBox::currentIndexChanged), this,
+            &ScreenPanel::OnRatioChanged);
+    connect(m_ui->ctlResolution, qOverload<int>(&QComboBox::currentIndexChanged), this,
+            &ScreenPanel::OnResolutionChanged);
+    OnRatioChanged(0);
+    OnSourceMode();
+}
+
+ScreenPanel::~ScreenPanel() {
+    delete m_outline;
+}
+
+int ScreenPanel::OnRatioChanged(int index) {
+    const QList<QSize>& sizes = index != 0 ? m_sizes43 : m_sizes169;
+    m_ui->ctlResolution->clear();
+    for (const QSize& size : sizes)
+        m_ui->ctlResolution->addItem(QStringLiteral("%1x%2").arg(size.width()).arg(size.height()));
+    m_ui->ctlResolution->setCurrentIndex(1);
+    return 0;
+}
+
+int ScreenPanel::OnResolutionChanged(int) {
+    return 0;
+}
+
+int ScreenPanel::OnSourceMode() {
+    qDebug("on source mode!...");
+    if (m_ui->ctlFullScreen->isChecked()) {
+        m_freeRegion = 0;
+        m_outline->hide();
+    } else {
+        m_freeRegion = 1;
+        if (m_ui->chkOutline->isChecked()) m_outline->showFullScreen();
+    }
+    m_ui->ctlResolution->setEnabled(m_freeRegion == 0);
+    m_ui->ctlRatio->setEnabled(m_freeRegion == 0);
+    m_ui->chkOutline->setEnabled(m_freeRegion == 1);
+    m_ui->btnRegion->setEnabled(m_freeRegion == 1);
+    m_ui->btnRegion->setText(QStringLiteral("(%1,%2,%3,%4)")
+                                 .arg(m_region.x())
+                                 .arg(m_region.y())
+                                 .arg(m_region.width())
+                                 .arg(m_region.height()));
+    return 0;
+}
+
+int ScreenPanel::OnShowOutline() {
+    if (m_ui->chkOutline->isChecked()) {
+        m_outline->show();
+        m_outline->setRegion(m_region);
+    } else {
+        m_outline->hide();
+    }
+    return 0;
+}
+
+int ScreenPanel::OnSelectRegion() {
+    // The outline must not be part of the picture the region is picked on.
+    m_outline->hide();
+    QRect picked = m_region;
+    if (!RegionLocater::locate(m_owner, picked)) return 0;
+    if (m_ui->chkOutline->isChecked()) m_outline->show();
+    m_outline->setRegion(picked);
+    if (m_owner) m_owner->showNormal();
+    m_region = alignToGrid(picked);
+    m_ui->btnRegion->setText(QStringLiteral("(%1,%2,%3,%4)")
+                                 .arg(m_region.x())
+                                 .arg(m_region.y())
+                                 .arg(m_region.width())
+                                 .arg(m_region.height()));
+    return 0;
+}
+
+QRect ScreenPanel::alignToGrid(const QRect& picked) {
+    // C++'s remainder takes the sign of the coordinate, as the edges of the screen need.
+    auto down = [](int coordinate) { return coordinate - coordinate % 4; };
+    return QRect(QPoint(down(picked.left()), down(picked.top())),
+                 QPoint(down(picked.right()), down(picked.bottom())));
+}
+
+void ScreenPanel::collectSettings() {
+    m_frameRate = m_ui->ctlFrameRate->value();
+    if (m_freeRegion) {
+        m_targetSize = m_region.size();
+        return;
+    }
+    int width = 0, height = 0;
+    getScreenSize(&width, &height);
+    m_region = QRect(0, 0, width, height);
+    const QList<QSize>& sizes = m_ui->ctlRatio->currentIndex() != 0 ? m_sizes43 : m_sizes169;
+    m_targetSize = sizes.value(m_ui->ctlResolution->currentIndex(), sizes.value(1));
+}
+
+void ScreenPanel::hideOutline() {
+    m_outline->hide();
+}

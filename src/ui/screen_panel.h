@@ -1,0 +1,61 @@
+#pragma once
+
+#include <QFrame>
+#include <QList>
+#include <QRect>
+#include <QSize>
+
+#include <memory>
+
+namespace Ui {
+class ScreenPanel;
+}
+class VisualOutline;
+
+// What the next screen recording captures: the frame rate, and either a free region of the
+// screen recorded at its own size, or the whole screen scaled to a target size chosen as a ratio
+// and a size. The region is picked with the mouse (RegionLocater) and can be outlined on the
+// desktop (VisualOutline).
+//
+// Threads: GUI thread only.
+class ScreenPanel : public QFrame {
+    Q_OBJECT
+
+public:
+    explicit ScreenPanel(QWidget* parent = nullptr);
+    ~ScreenPanel() override;
+
+    // The window to hide while a region is picked.
+    void setOwner(QWidget* owner) { m_owner = owner; }
+    // Brings frame rate, region and target size up to date; read them afterwards.
+    void collectSettings();
+    void hideOutline();
+
+    int frameRate() const { return m_frameRate; }
+    QRect region() const { return m_region; }
+    QSize targetSize() const { return m_targetSize; }
+    bool freeRegion() const { return m_freeRegion != 0; }
+    VisualOutline* outline() const { return m_outline; }
+
+    // Moves each edge of a picked rectangle (right and bottom inclusive) onto a 4-pixel grid, by
+    // less than 4 pixels, up and to the left.
+    static QRect alignToGrid(const QRect& picked);
+
+public slots:
+    int OnSelectRegion();
+    int OnSourceMode();
+    int OnShowOutline();
+    int OnRatioChanged(int index);
+    int OnResolutionChanged(int index);
+
+private:
+    std::unique_ptr<Ui::ScreenPanel> m_ui;
+    QWidget* m_owner = nullptr;
+    QList<QSize> m_sizes43;
+    QList<QSize> m_sizes169;
+    VisualOutline* m_outline;  // a top-level window of its own, owned by the panel
+    int m_frameRate = 25;
+    QRect m_region;
+    QSize m_targetSize;
+    int m_freeRegion = 1;
+};

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QFrame>
+
+// A frameless, always-on-top, full-screen window that shows only the outline of the region being
+// recorded and a small label with its size above it, on the live desktop. The window is shaped
+// to exactly those pixels and lets every click through, so it is correct with or without a
+// compositing manager and never takes the mouse. While it has no rectangle it stays unmapped,
+// even when shown, so that not a single pixel of it covers the desktop.
+//
+// Threads: GUI thread only.
+class VisualOutline : public QFrame {
+    Q_OBJECT
+
+public:
+    explicit VisualOutline(QWidget* parent = nullptr);
+
+    // The rectangle in screen pixels; repaints at once. Nothing shows until one with a width is
+    // given.
+    void setRegion(const QRect& region);
+    QRect region() const { return m_rect; }
+
+    // Where the size label goes for region: 50 x 16 right above its top-left corner.
+    static QRect labelBox(const QRect& region);
+
+    void setVisible(bool visible) override;
+    // Whether the owner wants it shown (it is on screen only when it also has a rectangle).
+    bool shown() const { return m_shown; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    void updateShape();
+
+    QRect m_rect;
+    bool m_shown = false;
+};

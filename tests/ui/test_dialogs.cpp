@@ -1,0 +1,125 @@
+// The settings and help dialogs.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QTest>
+#include <QTextBrowser>
+#include <QTimer>
+
+#include <filesystem>
+
+#include "app/environment.h"
+#include "app/log_file.h"
+#include "qt_helpers.h"
+#include "test_support.h"
+#include "ui/dlg_help.h"
+#include "ui/dlg_system_settings.h"
+
+using namespace testsupport;
+
+namespace {
+
+class SettingsDialogTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        gLog.setEcho(false);
+        previous = std::filesystem::current_path();
+        ASSERT_EQ(chdir(program.path().c_str()), 0);
+        writeFile("default.cfg", "# lesson recorder\nvideo.folder=/old/place/\n");
+        videoFolder = "/old/place/";
+        std::filesystem::create_directory(chosen.path() + "/课堂 录像");
+    }
+    void TearDown() override { ASSERT_EQ(chdir(previous.c_str()), 0); }
+
+    // Answers the folder picker that OnChooseFolder opens with folder, or cancels it.
+    void answerPicker(const QString& folder) {
+        QTimer::singleShot(200, [folder, this] {
+            auto* picker = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            if (!picker) return;
+            pickerTitle = picker->windowTitle();
+            if (folder.isEmpty()) {
+                picker->reject();
+                return;
+            }
+            picker->setDirectory(folder);
+            QMetaObject::invokeMethod(picker, "accept");
+        });
+    }
+
+    TempDir program;
+    TempDir chosen;
+    std::string previous;
+    QString pickerTitle;
+};
+
+}  // namespace
+
+TEST_F(SettingsDialogTest, ChosenFolderEndsWithOneSlashAndOkStoresIt) {
+    DlgSystemSettings dialog;
+    dialog.show();
+    auto* field = dialog.findChild<QLineEdit*>("textVideoPath");
+    ASSERT_NE(field, nullptr);
+    EXPECT_EQ(field->text(), "/old/place/");
+    EXPECT_TRUE(field->isReadOnly());
+    QTest::keyClicks(field, "typed");
+    EXPECT_EQ(field->text(), "/old/place/") << "the field cannot be typed into";
+
+    const QString folder = QString::fromStdString(chosen.path()) + QString::fromUtf8("/课堂 录像");
+    answerPicker(folder);
+    dialog.OnChooseFolder();
+    EXPECT_EQ(pickerTitle, QString::fromUtf8("请选择文件夹"));
+    EXPECT_EQ(field->text(), folder + "/");
+    EXPECT_EQ(videoFolder, "/old/place/") << "nothing is stored before OK";
+
+    dialog.OnBtnOK();
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    EXPECT_EQ(videoFolder, (folder + "/").toStdString());
+    EXPECT_EQ(readFile("default.cfg"),
+              "# lesson recorder\nvideo.folder=" + (folder + "/").toStdString() + "\n");
+}
+
+TEST_F(SettingsDialogTest, CancelAndAnAbandonedPickerChangeNothing) {
+    DlgSystemSettings dialog;
+    dialog.show();
+    answerPicker(QString());
+    dialog.OnChooseFolder();
+    EXPECT_EQ(dialog.shownFolder(), "/old/place/");
+
+    answerPicker(QString::fromStdString(chosen.path()));
+    dialog.OnChooseFolder();
+    EXPECT_EQ(dialog.shownFolder(), QString::fromStdString(chosen.path()) + "/");
+    dialog.OnBtnCancel();
+    EXPECT_EQ(dialog.result(), QDialog::Rejected);
+    EXPECT_EQ(videoFolder, "/old/place/");
+    EXPECT_EQ(readFile("default.cfg"), "# lesson recorder\nvideo.folder=/old/place/\n");
+}
+
+TEST_F(SettingsDialogTest, WithoutConfigurationFileTheFolderHoldsForThisRunOnly) {
+    std::filesystem::remove("default.cfg");
+    DlgSystemSettings dialog;
+    answerPicker(QString::fromStdString(chosen.path()));
+    dialog.OnChooseFolder();
+    testing::internal::CaptureStdout();
+    dialog.OnBtnOK();
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "error in opening file!\n");
+    EXPECT_EQ(videoFolder, chosen.path() + "/");
+    EXPECT_FALSE(std::filesystem::exists("default.cfg"));
+}
+
+TEST(HelpDialog, ShowsTheUsageNotesWithTheirPicture) {
+    DlgHelp dialog;
+    dialog.show();
+    EXPECT_EQ(dialog.windowTitle(), QString::fromUtf8("帮助"));
+    auto* browser = dialog.findChild<QTextBrowser*>("textBrowser");
+    ASSERT_NE(browser, nullptr);
+    const QString text = browser->toPlainText();
+    for (const char* line :
+         {"Glimmora V1.2.1 build20140221", "一、声卡驱动安装", "二、显卡驱动安装", "三、内录与外录",
+          "内录时请带上耳机、或者直接拔掉外接音箱", "五、摄像头录制", "设置窗口为“总在最前”。"})
+        EXPECT_TRUE(text.contains(QString::fromUtf8(line))) << line;
+    EXPECT_TRUE(DlgHelp::helpPage().contains("color:#ff0000;"));
+    EXPECT_FALSE(QImage(":/image/sysaudio.jpg").isNull()) << "the picture is compiled in";
+}

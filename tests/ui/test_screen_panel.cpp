@@ -1,0 +1,110 @@
+// The screen region panel: modes, sizes and what it reports to the recorder.
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QRadioButton>
+#include <QSpinBox>
+#include <QTest>
+#include <QToolButton>
+
+#include "app/log_file.h"
+#include "qt_helpers.h"
+#include "ui/screen_panel.h"
+#include "ui/visual_outline.h"
+
+namespace {
+
+class ScreenPanelTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        gLog.setEcho(false);
+        panel.show();
+    }
+    template <typename T>
+    T* child(const char* name) {
+        T* widget = panel.findChild<T*>(name);
+        EXPECT_NE(widget, nullptr) << name;
+        return widget;
+    }
+    QStringList resolutions() {
+        QStringList items;
+        auto* box = child<QComboBox>("ctlResolution");
+        for (int i = 0; i < box->count(); ++i)
+            items << box->itemText(i);
+        return items;
+    }
+
+    ScreenPanel panel;
+};
+
+}  // namespace
+
+TEST_F(ScreenPanelTest, FreshPanelRecordsAFreeRegionAt25FramesASecond) {
+    panel.collectSettings();
+    EXPECT_TRUE(panel.freeRegion());
+    EXPECT_EQ(panel.region(), QRect(0, 0, 640, 480));
+    EXPECT_EQ(panel.targetSize(), QSize(640, 480));
+    EXPECT_EQ(panel.frameRate(), 25);
+    EXPECT_EQ(child<QToolButton>("btnRegion")->text(), "(0,0,640,480)");
+    EXPECT_TRUE(child<QToolButton>("btnRegion")->isEnabled());
+    EXPECT_TRUE(child<QCheckBox>("chkOutline")->isEnabled());
+    EXPECT_FALSE(child<QComboBox>("ctlRatio")->isEnabled());
+    EXPECT_FALSE(child<QComboBox>("ctlResolution")->isEnabled());
+    EXPECT_EQ(resolutions(), QStringList({"1280x720", "1024x576", "800x450", "640x360"}));
+}
+
+TEST_F(ScreenPanelTest, FullScreenScalesTheWholeScreenToTheChosenSize) {
+    QTest::mouseClick(child<QRadioButton>("ctlFullScreen"), Qt::LeftButton);
+    EXPECT_FALSE(child<QToolButton>("btnRegion")->isEnabled());
+    EXPECT_FALSE(child<QCheckBox>("chkOutline")->isEnabled());
+    EXPECT_TRUE(child<QComboBox>("ctlRatio")->isEnabled());
+    panel.collectSettings();
+    EXPECT_FALSE(panel.freeRegion());
+    EXPECT_EQ(panel.region(), QRect(0, 0, 1920, 1080));
+    EXPECT_EQ(panel.targetSize(), QSize(1024, 576));
+
+    child<QComboBox>("ctlRatio")->setCurrentIndex(1);
+    EXPECT_EQ(resolutions(), QStringList({"1280x960", "1024x768", "800x600", "640x480"}));
+    panel.collectSettings();
+    EXPECT_EQ(panel.targetSize(), QSize(1024, 768));
+    child<QComboBox>("ctlResolution")->setCurrentIndex(3);
+    child<QSpinBox>("ctlFrameRate")->setValue(15);
+    panel.collectSettings();
+    EXPECT_EQ(panel.targetSize(), QSize(640, 480));
+    EXPECT_EQ(panel.frameRate(), 15);
+
+    // Back to a free region: the whole screen is the region until a new one is picked.
+    QTest::mouseClick(child<QRadioButton>("ctlFreeRegion"), Qt::LeftButton);
+    EXPECT_EQ(child<QToolButton>("btnRegion")->text(), "(0,0,1920,1080)");
+    panel.collectSettings();
+    EXPECT_EQ(panel.targetSize(), QSize(1920, 1080));
+}
+
+TEST_F(ScreenPanelTest, OutlineFollowsTheCheckBoxAndTheMode) {
+    VisualOutline* outline = panel.outline();
+    child<QCheckBox>("chkOutline")->setChecked(true);
+    EXPECT_TRUE(outline->isVisible());
+    EXPECT_EQ(outline->region(), QRect(0, 0, 640, 480));
+    QTest::mouseClick(child<QRadioButton>("ctlFullScreen"), Qt::LeftButton);
+    EXPECT_FALSE(outline->isVisible());
+    QTest::mouseClick(child<QRadioButton>("ctlFreeRegion"), Qt::LeftButton);
+    EXPECT_TRUE(outline->isVisible());
+    panel.hideOutline();
+    EXPECT_FALSE(outline->isVisible());
+}
+
+TEST(ScreenPanelAlignment, EdgesMoveUpAndLeftOntoTheGridByLessThanFour) {
+    EXPECT_EQ(ScreenPanel::alignToGrid(QRect(QPoint(5, 5), QPoint(644, 484))),
+              QRect(4, 4, 641, 481));
+    for (int left = 0; left < 8; ++left) {
+        const QRect picked(left, 3 * left, 100 + left, 77);
+        const QRect aligned = ScreenPanel::alignToGrid(picked);
+        EXPECT_EQ(aligned.left() % 4, 0);
+        EXPECT_EQ(aligned.right() % 4, 0);
+        EXPECT_LE(picked.left() - aligned.left(), 3);
+        EXPECT_GE(picked.left() - aligned.left(), 0);
+        EXPECT_LE(picked.bottom() - aligned.bottom(), 3);
+        EXPECT_GE(aligned.left(), 0) << "stays on the screen";
+    }
+}
