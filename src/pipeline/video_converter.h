@@ -10,6 +10,7 @@ constexpr uint32_t makeFourcc(char a, char b, char c, char d) {
            uint32_t(uint8_t(d)) << 24;
 }
 constexpr uint32_t kFourccYUY2 = makeFourcc('Y', 'U', 'Y', '2');
+constexpr uint32_t kFourccYV12 = makeFourcc('Y', 'V', '1', '2');
 
 // Turns raw pictures into planar YUV 4:2:0 of the encoded size, with bicubic scaling.
 //

@@ -1,0 +1,165 @@
+// Cameras through GStreamer, with the project's two test cameras registered in this process.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <mutex>
+#include <thread>
+
+#include "base/os_thread.h"
+#include "capture/camera_device.h"
+#include "gst_test_cameras.h"
+#include "log_capture.h"
+#include "pipeline/video_converter.h"
+#include "test_support.h"
+
+using namespace testsupport;
+
+namespace {
+
+class CountingCallback : public CameraCallback {
+public:
+    int OnCameraFrame(double sampleTime, unsigned char* data, long length) override {
+        inside.store(true);
+        std::lock_guard<std::mutex> lock(mutex);
+        threads.push_back(std::this_thread::get_id());
+        lengths.push_back(length);
+        times.push_back(sampleTime);
+        firstByte = data[0];
+        inside.store(false);
+        return 0;
+    }
+    int count() {
+        std::lock_guard<std::mutex> lock(mutex);
+        return int(lengths.size());
+    }
+    std::mutex mutex;
+    std::vector<std::thread::id> threads;
+    std::vector<long> lengths;
+    std::vector<double> times;
+    unsigned char firstByte = 0;
+    std::atomic<bool> inside{false};
+};
+
+class CameraDeviceTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { ASSERT_TRUE(registerTestCameras()); }
+    void SetUp() override { gLog.setEcho(false); }
+};
+
+}  // namespace
+
+TEST_F(CameraDeviceTest, ListsBothTestCamerasByNameAndTellsThemApartByPath) {
+    std::vector<CameraInfo> cameras;
+    ASSERT_EQ(enumerateCameras(cameras), 0);
+    std::vector<std::string> paths;
+    for (const CameraInfo& camera : cameras) {
+        if (camera.friendlyName != kTestCameraName) continue;
+        paths.push_back(camera.devicePath);
+        EXPECT_EQ(camera.description, "Video/Source");
+    }
+    EXPECT_EQ(paths, (std::vector<std::string>{kTestCameraPaths[0], kTestCameraPaths[1]}));
+}
+
+TEST_F(CameraDeviceTest, OpensTheCameraOfThePathWithItsPictureFormat) {
+    CameraDevice first, second;
+    ASSERT_EQ(first.open(kTestCameraPaths[0], nullptr), 0);
+    ASSERT_EQ(second.open(kTestCameraPaths[1], nullptr), 0);
+    EXPECT_EQ(first.width, 640);
+    EXPECT_EQ(first.height, 480);
+    EXPECT_EQ(second.width, 320);
+    EXPECT_EQ(second.height, 240);
+    EXPECT_EQ(second.fourcc, kFourccYUY2) << "YUY2 comes first where the camera offers it";
+    EXPECT_EQ(second.bitsPerPixel, 16);
+    EXPECT_EQ(second.frameRate, 15);
+    first.stop();
+    second.stop();
+
+    LogCapture log;
+    CameraDevice missing;
+    EXPECT_EQ(missing.open("/dev/no-such-camera", nullptr), -1);
+    EXPECT_TRUE(log.contains("Camera: Failed to open moniker \n"));
+    EXPECT_FALSE(missing.isOpen());
+    int fps = 7;
+    EXPECT_EQ(missing.getFrameRate(fps), -1);
+    EXPECT_EQ(fps, 7);
+    EXPECT_EQ(missing.start(), -1);
+}
+
+TEST_F(CameraDeviceTest, FrameRateFollowsTheDriversArithmetic) {
+    EXPECT_EQ(averageTimePerFrame(15), 666666);
+    EXPECT_EQ(averageTimePerFrame(25), 400000);
+    EXPECT_EQ(averageTimePerFrame(10), 1000000);
+    EXPECT_EQ(framesPerSecond(333667), 30);  // 29.97 pictures a second
+    EXPECT_EQ(framesPerSecond(0), 0);
+
+    LogCapture log;
+    CameraDevice camera;
+    ASSERT_EQ(camera.open(kTestCameraPaths[0], nullptr), 0);
+    int fps = 0;
+    ASSERT_EQ(camera.getFrameRate(fps), 0);
+    EXPECT_EQ(fps, 30);
+    EXPECT_TRUE(log.contains("Get AvgTimePerFrame: 333333 \n"));
+    ASSERT_EQ(camera.start(), 0);
+    ASSERT_EQ(camera.setFrameRate(25), 0);
+    EXPECT_TRUE(log.contains("Set AvgTimePerFrame: 400000 \n"));
+    EXPECT_TRUE(waitUntil([&] { return camera.getFrameRate(fps) == 0 && fps == 25; }, 5000));
+    EXPECT_EQ(camera.width, 640) << "the picture stays as it was";
+
+    CameraDevice fixedRate;
+    ASSERT_EQ(fixedRate.open(kTestCameraPaths[1], nullptr), 0);
+    fixedRate.setFrameRate(25);
+    OS_Thread::msleep(200);
+    fixedRate.getFrameRate(fps);
+    EXPECT_EQ(fps, 15) << "a rate the camera cannot give is ignored";
+    camera.stop();
+    fixedRate.stop();
+}
+
+TEST_F(CameraDeviceTest, PictureControlsArePercentagesOfTheirRanges) {
+    EXPECT_EQ(controlValue(50, -10, 10), 0);
+    EXPECT_EQ(controlValue(100, -10, 10), 10);
+    EXPECT_EQ(controlPercentage(5, 5, 5), 0) << "an empty range is never divided by";
+
+    CameraDevice camera;
+    ASSERT_EQ(camera.open(kTestCameraPaths[0], nullptr), 0);
+    int brightness = 1, contrast = 1, saturation = 1;
+    ASSERT_EQ(camera.getPictureControls(brightness, contrast, saturation), 0);
+    EXPECT_EQ(brightness, 50) << "videobalance starts in the middle of -1000..1000";
+    ASSERT_EQ(camera.setPictureControls(100, 20, 0), 0);
+    ASSERT_EQ(camera.setPictureControls(0, 0, 75), 0);
+    brightness = contrast = saturation = 1;
+    camera.getPictureControls(brightness, contrast, saturation);
+    EXPECT_EQ(brightness, 100);
+    EXPECT_EQ(contrast, 20) << "0 left it alone";
+    EXPECT_EQ(saturation, 75);
+    int untouched = 0;
+    camera.getPictureControls(untouched, contrast, saturation);
+    EXPECT_EQ(untouched, 0) << "a control not asked for is not read";
+    camera.stop();
+}
+
+TEST_F(CameraDeviceTest, PicturesArriveOnTheStreamingThreadUntilStop) {
+    CountingCallback callback;
+    CameraDevice camera;
+    ASSERT_EQ(camera.open(kTestCameraPaths[1], &callback), 0);
+    OS_Thread::msleep(300);
+    EXPECT_EQ(callback.count(), 0) << "nothing before start()";
+    ASSERT_EQ(camera.start(), 0);
+    OS_Thread::msleep(1000);
+    ASSERT_EQ(camera.stop(), 0);
+    const int delivered = callback.count();
+    EXPECT_GE(delivered, 10);  // 15 a second, with a wide band
+    EXPECT_LE(delivered, 18);
+    EXPECT_FALSE(callback.inside.load());
+    camera.close();
+    OS_Thread::msleep(200);
+    EXPECT_EQ(callback.count(), delivered);
+    std::lock_guard<std::mutex> lock(callback.mutex);
+    for (size_t i = 0; i < callback.lengths.size(); ++i) {
+        EXPECT_EQ(callback.lengths[i], 320 * 240 * 2);
+        EXPECT_NE(callback.threads[i], std::this_thread::get_id());
+        if (i > 0) {
+            EXPECT_GT(callback.times[i], callback.times[i - 1]);
+        }
+    }
+}

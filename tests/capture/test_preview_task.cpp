@@ -1,0 +1,117 @@
+// The preview's queue and its conversion to RGB.
+#include <gtest/gtest.h>
+
+#include <mutex>
+#include <vector>
+
+#include "capture/preview_renderer.h"
+#include "capture/preview_task.h"
+#include "log_capture.h"
+#include "pipeline/video_converter.h"
+#include "test_support.h"
+
+using namespace testsupport;
+
+namespace {
+
+// Keeps the first pixel (B, G, R) of every picture presented.
+class RecordingSink : public PreviewSink {
+public:
+    void presentPicture(const uint8_t* pixels, int width, int height, int) override {
+        std::lock_guard<std::mutex> lock(mutex);
+        firstPixels.push_back({pixels[0], pixels[1], pixels[2]});
+        sizes.push_back({width, height});
+    }
+    size_t count() {
+        std::lock_guard<std::mutex> lock(mutex);
+        return firstPixels.size();
+    }
+    std::mutex mutex;
+    std::vector<std::vector<uint8_t>> firstPixels;
+    std::vector<std::pair<int, int>> sizes;
+};
+
+class CountingAllocator : public MMUserMalloc {
+public:
+    void free(uint8_t* data) override {
+        ++frees;
+        MMUserMalloc::free(data);
+    }
+    int frees = 0;
+};
+
+// A 4 x 2 BGRx picture of one grey value.
+MMPacket greyPicture(CountingAllocator& heap, uint8_t grey) {
+    std::vector<uint8_t> pixels(4 * 2 * 4, grey);
+    MMPacket packet;
+    packet.allocator = &heap;
+    packet.copyFrom(pixels.data(), uint32_t(pixels.size()), 0);
+    return packet;
+}
+
+}  // namespace
+
+TEST(PreviewTask, HoldsFivePicturesDropsTheSixthAndDrawsOldestFirst) {
+    RecordingSink sink;
+    PreviewRenderer renderer;
+    ASSERT_EQ(renderer.init(&sink, 4, 2, 32, 0), 0);
+    CountingAllocator heap;
+    PreviewTask task(&renderer);
+    for (uint8_t grey = 10; grey <= 60; grey += 10) {
+        MMPacket packet = greyPicture(heap, grey);
+        task.put(packet);
+        EXPECT_FALSE(packet.owns) << "the task took the picture over";
+    }
+    EXPECT_EQ(task.queued(), 5);
+    EXPECT_EQ(heap.frees, 1) << "the sixth picture is freed at once";
+
+    ASSERT_EQ(task.start(), 0);
+    ASSERT_TRUE(waitUntil([&] { return sink.count() == 5; }, 5000));
+    task.stop();
+    EXPECT_EQ(heap.frees, 6);
+    std::lock_guard<std::mutex> lock(sink.mutex);
+    for (size_t i = 0; i < 5; ++i)
+        EXPECT_EQ(sink.firstPixels[i][0], 10 * (i + 1));
+}
+
+TEST(PreviewTask, StopFreesWhatIsStillQueued) {
+    PreviewRenderer renderer;
+    CountingAllocator heap;
+    PreviewTask task(&renderer);
+    for (int i = 0; i < 3; ++i) {
+        MMPacket packet = greyPicture(heap, 1);
+        task.put(packet);
+    }
+    task.stop();
+    EXPECT_EQ(heap.frees, 3);
+    EXPECT_EQ(task.queued(), 0);
+}
+
+TEST(PreviewRenderer, ShowsTheCameraFormatsAndRefusesOthers) {
+    RecordingSink sink;
+    PreviewRenderer renderer;
+    // YV12, 4 x 2: Y plane, then V, then U. Pure red in limited-range BT.601 is Y 81, V 240,
+    // U 90; swapping the chroma planes would turn it blue.
+    const uint8_t yv12[4 * 2 + 2 + 2] = {81, 81, 81, 81, 81, 81, 81, 81, 240, 240, 90, 90};
+    ASSERT_EQ(renderer.init(&sink, 4, 2, 12, kFourccYV12), 0);
+    ASSERT_EQ(renderer.draw(yv12), 0);
+    // YUY2, 2 x 1, pure blue: Y 41, U 240, V 110.
+    const uint8_t yuy2[4] = {41, 240, 41, 110};
+    ASSERT_EQ(renderer.init(&sink, 2, 1, 16, kFourccYUY2), 0);
+    ASSERT_EQ(renderer.draw(yuy2), 0);
+    const uint8_t bgr[3 * 2] = {10, 20, 200, 10, 20, 200};
+    ASSERT_EQ(renderer.init(&sink, 2, 1, 24, 0), 0);
+    ASSERT_EQ(renderer.draw(bgr), 0);
+
+    ASSERT_EQ(sink.count(), 3u);
+    EXPECT_GT(sink.firstPixels[0][2], 230);
+    EXPECT_LT(sink.firstPixels[0][0], 25);
+    EXPECT_GT(sink.firstPixels[1][0], 230);
+    EXPECT_LT(sink.firstPixels[1][2], 25);
+    EXPECT_EQ(sink.firstPixels[2], (std::vector<uint8_t>{10, 20, 200}));
+
+    LogCapture log;
+    EXPECT_EQ(renderer.init(&sink, 640, 480, 16, makeFourcc('M', 'J', 'P', 'G')), -1);
+    EXPECT_TRUE(log.contains("preview: cannot show 640x480 pictures"));
+    EXPECT_EQ(renderer.draw(yuy2), -1);
+}

@@ -1,0 +1,91 @@
+#include "gst_test_cameras.h"
+
+#include <cstring>
+
+namespace {
+
+// The device: makes the source bin of one of the two cameras.
+struct TestCamera {
+    GstDevice parent;
+};
+struct TestCameraClass {
+    GstDeviceClass parentClass;
+};
+
+G_DEFINE_TYPE(TestCamera, test_camera, GST_TYPE_DEVICE)
+
+const char* const kPipelines[2] = {
+    "videotestsrc is-live=true pattern=smpte ! videobalance name=balance",
+    "videotestsrc is-live=true pattern=ball ! "
+    "capsfilter caps=video/x-raw,width=320,height=240,framerate=15/1",
+};
+
+GstElement* createCameraElement(GstDevice* device, const gchar* name) {
+    GstStructure* properties = gst_device_get_properties(device);
+    const gchar* path = gst_structure_get_string(properties, "device.path");
+    const int index = path && strcmp(path, testsupport::kTestCameraPaths[1]) == 0 ? 1 : 0;
+    gst_structure_free(properties);
+    GError* error = nullptr;
+    GstElement* bin = gst_parse_bin_from_description(kPipelines[index], TRUE, &error);
+    if (!bin) {
+        g_warning("test camera: %s", error ? error->message : "cannot build");
+        g_clear_error(&error);
+        return nullptr;
+    }
+    if (name) gst_object_set_name(GST_OBJECT(bin), name);
+    return bin;
+}
+
+void test_camera_class_init(TestCameraClass* klass) {
+    GST_DEVICE_CLASS(klass)->create_element = createCameraElement;
+}
+
+void test_camera_init(TestCamera*) {}
+
+// The provider: lists the two cameras.
+struct TestCameraProvider {
+    GstDeviceProvider parent;
+};
+struct TestCameraProviderClass {
+    GstDeviceProviderClass parentClass;
+};
+
+G_DEFINE_TYPE(TestCameraProvider, test_camera_provider, GST_TYPE_DEVICE_PROVIDER)
+
+GList* probeCameras(GstDeviceProvider*) {
+    GList* devices = nullptr;
+    for (const char* path : testsupport::kTestCameraPaths) {
+        GstCaps* caps = gst_caps_from_string("video/x-raw");
+        GstStructure* properties =
+            gst_structure_new("properties", "device.path", G_TYPE_STRING, path, "device.bus",
+                              G_TYPE_STRING, "test", nullptr);
+        GstDevice* device = GST_DEVICE(g_object_new(
+            test_camera_get_type(), "display-name", testsupport::kTestCameraName, "device-class",
+            "Video/Source", "caps", caps, "properties", properties, nullptr));
+        gst_caps_unref(caps);
+        gst_structure_free(properties);
+        devices = g_list_append(devices, gst_object_ref_sink(device));
+    }
+    return devices;
+}
+
+void test_camera_provider_class_init(TestCameraProviderClass* klass) {
+    GstDeviceProviderClass* provider = GST_DEVICE_PROVIDER_CLASS(klass);
+    provider->probe = probeCameras;
+    gst_device_provider_class_set_static_metadata(provider, "Glimmora test cameras", "Source/Video",
+                                                  "Two cameras drawn by videotestsrc", "Glimmora");
+}
+
+void test_camera_provider_init(TestCameraProvider*) {}
+
+}  // namespace
+
+namespace testsupport {
+
+bool registerTestCameras(GstPlugin* plugin) {
+    if (!gst_is_initialized()) gst_init(nullptr, nullptr);
+    return gst_device_provider_register(plugin, "glimmoratestcameras", GST_RANK_PRIMARY,
+                                        test_camera_provider_get_type());
+}
+
+}  // namespace testsupport
