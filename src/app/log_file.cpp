@@ -9,6 +9,8 @@ LogFile gLog;
 
 namespace {
 
+thread_local std::string lastErrorText;
+
 constexpr size_t kMessageBytes = 512;  // 511 characters of text and the terminating zero
 constexpr size_t kStampBytes = 64;
 
@@ -59,6 +61,11 @@ void LogFile::write(int level, const char* format, va_list args) {
     const char* tag = tagOf(level);
     char message[kMessageBytes];
     vsnprintf(message, sizeof message, format, args);
+    if (level <= kError) {
+        lastErrorText = message;
+        while (!lastErrorText.empty() && lastErrorText.back() == '\n')
+            lastErrorText.pop_back();
+    }
 
     if (Sink sink = m_sink.load()) sink(level, message);
 
@@ -102,6 +109,10 @@ int LogFile::debug(const char* format, ...) {
 }
 
 #undef GLIMMORA_LOG_AT
+
+std::string LogFile::lastError() {
+    return lastErrorText;
+}
 
 void LogFile::flush() {
     OS_MutexLocker locker(m_lock);

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdarg>
 #include <cstdio>
+#include <string>
 
 #include "base/os_mutex.h"
 
@@ -44,6 +45,9 @@ public:
     void close();
 
     static const char* tagOf(int level);
+    // The last message the calling thread logged at error level or worse (without its line
+    // break), for telling the user why an operation failed.
+    static std::string lastError();
 
 private:
     void write(int level, const char* format, va_list args);

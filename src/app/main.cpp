@@ -1,13 +1,17 @@
+#include <signal.h>
 #include <unistd.h>
 
 #include <QApplication>
+#include <QSocketNotifier>
 #include <QtGlobal>
 
 #include <cstring>
+#include <memory>
 
 #include "app/environment.h"
 #include "app/log_file.h"
 #include "app/skin.h"
+#include "ui/glimmora.h"
 
 namespace {
 
@@ -17,6 +21,35 @@ int sinkToQtDebug(int /*level*/, const char* message) {
     if (length > 0 && message[length - 1] == '\n') --length;
     qDebug("%.*s", length, message);
     return 0;
+}
+
+// SIGTERM (the session ends) and SIGINT (Ctrl-C) close the windows as the user would, so that
+// a running recording is finished into a playable file. The handler only writes to a pipe; the
+// GUI thread reads it.
+int signalPipe[2] = {-1, -1};
+
+void onTerminationSignal(int) {
+    const char byte = 1;
+    if (write(signalPipe[1], &byte, 1) < 0) {
+    }
+}
+
+std::unique_ptr<QSocketNotifier> closeOnTerminationSignals(QApplication& app) {
+    if (pipe(signalPipe) != 0) return nullptr;
+    struct sigaction action = {};
+    action.sa_handler = onTerminationSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGINT, &action, nullptr);
+    auto notifier = std::make_unique<QSocketNotifier>(signalPipe[0], QSocketNotifier::Read);
+    QObject::connect(notifier.get(), &QSocketNotifier::activated, &app, [&app] {
+        char byte;
+        if (read(signalPipe[0], &byte, 1) < 0) return;
+        gLog.info("asked to end: closing the windows\n");
+        QApplication::closeAllWindows();
+        app.quit();
+    });
+    return notifier;
 }
 
 }  // namespace
@@ -40,7 +73,11 @@ int main(int argc, char** argv) {
     {
         QApplication app(argc, argv);
         app.setStyleSheet(loadSkin());
+        const auto terminationSignals = closeOnTerminationSignals(app);
+        auto chooser = std::make_unique<Glimmora>();
+        chooser->show();
         app.exec();
+        chooser.reset();
     }
     return 0;
 }

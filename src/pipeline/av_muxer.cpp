@@ -19,6 +19,9 @@ constexpr int kAudioBitRate = 64000;
 
 int AvMuxer::open(const std::string& fileName, int width, int height, int fps) {
     close();
+    // The library's own warnings (a repeated picture time, the encoder's queue at close) would
+    // only clutter the console; failures reach the log through the results.
+    av_log_set_level(AV_LOG_ERROR);
     m_fileName = fileName;
     m_width = width;
     m_height = height;

@@ -10,10 +10,12 @@ int AvPacker::open(const std::string& fileName, int srcWidth, int srcHeight, int
                    uint32_t fourcc, int dstWidth, int dstHeight, int fps) {
     close();
     m_fileName = fileName;
+    m_error.clear();
     m_queueLock.create();
     // The picture format is checked before the file exists, so a refused one leaves no file.
     if (m_videoConverter.init(srcWidth, srcHeight, fourcc, bitsPerPixel, dstWidth, dstHeight) < 0 ||
         m_audioConverter.init() < 0 || m_muxer.open(fileName, dstWidth, dstHeight, fps) < 0) {
+        m_error = LogFile::lastError();
         gLog.error("cannot record into %s\n", fileName.c_str());
         close();
         return -1;
@@ -24,6 +26,7 @@ int AvPacker::open(const std::string& fileName, int srcWidth, int srcHeight, int
         m_open = true;
     }
     if (start() < 0) {
+        m_error = "cannot start the writer thread";
         gLog.error("cannot start the writer thread for %s\n", fileName.c_str());
         close();
         return -1;

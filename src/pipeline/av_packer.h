@@ -46,6 +46,8 @@ public:
 
     bool isOpen() const { return m_open; }
     const std::string& fileName() const { return m_fileName; }
+    // Why open() failed, in the library's words.
+    const std::string& error() const { return m_error; }
 
     static constexpr int kMaxWaitingPictures = 2;
     static constexpr int kPassSleepMs = 5;
@@ -62,6 +64,7 @@ private:
     std::atomic<bool> m_stop{false};
 
     std::string m_fileName;
+    std::string m_error;
     AvMuxer m_muxer;
     VideoConverter m_videoConverter;
     AudioConverter m_audioConverter;

@@ -11,6 +11,7 @@
 
 VideoBox::VideoBox(QWidget* parent) : MovableFrame(parent), m_ui(std::make_unique<Ui::VideoBox>()) {
     m_ui->setupUi(this);
+    setAttribute(Qt::WA_QuitOnClose, false);  // a helper window: the program ends without it
     setContextMenuPolicy(Qt::CustomContextMenu);
     connect(this, &QWidget::customContextMenuRequested, this, &VideoBox::OnContextMenu);
 

@@ -13,6 +13,7 @@ VisualOutline::VisualOutline(QWidget* parent)
     : QFrame(parent, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
                          Qt::WindowTransparentForInput) {
     setAttribute(Qt::WA_TranslucentBackground);
+    setAttribute(Qt::WA_QuitOnClose, false);  // a helper window: the program ends without it
     setWindowTitle(utf8ToQString(std::string("抓屏区域轮廓")));
     if (QScreen* screen = QGuiApplication::primaryScreen()) setGeometry(screen->geometry());
     updateShape();

@@ -187,6 +187,12 @@ int VolumePanel::OnRecordedBlock(int id, double, const int16_t* samples, int byt
         packet.release();
         return 0;
     }
+    // Checked again under the lock: once endRecording() has taken the lock, no block reaches the
+    // listener, however late its capture thread arrives here.
+    if (!m_recording.load()) {
+        packet.release();
+        return 0;
+    }
     m_mixer->activate(id);
     if (m_mixer->pushAndMix(id, packet, m_mixBuffer.get()) == 1) {
         if (AudioCaptureListener* listener = m_listener.load())

@@ -91,6 +91,21 @@ double Sound::toneHz(int channel) const {
     return (crossings - 1) / seconds;
 }
 
+double Sound::amplitudeAt(int channel, double hz, double skipSeconds) const {
+    // Correlation with a sine and a cosine of the frequency.
+    const size_t first = size_t(skipSeconds * sampleRate);
+    const size_t frames = channels ? samples.size() / size_t(channels) : 0;
+    if (frames <= first) return 0.0;
+    double re = 0, im = 0;
+    for (size_t i = first; i < frames; ++i) {
+        const double phase = 2 * M_PI * hz * double(i) / sampleRate;
+        const double value = samples[i * size_t(channels) + size_t(channel)];
+        re += value * std::cos(phase);
+        im += value * std::sin(phase);
+    }
+    return 2 * std::sqrt(re * re + im * im) / double(frames - first);
+}
+
 AvFile::~AvFile() {
     avformat_close_input(&m_format);
 }

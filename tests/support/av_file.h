@@ -44,6 +44,9 @@ struct Sound {
     double rms(int channel) const;
     // Frequency of the strongest tone of one channel, from its rising zero crossings.
     double toneHz(int channel) const;
+    // Amplitude of the component at hz in one channel (1.0 for a full-scale sine), skipping
+    // the first skipSeconds.
+    double amplitudeAt(int channel, double hz, double skipSeconds = 0.5) const;
 };
 
 class AvFile {

@@ -1,5 +1,6 @@
 #include "test_support.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -67,7 +68,8 @@ ChildProcess::~ChildProcess() {
 }
 
 bool ChildProcess::start(const std::vector<std::string>& argv, const std::string& workingDirectory,
-                         const std::map<std::string, std::string>& environment) {
+                         const std::map<std::string, std::string>& environment,
+                         const std::string& outputFile) {
     std::map<std::string, std::string> merged;
     for (char** entry = environ; *entry; ++entry) {
         const std::string text = *entry;
@@ -96,6 +98,13 @@ bool ChildProcess::start(const std::vector<std::string>& argv, const std::string
     if (pid < 0) return false;
     if (pid == 0) {
         if (!workingDirectory.empty() && chdir(workingDirectory.c_str()) != 0) _exit(126);
+        if (!outputFile.empty()) {
+            const int output = open(outputFile.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+            if (output >= 0) {
+                dup2(output, 1);
+                dup2(output, 2);
+            }
+        }
         execve(args[0], args.data(), env.data());
         _exit(127);
     }

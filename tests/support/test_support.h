@@ -41,8 +41,10 @@ public:
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
 
+    // outputFile, when given, receives the program's standard output and error.
     bool start(const std::vector<std::string>& argv, const std::string& workingDirectory,
-               const std::map<std::string, std::string>& environment = {});
+               const std::map<std::string, std::string>& environment = {},
+               const std::string& outputFile = "");
     // True when the program ended within timeoutMs; its exit status (or 128 + signal) is kept.
     bool waitForExit(int timeoutMs);
     // SIGTERM, then SIGKILL if it has not ended after timeoutMs.

@@ -1,0 +1,119 @@
+// A busy desktop for measuring screen recorders: a window covering the whole screen that shows a
+// different picture 25 times a second (moving colour bands, a sweeping bar, a band of flickering
+// "text"), at little cost of its own: the pictures are drawn once into shared-memory images and
+// only handed to the X server afterwards.
+//
+//   busy_screen [frames per second] [seconds]     (defaults: 25, until killed)
+#include <sys/ipc.h>
+#include <sys/shm.h>
+#include <time.h>
+#include <xcb/shm.h>
+#include <xcb/xcb.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+namespace {
+
+struct SharedPicture {
+    int id = -1;
+    uint8_t* pixels = nullptr;
+    xcb_shm_seg_t segment = 0;
+};
+
+void draw(uint8_t* pixels, int width, int height, int index, int count) {
+    const double phase = 2 * M_PI * index / count;
+    uint32_t noise = 2463534242u + uint32_t(index) * 7919u;
+    const int barX = int((index % count) * double(width) / count);
+    for (int y = 0; y < height; ++y) {
+        auto* row = reinterpret_cast<uint32_t*>(pixels + size_t(y) * width * 4);
+        const bool textBand = y > height / 6 && y < height / 4;
+        for (int x = 0; x < width; ++x) {
+            uint32_t r = uint32_t(127 + 120 * std::sin(x * 0.01 + phase));
+            uint32_t g = uint32_t(127 + 120 * std::sin(y * 0.013 - phase));
+            uint32_t b = uint32_t(127 + 120 * std::sin((x + y) * 0.007 + 2 * phase));
+            if (textBand) {
+                noise ^= noise << 13;
+                noise ^= noise >> 17;
+                noise ^= noise << 5;
+                r = g = b = (noise & 3) ? 235 : 20;
+            }
+            if (x >= barX && x < barX + width / 20) r = g = b = 250;
+            row[x] = (r << 16) | (g << 8) | b;
+        }
+    }
+}
+
+double nowSeconds() {
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return double(now.tv_sec) + now.tv_nsec / 1e9;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const int fps = argc > 1 ? std::atoi(argv[1]) : 25;
+    const double seconds = argc > 2 ? std::atof(argv[2]) : 0;
+    xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
+    if (xcb_connection_has_error(connection)) {
+        fprintf(stderr, "busy_screen: no X display\n");
+        return 1;
+    }
+    xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
+    const int width = screen->width_in_pixels, height = screen->height_in_pixels;
+
+    const xcb_window_t window = xcb_generate_id(connection);
+    const uint32_t values[] = {screen->black_pixel, 1};
+    xcb_create_window(connection, XCB_COPY_FROM_PARENT, window, screen->root, 0, 0, uint16_t(width),
+                      uint16_t(height), 0, XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual,
+                      XCB_CW_BACK_PIXEL | XCB_CW_OVERRIDE_REDIRECT, values);
+    xcb_map_window(connection, window);
+    const xcb_gcontext_t gc = xcb_generate_id(connection);
+    xcb_create_gc(connection, gc, window, 0, nullptr);
+
+    // Fewer distinct pictures on large screens keep the memory in bounds; consecutive pictures
+    // always differ.
+    const int count = width * height > 4000000 ? 4 : 10;
+    std::vector<SharedPicture> pictures(static_cast<size_t>(count));
+    const size_t bytes = size_t(width) * height * 4;
+    for (int i = 0; i < count; ++i) {
+        SharedPicture& picture = pictures[size_t(i)];
+        picture.id = shmget(IPC_PRIVATE, bytes, IPC_CREAT | 0600);
+        picture.pixels = static_cast<uint8_t*>(shmat(picture.id, nullptr, 0));
+        if (picture.id < 0 || picture.pixels == reinterpret_cast<uint8_t*>(-1)) {
+            fprintf(stderr, "busy_screen: no shared memory\n");
+            return 1;
+        }
+        picture.segment = xcb_generate_id(connection);
+        xcb_shm_attach(connection, picture.segment, uint32_t(picture.id), 1);
+        draw(picture.pixels, width, height, i, count);
+    }
+    xcb_flush(connection);
+    xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr);
+    for (SharedPicture& picture : pictures)
+        shmctl(picture.id, IPC_RMID, nullptr);
+    printf("busy_screen: %dx%d, %d pictures a second\n", width, height, fps);
+    fflush(stdout);
+
+    const double start = nowSeconds();
+    for (long tick = 0; seconds <= 0 || tick < long(seconds * fps); ++tick) {
+        const SharedPicture& picture = pictures[size_t(tick % count)];
+        xcb_shm_put_image(connection, window, gc, uint16_t(width), uint16_t(height), 0, 0,
+                          uint16_t(width), uint16_t(height), 0, 0, screen->root_depth,
+                          XCB_IMAGE_FORMAT_Z_PIXMAP, 0, picture.segment, 0);
+        // Wait for the server, so that a picture is never reused while it is being copied.
+        free(xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr));
+        if (xcb_connection_has_error(connection)) return 1;
+        const double next = start + double(tick + 1) / fps;
+        const double wait = next - nowSeconds();
+        if (wait > 0) {
+            timespec pause = {time_t(wait), long((wait - time_t(wait)) * 1e9)};
+            nanosleep(&pause, nullptr);
+        }
+    }
+    xcb_disconnect(connection);
+    return 0;
+}

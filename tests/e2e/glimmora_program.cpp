@@ -1,0 +1,121 @@
+#include "glimmora_program.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <sstream>
+
+namespace testsupport {
+
+namespace {
+
+std::string run(const std::string& command) {
+    std::string output;
+    if (FILE* pipe = popen(command.c_str(), "r")) {
+        char buffer[512];
+        while (fgets(buffer, sizeof buffer, pipe))
+            output += buffer;
+        pclose(pipe);
+    }
+    return output;
+}
+
+// Window ids of visible windows with this exact title.
+std::string findWindow(const std::string& title) {
+    return run("xdotool search --onlyvisible --name '^" + title + "$' 2>/dev/null | head -n 1");
+}
+
+}  // namespace
+
+std::string GlimmoraProgram::buildFolder() {
+    return std::filesystem::path(GLIMMORA_EXE).parent_path().string();
+}
+
+GlimmoraProgram::GlimmoraProgram(const std::string& videoFolder, int width, int height)
+    : m_videoFolder(videoFolder.empty() ? m_dir.file("video") + "/" : videoFolder) {
+    namespace fs = std::filesystem;
+    for (const char* file : {"glimmora", "default.skin", "shutter.wav"})
+        fs::copy_file(fs::path(buildFolder()) / file, m_dir.file(file));
+    writeFile(m_dir.file("default.cfg"), "video.folder=" + m_videoFolder + "\n");
+    m_display = std::make_unique<VirtualDisplay>(width, height);
+}
+
+GlimmoraProgram::~GlimmoraProgram() {
+    if (m_process.running()) m_process.terminate(10000);
+    // A failed test shows what the program said.
+    if (::testing::Test::HasFailure()) {
+        const std::string output = readFile(m_dir.file("output.txt"));
+        fprintf(stderr, "---- the program's output ----\n%s\n------------------------------\n",
+                output.substr(output.size() > 6000 ? output.size() - 6000 : 0).c_str());
+    }
+}
+
+bool GlimmoraProgram::start(const std::map<std::string, std::string>& environment) {
+    if (!m_display->ok()) return false;
+    std::map<std::string, std::string> env = environment;
+    env["DISPLAY"] = m_display->name();
+    return m_process.start({m_dir.file("glimmora")}, m_dir.path(), env, m_dir.file("output.txt"));
+}
+
+bool GlimmoraProgram::windowShown(const std::string& title) {
+    return !findWindow(title).empty();
+}
+
+QRect GlimmoraProgram::waitForWindow(const std::string& title, int timeoutMs) {
+    std::string id;
+    waitUntil([&] { return !(id = findWindow(title)).empty(); }, timeoutMs);
+    if (id.empty()) return QRect();
+    std::istringstream shell(run("xdotool getwindowgeometry --shell " + id));
+    std::map<std::string, int> values;
+    for (std::string line; std::getline(shell, line);) {
+        const size_t equals = line.find('=');
+        if (equals != std::string::npos)
+            values[line.substr(0, equals)] = std::atoi(line.c_str() + equals + 1);
+    }
+    return QRect(values["X"], values["Y"], values["WIDTH"], values["HEIGHT"]);
+}
+
+QRect GlimmoraProgram::chooseMode(const std::string& mode) {
+    const QRect chooser = waitForWindow("选择工作模式");
+    if (chooser.isEmpty()) return QRect();
+    // The camera button fills the upper half, the screen button the lower half.
+    const int y = mode == "camera" ? chooser.height() / 4 : chooser.height() * 3 / 4;
+    click(chooser.topLeft() + QPoint(chooser.width() / 2, y));
+    return waitForWindow(mode == "camera" ? "摄像头录像" : "录制桌面");
+}
+
+void GlimmoraProgram::click(QPoint point) {
+    run("xdotool mousemove " + std::to_string(point.x()) + " " + std::to_string(point.y()) +
+        " click 1");
+}
+
+void GlimmoraProgram::key(const std::string& keys) {
+    run("xdotool key " + keys);
+}
+
+void GlimmoraProgram::keyInWindow(const std::string& title, const std::string& keys) {
+    const std::string id = findWindow(title);
+    if (id.empty()) return;
+    run("xdotool windowfocus --sync " + id.substr(0, id.find('\n')) + " key " + keys);
+}
+
+bool GlimmoraProgram::waitForExit(int timeoutMs) {
+    return m_process.waitForExit(timeoutMs);
+}
+
+std::string GlimmoraProgram::log() const {
+    return readFile(m_dir.file("glimmora.log.txt"));
+}
+
+std::vector<std::string> GlimmoraProgram::recordings() const {
+    std::vector<std::string> files;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(m_videoFolder, error))
+        if (entry.path().extension() == ".avi") files.push_back(entry.path().string());
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+}  // namespace testsupport

@@ -1,0 +1,63 @@
+#pragma once
+
+// The real program, run from a folder of its own on a display of its own, driven as a user
+// drives it: mouse clicks and keys through xdotool.
+
+#include <QPoint>
+#include <QRect>
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "test_support.h"
+#include "virtual_display.h"
+
+namespace testsupport {
+
+class GlimmoraProgram {
+public:
+    // Copies the program and its data files into a new folder, with a "default.cfg" that sends
+    // recordings to videoFolder (default: "video/" in that folder), and starts a display of
+    // width x height for it (which becomes this process's $DISPLAY).
+    explicit GlimmoraProgram(const std::string& videoFolder = "", int width = 1920,
+                             int height = 1080);
+    ~GlimmoraProgram();
+
+    // Starts it with extra environment (for example GST_PLUGIN_PATH).
+    bool start(const std::map<std::string, std::string>& environment = {});
+    // Waits up to timeoutMs for a visible window whose title is title; its geometry, or an
+    // empty rectangle.
+    QRect waitForWindow(const std::string& title, int timeoutMs = 20000);
+    bool windowShown(const std::string& title);
+    // Chooses a mode in the chooser: "screen" or "camera". Returns the recorder's geometry.
+    QRect chooseMode(const std::string& mode);
+
+    void click(QPoint screenPoint);
+    void key(const std::string& keys);
+    // Gives a window the keyboard and presses keys in it.
+    void keyInWindow(const std::string& title, const std::string& keys);
+
+    // SIGTERM, then waits; true when it ended by itself within timeoutMs.
+    bool waitForExit(int timeoutMs);
+    int exitStatus() const { return m_process.exitStatus(); }
+    ChildProcess& process() { return m_process; }
+
+    std::string folder() const { return m_dir.path(); }
+    std::string videoFolder() const { return m_videoFolder; }
+    std::string log() const;
+    // The recordings in the video folder, sorted by name.
+    std::vector<std::string> recordings() const;
+
+    // Where the program's executable and data files come from.
+    static std::string buildFolder();
+
+private:
+    TempDir m_dir;
+    std::string m_videoFolder;
+    std::unique_ptr<VirtualDisplay> m_display;
+    ChildProcess m_process;
+};
+
+}  // namespace testsupport

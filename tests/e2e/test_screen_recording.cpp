@@ -1,0 +1,191 @@
+// Screen recordings made by the real program, read back as a player reads them.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QFile>
+#include <QRadioButton>
+
+#include <cmath>
+#include <filesystem>
+#include <regex>
+
+#include "app/log_file.h"
+#include "av_file.h"
+#include "glimmora_program.h"
+#include "pulse_fixtures.h"
+#include "ui/screen_recorder.h"
+
+using namespace testsupport;
+
+namespace {
+
+// The screen is tiled with 320 x 240 tiles of distinct colours, so both a region and the whole
+// screen can be checked for where each colour ended up.
+QColor tileColour(int column, int row) {
+    return QColor::fromHsv((column * 53 + row * 97) % 360, 255, 90 + ((column + row) % 3) * 70);
+}
+
+std::vector<uint8_t> tiledScreen(int width, int height) {
+    std::vector<uint8_t> pixels(size_t(width) * height * 4);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            const QColor c = tileColour(x / 320, y / 240);
+            uint8_t* p = &pixels[(size_t(y) * width + x) * 4];
+            p[0] = uint8_t(c.blue());
+            p[1] = uint8_t(c.green());
+            p[2] = uint8_t(c.red());
+        }
+    return pixels;
+}
+
+bool near(const uint8_t* bgr, const QColor& colour) {
+    return std::abs(bgr[2] - colour.red()) < 40 && std::abs(bgr[1] - colour.green()) < 40 &&
+           std::abs(bgr[0] - colour.blue()) < 40;
+}
+
+int pictures(AvFile& file) {
+    int count = 0;
+    for (const PacketInfo& packet : file.packets())
+        count += packet.stream == 0 && packet.size > 0;
+    return count;
+}
+
+// Where a named control of the recorder window sits, from the window's own top-left corner:
+// measured on an instance of the window in this process, styled as the program styles it.
+QPoint controlOffset(const char* name) {
+    static std::map<std::string, QPoint> offsets;
+    if (offsets.empty()) {
+        QFile skin(QString::fromStdString(GlimmoraProgram::buildFolder() + "/default.skin"));
+        if (skin.open(QIODevice::ReadOnly)) qApp->setStyleSheet(QString::fromUtf8(skin.readAll()));
+        ScreenRecorder window;
+        window.show();
+        QApplication::processEvents();
+        for (const char* control : {"ctlFullScreen", "chkStereo"}) {
+            QWidget* widget = window.findChild<QWidget*>(control);
+            // Radio buttons and check boxes react to a click on their box at the left.
+            offsets[control] = widget->mapTo(&window, QPoint(8, widget->height() / 2));
+        }
+        window.close();
+    }
+    return offsets[name];
+}
+
+class ScreenRecordingTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        gLog.setEcho(false);
+        if (!testSoundServer()) GTEST_SKIP() << "needs the sound server scripts/test starts";
+    }
+};
+
+}  // namespace
+
+TEST_F(ScreenRecordingTest, HotKeysRecordTheRegionWithPictureAndMicrophone) {
+    GlimmoraProgram program;
+    ASSERT_TRUE(paintScreen(0, 0, 1920, 1080, tiledScreen(1920, 1080)));
+    ASSERT_TRUE(program.start());
+    ASSERT_FALSE(program.chooseMode("screen").isEmpty());
+    OS_Thread::msleep(1500);  // the sound inputs settle
+
+    program.key("F3");
+    OS_Thread::msleep(2500);
+    program.key("F3");  // already recording: nothing happens
+    OS_Thread::msleep(2500);
+    program.key("F4");
+    OS_Thread::msleep(500);
+    program.key("F4");  // idle: nothing happens
+    program.key("F3");  // a second recording right after the first
+    OS_Thread::msleep(2000);
+    program.key("F4");
+    ASSERT_TRUE(waitUntil([&] { return program.recordings().size() == 2; }, 5000));
+    program.process().terminate();
+    EXPECT_EQ(program.exitStatus(), 0);
+
+    const std::string first = program.recordings()[0];
+    EXPECT_TRUE(std::regex_match(std::filesystem::path(first).filename().string(),
+                                 std::regex(R"(\d{8}-\d{6}-screen\.avi)")))
+        << first;
+    AvFile file;
+    ASSERT_TRUE(file.open(first)) << file.error();
+    ASSERT_EQ(file.streamCount(), 2);
+    EXPECT_EQ(file.stream(0)->codecpar->width, 640);
+    EXPECT_EQ(file.stream(0)->codecpar->height, 480);
+    // Five seconds between the keys, and the picture goes on for the 200 ms the stop waits.
+    EXPECT_NEAR(file.durationSeconds(), 5.1, 0.3);
+    EXPECT_GE(pictures(file), int(0.95 * 25 * 5.0));
+
+    const auto decoded = file.pictures();
+    ASSERT_FALSE(decoded.empty());
+    const Picture& last = decoded.back();
+    for (int row = 0; row < 2; ++row)
+        for (int column = 0; column < 2; ++column)
+            EXPECT_TRUE(near(last.at(160 + 320 * column, 120 + 240 * row), tileColour(column, row)))
+                << "tile " << column << "," << row;
+
+    const Sound sound = file.sound();
+    EXPECT_NEAR(sound.seconds(), 5.0, 0.4);
+    EXPECT_NEAR(sound.toneHz(0), 440.0, 5.0) << "the microphone's sine";
+}
+
+TEST_F(ScreenRecordingTest, FullScreenIsScaledToTheChosenSize) {
+    const QPoint fullScreen = controlOffset("ctlFullScreen");
+    GlimmoraProgram program;
+    ASSERT_TRUE(paintScreen(0, 0, 1920, 1080, tiledScreen(1920, 1080)));
+    ASSERT_TRUE(program.start());
+    const QRect window = program.chooseMode("screen");
+    ASSERT_FALSE(window.isEmpty());
+    program.click(window.topLeft() + fullScreen);
+    OS_Thread::msleep(500);
+
+    program.key("F3");
+    // A screen taller than 800 pixels brings a hint first; the recording runs meanwhile.
+    ASSERT_FALSE(program.waitForWindow("提示", 10000).isEmpty());
+    program.keyInWindow("提示", "Return");
+    OS_Thread::msleep(4000);
+    program.key("F4");
+    ASSERT_TRUE(waitUntil([&] { return program.recordings().size() == 1; }, 5000));
+    program.process().terminate();
+
+    AvFile file;
+    ASSERT_TRUE(file.open(program.recordings()[0])) << file.error();
+    EXPECT_EQ(file.stream(0)->codecpar->width, 1024);
+    EXPECT_EQ(file.stream(0)->codecpar->height, 576);
+    const auto decoded = file.pictures();
+    ASSERT_FALSE(decoded.empty());
+    // Tiles in the corners, away from the program's window in the middle of the screen.
+    const double scale = 1024.0 / 1920;
+    for (const QPoint& point :
+         {QPoint(160, 120), QPoint(1760, 120), QPoint(160, 1000), QPoint(1760, 1000)})
+        EXPECT_TRUE(near(decoded.back().at(int(point.x() * scale), int(point.y() * scale)),
+                         tileColour(point.x() / 320, point.y() / 240)))
+            << "at " << point.x() << "," << point.y();
+}
+
+TEST_F(ScreenRecordingTest, BothInputsMixTheMicrophoneWithWhatThComputerPlays) {
+    const QPoint stereo = controlOffset("chkStereo");
+    TonePlayer tone("", 1000, 0.3);
+    GlimmoraProgram program;
+    ASSERT_TRUE(program.start());
+    const QRect window = program.chooseMode("screen");
+    ASSERT_FALSE(window.isEmpty());
+    program.click(window.topLeft() + stereo);
+    // Both inputs checked: the program warns about hearing the speakers twice.
+    ASSERT_FALSE(program.waitForWindow("提示", 10000).isEmpty());
+    program.keyInWindow("提示", "Return");
+    OS_Thread::msleep(1500);
+
+    program.key("F3");
+    OS_Thread::msleep(4000);
+    program.key("F4");
+    ASSERT_TRUE(waitUntil([&] { return program.recordings().size() == 1; }, 5000));
+    program.process().terminate();
+
+    AvFile file;
+    ASSERT_TRUE(file.open(program.recordings()[0])) << file.error();
+    const Sound sound = file.sound();
+    const double microphone = sound.amplitudeAt(0, 440), speakers = sound.amplitudeAt(0, 1000);
+    EXPECT_GT(microphone, 0.1) << "the microphone's 440 Hz";
+    EXPECT_GT(speakers, 0.1) << "the 1000 Hz tone played to the speakers";
+    EXPECT_LT(sound.amplitudeAt(0, 700), 0.02) << "and little else";
+}

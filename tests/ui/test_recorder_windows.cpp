@@ -1,0 +1,90 @@
+// The recorder windows and the mode chooser, in this process.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <QGroupBox>
+#include <QLabel>
+#include <QToolButton>
+
+#include <filesystem>
+
+#include "app/environment.h"
+#include "app/log_file.h"
+#include "qt_helpers.h"
+#include "test_support.h"
+#include "ui/camera_recorder.h"
+#include "ui/glimmora.h"
+#include "ui/screen_recorder.h"
+
+using namespace testsupport;
+
+TEST(RecorderWindow, RunningTimeReadsHoursMinutesSeconds) {
+    EXPECT_EQ(RecorderWindow::formatElapsed(0), "00:00:00");
+    EXPECT_EQ(RecorderWindow::formatElapsed(3725 * 1000 + 999), "01:02:05");
+    EXPECT_EQ(RecorderWindow::formatElapsed(int64_t(100) * 3600 * 1000), "100:00:00");
+}
+
+TEST(RecorderWindow, FileNamesFollowTheStartTimeAndNeverOverwrite) {
+    TempDir dir;
+    videoFolder = dir.path() + "/lessons/today/";
+    const std::string first = RecorderWindow::makeFileName("screen");
+    EXPECT_TRUE(std::filesystem::is_directory(videoFolder)) << "the folder is made when missing";
+    ASSERT_EQ(first.rfind(videoFolder, 0), 0u);
+    const std::string name = first.substr(videoFolder.size());
+    EXPECT_EQ(name.size(), std::string("20261205-101500-screen.avi").size()) << name;
+    EXPECT_EQ(name.substr(8, 1), "-");
+
+    writeFile(first, "an earlier recording");
+    const std::string second = RecorderWindow::makeFileName("screen");
+    EXPECT_NE(second, first);
+    EXPECT_FALSE(std::filesystem::exists(second));
+    const std::string sameSecond = first.substr(0, first.size() - 4) + "-2.avi";
+    if (second.size() == sameSecond.size()) {
+        EXPECT_EQ(second, sameSecond) << "a recording of the same second gets a number";
+    }
+}
+
+TEST(ScreenRecorderWindow, StartAndStopSwitchTheControls) {
+    gLog.setEcho(false);
+    TempDir dir;
+    videoFolder = dir.path() + "/";
+    ScreenRecorder window;
+    window.show();
+    auto* start = window.findChild<QToolButton*>("btnStart");
+    auto* stop = window.findChild<QToolButton*>("btnStop");
+    auto* video = window.findChild<QGroupBox*>("grpVideo");
+    auto* timer = window.findChild<QLabel*>("textTimer");
+    EXPECT_TRUE(start->isEnabled());
+    EXPECT_FALSE(stop->isEnabled());
+    EXPECT_EQ(timer->text(), "00:00:00");
+    EXPECT_EQ(window.minimumSize(), window.maximumSize()) << "a window of fixed size";
+
+    ASSERT_EQ(window.OnStartRecord(), 0);
+    EXPECT_TRUE(window.isRecording());
+    EXPECT_FALSE(start->isEnabled());
+    EXPECT_TRUE(stop->isEnabled());
+    EXPECT_FALSE(video->isEnabled());
+    EXPECT_TRUE(processUntil([&] { return timer->text() == "00:00:01"; }, 3000));
+    window.OnStopRecord();
+    EXPECT_FALSE(window.isRecording());
+    EXPECT_TRUE(start->isEnabled());
+    EXPECT_TRUE(video->isEnabled());
+    EXPECT_EQ(timer->text().left(7), "00:00:0") << "the last time stays on show";
+    EXPECT_TRUE(std::filesystem::exists(window.lastFileName()));
+    window.close();
+}
+
+TEST(ModeChooser, OpensExactlyOneRecorderAndHides) {
+    gLog.setEcho(false);
+    Glimmora chooser;
+    chooser.show();
+    EXPECT_EQ(chooser.minimumSize(), chooser.maximumSize());
+    EXPECT_GE(chooser.width(), 376);
+    chooser.OnScreen();
+    EXPECT_FALSE(chooser.isVisible());
+    ASSERT_NE(chooser.screenRecorder(), nullptr);
+    EXPECT_TRUE(chooser.screenRecorder()->isVisible());
+    chooser.OnCamera();
+    EXPECT_EQ(chooser.cameraRecorder(), nullptr) << "the first choice stays";
+    chooser.screenRecorder()->close();
+}
