@@ -8,6 +8,7 @@
 
 #include "app/log_file.h"
 #include "capture/screen_grabber.h"
+#include "pipeline/mem_pool.h"
 #include "virtual_display.h"
 
 namespace {
@@ -32,6 +33,25 @@ void grab(benchmark::State& state, int screenWidth, int screenHeight, int region
     state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(frame.size()));
 }
 
+// The same, with the display writing straight into a block of the shared picture pool.
+void grabIntoPool(benchmark::State& state, int screenWidth, int screenHeight) {
+    gLog.setEcho(false);
+    testsupport::VirtualDisplay display(screenWidth, screenHeight);
+    ScreenGrabber grabber;
+    MemPool pool;
+    if (!display.ok() || grabber.init(32) < 0 ||
+        pool.init(uint32_t(screenWidth) * screenHeight * 4, 1) < 0) {
+        state.SkipWithError("no display to grab");
+        return;
+    }
+    grabber.shareMemory(pool.sharedMemoryId(), pool.regionStart(), pool.regionBytes());
+    uint8_t* block = pool.alloc(pool.blockSize());
+    for (auto _ : state)
+        benchmark::DoNotOptimize(grabber.grabFull(block));
+    pool.free(block);
+    state.SetBytesProcessed(int64_t(state.iterations()) * screenWidth * screenHeight * 4);
+}
+
 void copy(benchmark::State& state, int width, int height) {
     std::vector<uint8_t> source(size_t(width) * height * 4, 0x5A), frame(source.size());
     for (auto _ : state) {
@@ -48,6 +68,12 @@ void BM_GrabFull1920x1080(benchmark::State& state) {
 void BM_Memcpy1920x1080(benchmark::State& state) {
     copy(state, 1920, 1080);
 }
+void BM_GrabFullIntoPool1920x1080(benchmark::State& state) {
+    grabIntoPool(state, 1920, 1080);
+}
+void BM_GrabFullIntoPool3840x2160(benchmark::State& state) {
+    grabIntoPool(state, 3840, 2160);
+}
 void BM_GrabRegion640x480(benchmark::State& state) {
     grab(state, 1920, 1080, 640, 480);
 }
@@ -63,9 +89,11 @@ void BM_Memcpy3840x2160(benchmark::State& state) {
 
 BENCHMARK(BM_GrabFull1920x1080)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Memcpy1920x1080)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_GrabFullIntoPool1920x1080)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_GrabRegion640x480)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Memcpy640x480)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_GrabFull3840x2160)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Memcpy3840x2160)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_GrabFullIntoPool3840x2160)->Unit(benchmark::kMillisecond);
 
 }  // namespace

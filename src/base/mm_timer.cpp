@@ -64,6 +64,12 @@ void MMTimer::stop() {
 
 void MMTimer::tickLoop(bool periodic, int periodMs) {
     pthread_setname_np(pthread_self(), "mm-timer");
+    // A tick should not wait behind other work, as a multimedia timer's thread does not: a
+    // real-time priority where the system grants one (it refuses ordinary users, and the timer
+    // then runs at normal priority).
+    sched_param realtime = {};
+    realtime.sched_priority = 1;
+    pthread_setschedparam(pthread_self(), SCHED_FIFO, &realtime);
     const int64_t periodNs = periodMs * kNsPerMs;
     int64_t deadlineNs = monotonicNs() + periodNs;
     for (;;) {

@@ -38,7 +38,7 @@ int AudioMixer::activate(int slot) {
     return 0;
 }
 
-int AudioMixer::pushAndMix(int slotIndex, MMPacket& packet, int16_t* output) {
+int AudioMixer::pushAndMix(int slotIndex, MMPacket& packet, int16_t* output, int64_t* mixedPts) {
     if (slotIndex < 0 || slotIndex >= kSlots) {
         packet.release();
         return 0;
@@ -58,10 +58,13 @@ int AudioMixer::pushAndMix(int slotIndex, MMPacket& packet, int16_t* output) {
 
     const int samples = m_framesPerBlock * 2;
     std::memset(output, 0, size_t(samples) * sizeof(int16_t));
+    bool first = true;
     for (Slot& other : m_slots) {
         if (!other.active) continue;
         MMPacket block = other.queue.front();
         other.queue.pop_front();
+        if (first && mixedPts) *mixedPts = block.pts;
+        first = false;
         const auto* input = reinterpret_cast<const int16_t*>(block.data);
         const int available = std::min<int>(samples, int(block.size / sizeof(int16_t)));
         for (int i = 0; i < available; ++i) {

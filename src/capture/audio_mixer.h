@@ -31,8 +31,9 @@ public:
     int activate(int slot);
     // Queues the packet in slot (the mixer owns its data from now on: the caller's packet is
     // left not owning). Returns 1 when output (framesPerBlock x 2 samples) holds a mixed block,
-    // 0 while some active slot still waits.
-    int pushAndMix(int slot, MMPacket& packet, int16_t* output);
+    // 0 while some active slot still waits. mixedPts, when given, receives the pts of the first
+    // active slot's block in the mix.
+    int pushAndMix(int slot, MMPacket& packet, int16_t* output, int64_t* mixedPts = nullptr);
 
     int droppedBlocks() const { return m_droppedBlocks; }
 

@@ -55,6 +55,9 @@ public:
     int run() override;
 
     int blockBytes() const { return m_blockBytes; }
+    // When the last sample of the block being delivered was captured, in microseconds of the
+    // monotonic clock (std::chrono::steady_clock): valid inside the callback, on this thread.
+    int64_t blockCaptureTimeUs() const { return m_blockCaptureTimeUs; }
 
     // Sound buffered beyond this many seconds is dropped, oldest first. Some sources deliver
     // in bursts of up to two seconds; a consumer that falls this far behind has stalled.
@@ -64,7 +67,7 @@ private:
     struct Stream;
     static void onRead(struct pa_stream* stream, size_t bytes, void* userdata);
     static void onStreamState(struct pa_stream* stream, void* userdata);
-    void append(const uint8_t* data, size_t bytes);
+    void append(const uint8_t* data, size_t bytes, int64_t captureTimeUs);
 
     RecorderCallback* m_callback;
     int m_id = 0;
@@ -83,4 +86,7 @@ private:
     bool m_stop = false;
     bool m_lost = false;  // the stream or the server went away
     int m_droppedBytes = 0;
+    int64_t m_bufferEndCaptureUs = 0;  // when the last byte in m_buffer was captured
+
+    int64_t m_blockCaptureTimeUs = 0;  // capture thread only
 };

@@ -3,6 +3,7 @@
 #include <pulse/pulseaudio.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 
 #include "app/log_file.h"
@@ -10,6 +11,12 @@
 #include "capture/recorder.h"
 
 namespace {
+
+int64_t monotonicMicroseconds() {
+    return std::chrono::duration_cast<std::chrono::microseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 
 // Copies text into a fixed field, cut at a UTF-8 character boundary.
 template <size_t N>
@@ -143,7 +150,9 @@ int Recorder::open(const char* sourceName, int id, int sampleRate, int framesPer
         m_stream = std::move(stream);  // the callbacks may run from here on
         if (pa_stream_connect_record(
                 m_stream->stream, device, &attributes,
-                pa_stream_flags_t(PA_STREAM_START_CORKED | PA_STREAM_ADJUST_LATENCY)) == 0) {
+                pa_stream_flags_t(PA_STREAM_START_CORKED | PA_STREAM_ADJUST_LATENCY |
+                                  PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE)) ==
+            0) {
             connection.waitFor(
                 [this] {
                     const pa_stream_state_t state = pa_stream_get_state(m_stream->stream);
@@ -205,16 +214,28 @@ void Recorder::close() {
 
 void Recorder::onRead(pa_stream* stream, size_t, void* userdata) {
     auto* recorder = static_cast<Recorder*>(userdata);
+    // The newest sample waiting now was captured this long ago (what the source still holds and
+    // what is buffered for us).
+    pa_usec_t latency = 0;
+    int negative = 0;
+    if (pa_stream_get_latency(stream, &latency, &negative) < 0 || negative) latency = 0;
+    const int64_t newestCapturedUs = monotonicMicroseconds() - int64_t(latency);
+    const size_t waiting = pa_stream_readable_size(stream);
+    size_t taken = 0;
     const void* data = nullptr;
     size_t bytes = 0;
     while (pa_stream_readable_size(stream) > 0) {
         if (pa_stream_peek(stream, &data, &bytes) < 0 || bytes == 0) break;
+        taken += bytes;
+        // The end of this piece came before what is still waiting behind it.
+        const int64_t behindUs =
+            int64_t(waiting > taken ? waiting - taken : 0) * 1000000 / (4 * recorder->m_sampleRate);
         // A hole (no data) is sound the server lost: silence keeps the blocks in time.
         if (data) {
-            recorder->append(static_cast<const uint8_t*>(data), bytes);
+            recorder->append(static_cast<const uint8_t*>(data), bytes, newestCapturedUs - behindUs);
         } else {
             const std::vector<uint8_t> silence(bytes, 0);
-            recorder->append(silence.data(), bytes);
+            recorder->append(silence.data(), bytes, newestCapturedUs - behindUs);
         }
         pa_stream_drop(stream);
     }
@@ -231,11 +252,12 @@ void Recorder::onStreamState(pa_stream* stream, void* userdata) {
     recorder->m_bufferChanged.notify_all();
 }
 
-void Recorder::append(const uint8_t* data, size_t bytes) {
+void Recorder::append(const uint8_t* data, size_t bytes, int64_t captureTimeUs) {
     {
         std::lock_guard<std::mutex> lock(m_bufferLock);
         if (!m_started) return;
         m_buffer.insert(m_buffer.end(), data, data + bytes);
+        m_bufferEndCaptureUs = captureTimeUs;
         const size_t limit = size_t(kMaxBufferedSeconds) * size_t(m_sampleRate) * 4;
         if (m_buffer.size() > limit) {
             // Whole frames only, so the channels stay in place.
@@ -265,6 +287,8 @@ int Recorder::run() {
             }
             std::copy(m_buffer.begin(), m_buffer.begin() + m_blockBytes, block.begin());
             m_buffer.erase(m_buffer.begin(), m_buffer.begin() + m_blockBytes);
+            m_blockCaptureTimeUs = m_bufferEndCaptureUs -
+                                   int64_t(m_buffer.size()) * 1000000 / (4 * int64_t(m_sampleRate));
             droppedBytes = m_droppedBytes;
         }
         if (droppedBytes != reportedDrops) {

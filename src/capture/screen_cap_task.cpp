@@ -59,6 +59,7 @@ int ScreenCapTask::startCapture(bool fullScreen, int x, int y, int width, int he
         gLog.error("screen capture: no frame rate\n");
         return -1;
     }
+    m_grabber->shareMemory(m_pool->sharedMemoryId(), m_pool->regionStart(), m_pool->regionBytes());
     m_stopwatch.start(1000);
     return m_timer.start(1, 1000 / frameRate, this);
 }

@@ -27,6 +27,11 @@ public:
     // Detaches and frees the shared memory and closes the connection. Safe to call twice.
     void release();
 
+    // Lets the display write grabs straight into shared memory of the caller (shmId, mapped at
+    // start for bytes: the picture pool), instead of into the grabber's own image, which then
+    // has to be copied. Grabs into other memory still work. GUI thread, while no grab runs.
+    void shareMemory(int shmId, const uint8_t* start, size_t bytes);
+
     // Copies the whole screen (frameSize() bytes) into destination. Returns the number of bytes
     // copied, or -1 when the display did not deliver (destination then holds nothing new).
     int grabFull(uint8_t* destination);

@@ -79,7 +79,14 @@ struct ScreenGrabber::SharedImage {
     bool attached = false;
     std::atomic<bool> reportedFailure{false};  // one log line per grabber, not one per frame
 
+    // The caller's memory the display writes into directly, if any.
+    int sharedId = -1;
+    const uint8_t* sharedStart = nullptr;
+    size_t sharedBytes = 0;
+    xcb_shm_seg_t sharedSegment = 0;
+
     ~SharedImage() {
+        detachShared();
         if (attached) {
             xcb_shm_detach(connection, segment);
             xcb_flush(connection);
@@ -89,13 +96,41 @@ struct ScreenGrabber::SharedImage {
         if (connection) xcb_disconnect(connection);
     }
 
-    // Fills the shared segment with the rectangle; true when the server delivered it.
-    bool fetch(int x, int y, int width, int height) {
+    void detachShared() {
+        if (sharedStart) {
+            xcb_shm_detach(connection, sharedSegment);
+            xcb_flush(connection);
+        }
+        sharedId = -1;
+        sharedStart = nullptr;
+        sharedBytes = 0;
+    }
+
+    // Whether bytes at destination lie in the caller's shared memory.
+    bool isShared(const uint8_t* destination, size_t bytes) const {
+        return sharedStart && destination >= sharedStart &&
+               destination + bytes <= sharedStart + sharedBytes;
+    }
+
+    // Has the server write the rectangle into destination, directly when it lies in the
+    // caller's shared memory, otherwise through the grabber's own image. True when the server
+    // delivered it.
+    bool grabInto(uint8_t* destination, int x, int y, int width, int height) {
+        const size_t bytes = size_t(width) * size_t(height) * 4;
+        if (isShared(destination, bytes))
+            return fetch(x, y, width, height, sharedSegment, uint32_t(destination - sharedStart));
+        if (!fetch(x, y, width, height, segment, 0)) return false;
+        std::memcpy(destination, shmAddress, bytes);
+        return true;
+    }
+
+    // Fills a shared segment at offset with the rectangle; true when the server delivered it.
+    bool fetch(int x, int y, int width, int height, xcb_shm_seg_t into, uint32_t offset) {
         xcb_generic_error_t* error = nullptr;
         Reply<xcb_shm_get_image_reply_t> reply(xcb_shm_get_image_reply(
             connection,
             xcb_shm_get_image(connection, root, int16_t(x), int16_t(y), uint16_t(width),
-                              uint16_t(height), ~0u, XCB_IMAGE_FORMAT_Z_PIXMAP, segment, 0),
+                              uint16_t(height), ~0u, XCB_IMAGE_FORMAT_Z_PIXMAP, into, offset),
             &error));
         if (reply) return true;
         if (!reportedFailure.exchange(true)) {
@@ -208,9 +243,30 @@ void ScreenGrabber::release() {
     m_frameSize = 0;
 }
 
+void ScreenGrabber::shareMemory(int shmId, const uint8_t* start, size_t bytes) {
+    if (!m_display || (shmId == m_display->sharedId && start == m_display->sharedStart)) return;
+    m_display->detachShared();
+    if (shmId < 0 || !start) return;
+    const xcb_shm_seg_t segment = xcb_generate_id(m_display->connection);
+    xcb_generic_error_t* error = xcb_request_check(
+        m_display->connection,
+        xcb_shm_attach_checked(m_display->connection, segment, uint32_t(shmId), 0));
+    if (error) {
+        // Not fatal: grabs go through the grabber's own image.
+        gLog.warn("screen grabber: the display cannot write into the picture pool (error %d)\n",
+                  error->error_code);
+        std::free(error);
+        return;
+    }
+    m_display->sharedId = shmId;
+    m_display->sharedStart = start;
+    m_display->sharedBytes = bytes;
+    m_display->sharedSegment = segment;
+}
+
 int ScreenGrabber::grabFull(uint8_t* destination) {
-    if (!m_display || !m_display->fetch(0, 0, m_screenWidth, m_screenHeight)) return -1;
-    std::memcpy(destination, m_display->shmAddress, size_t(m_frameSize));
+    if (!m_display || !m_display->grabInto(destination, 0, 0, m_screenWidth, m_screenHeight))
+        return -1;
     return m_frameSize;
 }
 
@@ -218,8 +274,6 @@ int ScreenGrabber::grabRegion(uint8_t* destination, int x, int y, int width, int
     if (!m_display || x < 0 || y < 0 || width <= 0 || height <= 0 || x + width > m_screenWidth ||
         y + height > m_screenHeight)
         return -1;
-    if (!m_display->fetch(x, y, width, height)) return -1;
     // The server writes the rectangle with rows of exactly width x 4 bytes.
-    std::memcpy(destination, m_display->shmAddress, size_t(width) * size_t(height) * 4);
-    return 0;
+    return m_display->grabInto(destination, x, y, width, height) ? 0 : -1;
 }

@@ -28,6 +28,7 @@ int AvMuxer::open(const std::string& fileName, int width, int height, int fps) {
     m_fps = fps;
     m_audioPacketCounter = 0;
     m_audioCounterStarted = false;
+    m_videoStarted = false;
     m_writeLock.create();
 
     int ret = avformat_alloc_output_context2(&m_format, nullptr, nullptr, fileName.c_str());
@@ -140,6 +141,16 @@ int AvMuxer::writeVideo(AVFrame* frame) {
         packet->stream_index = m_videoStream->index;
         // The time bases are equal (1 / frame rate) unless the container changed its own.
         av_packet_rescale_ts(packet, m_videoCodec->time_base, m_videoStream->time_base);
+        if (!m_videoStarted && packet->pts > 0) {
+            // The container puts its first picture at time 0 whatever its time stamp, and fills
+            // later gaps itself: an empty picture at 0 keeps the first one at its true time.
+            AVPacket* empty = av_packet_alloc();
+            empty->stream_index = m_videoStream->index;
+            empty->pts = empty->dts = 0;
+            writePacket(empty);
+            av_packet_free(&empty);
+        }
+        m_videoStarted = true;
         const int size = packet->size;
         const int64_t pts = packet->pts;
         const int result = writePacket(packet);

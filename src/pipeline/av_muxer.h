@@ -34,6 +34,8 @@ public:
     void close();
 
     bool isOpen() const { return m_headerWritten; }
+    // Samples of silence the sound encoder puts before the sound (players play them).
+    int audioEncoderDelay() const { return m_audioCodec ? m_audioCodec->initial_padding : 0; }
 
 private:
     AVStream* addStream(const char* encoderName, AVCodecContextPtr& context);
@@ -52,6 +54,7 @@ private:
     int m_fps = 0;
     // Writer thread only: the time of the last sound packet written, in 1152-sample frames.
     int64_t m_audioPacketCounter = 0;
+    bool m_videoStarted = false;  // writer thread only: a picture has been written
     bool m_audioCounterStarted = false;
     bool m_fileOpen = false;
     bool m_headerWritten = false;

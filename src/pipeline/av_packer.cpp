@@ -14,7 +14,8 @@ int AvPacker::open(const std::string& fileName, int srcWidth, int srcHeight, int
     m_queueLock.create();
     // The picture format is checked before the file exists, so a refused one leaves no file.
     if (m_videoConverter.init(srcWidth, srcHeight, fourcc, bitsPerPixel, dstWidth, dstHeight) < 0 ||
-        m_audioConverter.init() < 0 || m_muxer.open(fileName, dstWidth, dstHeight, fps) < 0) {
+        m_muxer.open(fileName, dstWidth, dstHeight, fps) < 0 ||
+        m_audioConverter.init(m_muxer.audioEncoderDelay()) < 0) {
         m_error = LogFile::lastError();
         gLog.error("cannot record into %s\n", fileName.c_str());
         close();
@@ -66,8 +67,9 @@ void AvPacker::write(MMPacket& packet) {
         AVFrame* frame = m_videoConverter.convert(packet.data, packet.size, int32_t(packet.pts));
         if (frame) m_muxer.writeVideo(frame);
     } else {
-        AVFrame* frame = m_audioConverter.convert(packet.data, packet.size, packet.pts);
-        if (frame) m_muxer.writeAudio(frame);
+        for (AVFrame* frame = m_audioConverter.convert(packet.data, packet.size, packet.pts); frame;
+             frame = m_audioConverter.nextFrame())
+            m_muxer.writeAudio(frame);
     }
 }
 

@@ -1,5 +1,9 @@
 #include "pipeline/mem_pool.h"
 
+#include <sys/ipc.h>
+#include <sys/shm.h>
+
+#include <algorithm>
 #include <cstdlib>
 
 #include "app/log_file.h"
@@ -24,21 +28,34 @@ int MemPool::init(uint32_t blockSize, int blockCount) {
         }
         releaseAll();
     }
-    const size_t bytes =
+    const size_t stride =
         (kHeaderBytes + blockSize + kHeaderBytes - 1) / kHeaderBytes * kHeaderBytes;
-    uint8_t* next = nullptr;
-    std::vector<uint8_t*> blocks;
-    for (int i = 0; i < blockCount; ++i) {
-        auto* block = static_cast<uint8_t*>(std::aligned_alloc(kHeaderBytes, bytes));
-        if (!block) {
-            gLog.error("packet pool: cannot allocate %d blocks of %u bytes\n", blockCount,
-                       blockSize);
-            for (uint8_t* allocated : blocks)
-                std::free(allocated);
-            return -1;
-        }
-        blocks.push_back(block);
+    const size_t bytes = stride * size_t(std::max(blockCount, 0));
+    if (bytes == 0) return -1;
+
+    // Shared memory where the system grants it, so that the display can write screen pictures
+    // straight into the blocks; plain memory otherwise.
+    int shmId = shmget(IPC_PRIVATE, bytes, IPC_CREAT | 0600);
+    uint8_t* region = nullptr;
+    if (shmId >= 0) {
+        void* address = shmat(shmId, nullptr, 0);
+        // Marked for removal at once: it goes with the last detach, even if the program dies.
+        shmctl(shmId, IPC_RMID, nullptr);
+        if (address != reinterpret_cast<void*>(-1))
+            region = static_cast<uint8_t*>(address);
+        else
+            shmId = -1;
     }
+    if (!region) region = static_cast<uint8_t*>(std::aligned_alloc(kHeaderBytes, bytes));
+    if (!region) {
+        gLog.error("packet pool: cannot allocate %d blocks of %u bytes\n", blockCount, blockSize);
+        return -1;
+    }
+
+    std::vector<uint8_t*> blocks;
+    uint8_t* next = nullptr;
+    for (int i = 0; i < blockCount; ++i)
+        blocks.push_back(region + size_t(i) * stride);
     // Linked in array order: block i leads to block i + 1.
     for (int i = blockCount - 1; i >= 0; --i) {
         uint8_t* userArea = blocks[size_t(i)] + kHeaderBytes;
@@ -47,6 +64,9 @@ int MemPool::init(uint32_t blockSize, int blockCount) {
     }
     OS_MutexLocker locker(m_lock);
     m_blocks = std::move(blocks);
+    m_region = region;
+    m_regionBytes = bytes;
+    m_shmId = shmId;
     m_blockSize = blockSize;
     m_freeHead = next;
     m_freeCount = blockCount;
@@ -79,8 +99,15 @@ int MemPool::freeCount() {
 
 void MemPool::releaseAll() {
     OS_MutexLocker locker(m_lock);
-    for (uint8_t* block : m_blocks)
-        std::free(block);
+    if (m_region) {
+        if (m_shmId >= 0)
+            shmdt(m_region);
+        else
+            std::free(m_region);
+    }
+    m_region = nullptr;
+    m_regionBytes = 0;
+    m_shmId = -1;
     m_blocks.clear();
     m_blockSize = 0;
     m_freeHead = nullptr;

@@ -9,7 +9,8 @@
 
 // A fixed set of equal, preallocated blocks for screen pictures, so that no heap allocation
 // happens per frame. Free blocks form a last-in-first-out list whose link word sits in front of
-// each block's user area.
+// each block's user area. The blocks lie in one shared-memory segment where the system grants
+// one, so that the display can write screen pictures straight into them.
 //
 // Threads: init() and releaseAll() on the GUI thread while no block is out; alloc() on the
 // capture timer thread, free() on the writer and timer threads: both take the pool lock for the
@@ -29,6 +30,11 @@ public:
     void releaseAll();
 
     uint32_t blockSize() const { return m_blockSize; }
+    // The shared-memory segment holding every block (-1 when the blocks are plain memory), and
+    // where it starts and how long it is.
+    int sharedMemoryId() const { return m_shmId; }
+    const uint8_t* regionStart() const { return m_region; }
+    size_t regionBytes() const { return m_regionBytes; }
     int count() const { return int(m_blocks.size()); }
     int freeCount();
 
@@ -38,7 +44,10 @@ private:
     static uint8_t*& linkOf(uint8_t* userArea);
 
     OS_Mutex m_lock;                 // guards m_freeHead and m_freeCount
-    std::vector<uint8_t*> m_blocks;  // block starts, for releaseAll
+    std::vector<uint8_t*> m_blocks;  // block starts
+    uint8_t* m_region = nullptr;     // all blocks, one after the other
+    size_t m_regionBytes = 0;
+    int m_shmId = -1;
     uint32_t m_blockSize = 0;
     uint8_t* m_freeHead = nullptr;  // user area of the first free block
     int m_freeCount = 0;

@@ -18,6 +18,7 @@ CameraRecorder::CameraRecorder(QWidget* parent)
     setFixedSize(size().expandedTo(sizeHint()));
     setupToolMenu(m_ui->btnHelp, m_ui->btnFolder);
     m_ui->volumePanel->setListener(this);
+    m_soundPanel = m_ui->volumePanel;
     m_ui->cameraPanel->setListener(this);
     connect(m_ui->btnStart, &QToolButton::clicked, this, &CameraRecorder::OnStartRecord);
     connect(m_ui->btnStop, &QToolButton::clicked, this, &CameraRecorder::OnStopRecord);

@@ -9,6 +9,8 @@
 #include <QToolButton>
 #include <QUrl>
 
+#include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
@@ -117,9 +119,21 @@ int64_t RecorderWindow::sampleIndexNow() const {
 int RecorderWindow::OnAudioCaptured(const int16_t* samples, int frameCount) {
     AvPacker* writer = m_writer.load();
     if (!writer) return 0;
+    // The block's first sample was heard frameCount samples before its end was captured, and
+    // that was this long ago (what the sound server and the capture thread held it for).
+    double ageMs = 0;
+    if (m_soundPanel && m_soundPanel->mixedCaptureTimeUs() > 0) {
+        const int64_t nowUs = std::chrono::duration_cast<std::chrono::microseconds>(
+                                  std::chrono::steady_clock::now().time_since_epoch())
+                                  .count();
+        ageMs =
+            std::clamp(double(nowUs - m_soundPanel->mixedCaptureTimeUs()) / 1000.0, 0.0, 1000.0);
+    }
+    const int64_t firstSample = std::max<int64_t>(
+        0, sampleIndexNow() - frameCount + int64_t((m_soundDelayMs - ageMs) / m_audioMsPerSample));
     MMPacket packet;
     packet.copyFrom(reinterpret_cast<const uint8_t*>(samples), uint32_t(frameCount) * 4,
-                    sampleIndexNow());
+                    firstSample);
     packet.type = MMPacket::kSound;
     writer->push(packet);
     return 0;

@@ -78,6 +78,10 @@ protected:
     Stopwatch m_recordClock;
     double m_frameIntervalMs = 40.0;
     double m_audioMsPerSample = 1000.0 / 44100;
+    // How much later than heard the sound is placed, in milliseconds (see ScreenRecorder).
+    double m_soundDelayMs = 0;
+    // The window's sound panel, which tells when each block was captured.
+    VolumePanel* m_soundPanel = nullptr;
     std::atomic<bool> m_recording{false};
     const char* m_kind = "";  // "screen" or "camera", for file names
 

@@ -29,6 +29,7 @@ ScreenRecorder::ScreenRecorder(QWidget* parent)
     connect(m_ui->btnOpenCamera, &QToolButton::clicked, this, &ScreenRecorder::OnBtnCamera);
     setupHotKeys();
     m_ui->volumePanel->setListener(this);
+    m_soundPanel = m_ui->volumePanel;
     m_ui->screenPanel->setOwner(this);
 
     m_ui->btnStart->setEnabled(true);
@@ -72,6 +73,10 @@ int ScreenRecorder::OnStartRecord() {
     m_recordClock.start(0);
     if (openRecording() < 0) return -1;
     m_audioMsPerSample = 1000.0 / 44100;
+    // A picture taken at a tick shows what the screen became at some moment since the tick
+    // before: half a picture earlier on average. The sound is placed half a picture later, so
+    // that a change on the screen and its sound come together.
+    m_soundDelayMs = m_frameIntervalMs / 2;
     m_ui->volumePanel->beginRecording();
     m_recording.store(true);
     m_ui->grpVideo->setEnabled(false);
@@ -114,6 +119,10 @@ int ScreenRecorder::openRecording() {
         return -1;
     m_task = std::make_unique<ScreenCapTask>(m_grabber.get());
     m_task->setListener(this);
+    // The clock starts with the capture timer, so that its ticks fall on whole frame slots and
+    // every picture's time is exact rather than rounded by up to half a picture. No packet has
+    // been stamped yet: sound starts after this.
+    m_recordClock.start(0);
     if (m_task->startCapture(!panel->freeRegion(), region.x(), region.y(), region.width(),
                              region.height(), m_bitsPerPixel, frameRate) < 0) {
         m_task.reset();

@@ -171,15 +171,18 @@ int VolumePanel::OnRecordedBlock(int id, double, const int16_t* samples, int byt
         return 0;
 
     const uint32_t blockBytes = uint32_t(m_framesPerBlock) * 4;
+    Recorder* recorder = id == kStereoId ? m_stereoRecorder : m_micRecorder;
+    // The packet carries when its block was captured, for the listener's time stamp.
+    const int64_t captureTimeUs = recorder ? recorder->blockCaptureTimeUs() : 0;
     MMPacket packet;
     if (id == kStereoId) {
         packet.copyFrom(reinterpret_cast<const uint8_t*>(samples),
-                        std::min(uint32_t(byteCount), blockBytes), 0);
+                        std::min(uint32_t(byteCount), blockBytes), captureTimeUs);
     } else {
         auto* upsampled = new uint8_t[blockBytes];
         m_resampler.convert(samples, byteCount / 4, reinterpret_cast<int16_t*>(upsampled),
                             m_framesPerBlock);
-        packet.attach(upsampled, blockBytes, 0, true);
+        packet.attach(upsampled, blockBytes, captureTimeUs, true);
     }
 
     OS_MutexLocker locker(m_lock);
@@ -194,7 +197,7 @@ int VolumePanel::OnRecordedBlock(int id, double, const int16_t* samples, int byt
         return 0;
     }
     m_mixer->activate(id);
-    if (m_mixer->pushAndMix(id, packet, m_mixBuffer.get()) == 1) {
+    if (m_mixer->pushAndMix(id, packet, m_mixBuffer.get(), &m_mixedCaptureTimeUs) == 1) {
         if (AudioCaptureListener* listener = m_listener.load())
             listener->OnAudioCaptured(m_mixBuffer.get(), m_framesPerBlock);
     }

@@ -55,6 +55,10 @@ public:
 
     int OnRecordedBlock(int id, double timeStamp, const int16_t* samples, int byteCount) override;
 
+    // When the end of the block being handed to the listener was captured, in microseconds of
+    // the monotonic clock: valid inside OnAudioCaptured only.
+    int64_t mixedCaptureTimeUs() const { return m_mixedCaptureTimeUs; }
+
 public slots:
     int OnShowVolume(int id, unsigned int level);
     void OnCheckboxStageChanged();
@@ -74,6 +78,7 @@ private:
     OS_Mutex m_lock;
     std::unique_ptr<AudioMixer> m_mixer;  // guarded by m_lock
     std::unique_ptr<int16_t[]> m_mixBuffer;
+    int64_t m_mixedCaptureTimeUs = 0;  // guarded by m_lock
 
     std::atomic<bool> m_recording{false};
     std::atomic<AudioCaptureListener*> m_listener{nullptr};

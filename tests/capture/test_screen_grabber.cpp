@@ -6,6 +6,7 @@
 
 #include "capture/screen_grabber.h"
 #include "log_capture.h"
+#include "pipeline/mem_pool.h"
 #include "virtual_display.h"
 
 using namespace testsupport;
@@ -104,6 +105,31 @@ TEST(ScreenGrabber, RegionGrabFetchesOnlyItsRectangle) {
     EXPECT_EQ(wrongPixels(corner.data(), 1913, 1077, 7, 3), 0);
     EXPECT_EQ(grabber.grabRegion(corner.data(), 1914, 1077, 7, 3), -1);
     EXPECT_EQ(grabber.grabRegion(corner.data(), -1, 0, 7, 3), -1);
+}
+
+TEST(ScreenGrabber, DisplayWritesStraightIntoSharedPoolBlocks) {
+    VirtualDisplay display(1920, 1080);
+    ASSERT_TRUE(display.ok());
+    ASSERT_TRUE(paintScreen(0, 0, 1920, 1080, uniquePixels(1920, 1080)));
+    MemPool pool;
+    ASSERT_EQ(pool.init(1920 * 1080 * 4, 2), 0);
+    ASSERT_GE(pool.sharedMemoryId(), 0) << "the pool's blocks are shared memory";
+    ScreenGrabber grabber;
+    ASSERT_EQ(grabber.init(32), 0);
+    grabber.shareMemory(pool.sharedMemoryId(), pool.regionStart(), pool.regionBytes());
+
+    uint8_t* first = pool.alloc(pool.blockSize());
+    uint8_t* second = pool.alloc(pool.blockSize());
+    ASSERT_EQ(grabber.grabFull(second), 1920 * 1080 * 4);
+    EXPECT_EQ(wrongPixels(second, 0, 0, 1920, 1080), 0);
+    ASSERT_EQ(grabber.grabRegion(first, 10, 20, 100, 50), 0);
+    EXPECT_EQ(wrongPixels(first, 10, 20, 100, 50), 0);
+    // Memory of its own still works, through the grabber's image.
+    std::vector<uint8_t> own(100 * 50 * 4);
+    ASSERT_EQ(grabber.grabRegion(own.data(), 10, 20, 100, 50), 0);
+    EXPECT_EQ(wrongPixels(own.data(), 10, 20, 100, 50), 0);
+    pool.free(first);
+    pool.free(second);
 }
 
 TEST(ScreenGrabber, InitSaysWhyItCannotGrab) {

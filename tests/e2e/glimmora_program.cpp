@@ -2,10 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QFile>
+
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <sstream>
+
+#include "ui/screen_recorder.h"
 
 namespace testsupport {
 
@@ -28,6 +33,28 @@ std::string findWindow(const std::string& title) {
 }
 
 }  // namespace
+
+QPoint GlimmoraProgram::screenRecorderControl(const char* name) {
+    // Radio buttons and check boxes react to a click on their box at the left.
+    const QRect control = screenRecorderControlRect(name);
+    return QPoint(control.left() + 8, control.center().y());
+}
+
+QRect GlimmoraProgram::screenRecorderControlRect(const char* name) {
+    static std::map<std::string, QRect> controls;
+    if (controls.empty()) {
+        QFile skin(QString::fromStdString(buildFolder() + "/default.skin"));
+        if (skin.open(QIODevice::ReadOnly)) qApp->setStyleSheet(QString::fromUtf8(skin.readAll()));
+        ScreenRecorder window;
+        window.show();
+        QApplication::processEvents();
+        for (QWidget* widget : window.findChildren<QWidget*>())
+            controls[widget->objectName().toStdString()] =
+                QRect(widget->mapTo(&window, QPoint(0, 0)), widget->size());
+        window.close();
+    }
+    return controls[name];
+}
 
 std::string GlimmoraProgram::buildFolder() {
     return std::filesystem::path(GLIMMORA_EXE).parent_path().string();

@@ -52,6 +52,12 @@ public:
 
     // Where the program's executable and data files come from.
     static std::string buildFolder();
+    // Where a named control of the screen recorder window sits, from the window's top-left
+    // corner: measured on an instance of the window in this process (which must have a
+    // QApplication), styled as the program styles it.
+    static QPoint screenRecorderControl(const char* name);
+    // The whole rectangle of that control, from the window's top-left corner.
+    static QRect screenRecorderControlRect(const char* name);
 
 private:
     TempDir m_dir;

@@ -1,10 +1,7 @@
 // Screen recordings made by the real program, read back as a player reads them.
 #include <gtest/gtest.h>
 
-#include <QApplication>
-#include <QCheckBox>
-#include <QFile>
-#include <QRadioButton>
+#include <QColor>
 
 #include <cmath>
 #include <filesystem>
@@ -12,9 +9,9 @@
 
 #include "app/log_file.h"
 #include "av_file.h"
+#include "base/os_thread.h"
 #include "glimmora_program.h"
 #include "pulse_fixtures.h"
-#include "ui/screen_recorder.h"
 
 using namespace testsupport;
 
@@ -49,26 +46,6 @@ int pictures(AvFile& file) {
     for (const PacketInfo& packet : file.packets())
         count += packet.stream == 0 && packet.size > 0;
     return count;
-}
-
-// Where a named control of the recorder window sits, from the window's own top-left corner:
-// measured on an instance of the window in this process, styled as the program styles it.
-QPoint controlOffset(const char* name) {
-    static std::map<std::string, QPoint> offsets;
-    if (offsets.empty()) {
-        QFile skin(QString::fromStdString(GlimmoraProgram::buildFolder() + "/default.skin"));
-        if (skin.open(QIODevice::ReadOnly)) qApp->setStyleSheet(QString::fromUtf8(skin.readAll()));
-        ScreenRecorder window;
-        window.show();
-        QApplication::processEvents();
-        for (const char* control : {"ctlFullScreen", "chkStereo"}) {
-            QWidget* widget = window.findChild<QWidget*>(control);
-            // Radio buttons and check boxes react to a click on their box at the left.
-            offsets[control] = widget->mapTo(&window, QPoint(8, widget->height() / 2));
-        }
-        window.close();
-    }
-    return offsets[name];
 }
 
 class ScreenRecordingTest : public ::testing::Test {
@@ -129,7 +106,7 @@ TEST_F(ScreenRecordingTest, HotKeysRecordTheRegionWithPictureAndMicrophone) {
 }
 
 TEST_F(ScreenRecordingTest, FullScreenIsScaledToTheChosenSize) {
-    const QPoint fullScreen = controlOffset("ctlFullScreen");
+    const QPoint fullScreen = GlimmoraProgram::screenRecorderControl("ctlFullScreen");
     GlimmoraProgram program;
     ASSERT_TRUE(paintScreen(0, 0, 1920, 1080, tiledScreen(1920, 1080)));
     ASSERT_TRUE(program.start());
@@ -163,7 +140,7 @@ TEST_F(ScreenRecordingTest, FullScreenIsScaledToTheChosenSize) {
 }
 
 TEST_F(ScreenRecordingTest, BothInputsMixTheMicrophoneWithWhatThComputerPlays) {
-    const QPoint stereo = controlOffset("chkStereo");
+    const QPoint stereo = GlimmoraProgram::screenRecorderControl("chkStereo");
     TonePlayer tone("", 1000, 0.3);
     GlimmoraProgram program;
     ASSERT_TRUE(program.start());

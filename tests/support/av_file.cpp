@@ -92,18 +92,24 @@ double Sound::toneHz(int channel) const {
 }
 
 double Sound::amplitudeAt(int channel, double hz, double skipSeconds) const {
-    // Correlation with a sine and a cosine of the frequency.
+    // Correlation with a sine and a cosine of the frequency, over windows of 100 ms whose
+    // results are averaged: a jump in the sound's phase does not cancel the tone out.
+    const size_t window = size_t(sampleRate / 10);
     const size_t first = size_t(skipSeconds * sampleRate);
     const size_t frames = channels ? samples.size() / size_t(channels) : 0;
-    if (frames <= first) return 0.0;
-    double re = 0, im = 0;
-    for (size_t i = first; i < frames; ++i) {
-        const double phase = 2 * M_PI * hz * double(i) / sampleRate;
-        const double value = samples[i * size_t(channels) + size_t(channel)];
-        re += value * std::cos(phase);
-        im += value * std::sin(phase);
+    double total = 0;
+    int windows = 0;
+    for (size_t start = first; start + window <= frames; start += window, ++windows) {
+        double re = 0, im = 0;
+        for (size_t i = start; i < start + window; ++i) {
+            const double phase = 2 * M_PI * hz * double(i) / sampleRate;
+            const double value = samples[i * size_t(channels) + size_t(channel)];
+            re += value * std::cos(phase);
+            im += value * std::sin(phase);
+        }
+        total += 2 * std::sqrt(re * re + im * im) / double(window);
     }
-    return 2 * std::sqrt(re * re + im * im) / double(frames - first);
+    return windows ? total / windows : 0.0;
 }
 
 AvFile::~AvFile() {

@@ -44,8 +44,8 @@ struct Sound {
     double rms(int channel) const;
     // Frequency of the strongest tone of one channel, from its rising zero crossings.
     double toneHz(int channel) const;
-    // Amplitude of the component at hz in one channel (1.0 for a full-scale sine), skipping
-    // the first skipSeconds.
+    // Amplitude of the component at hz in one channel (1.0 for a full-scale sine), averaged over
+    // windows of 100 ms after the first skipSeconds.
     double amplitudeAt(int channel, double hz, double skipSeconds = 0.5) const;
 };
 

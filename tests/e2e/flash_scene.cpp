@@ -1,0 +1,140 @@
+#include "flash_scene.h"
+
+#include <pthread.h>
+#include <pulse/simple.h>
+#include <time.h>
+#include <xcb/xcb.h>
+
+#include <cmath>
+
+namespace testsupport {
+
+namespace {
+
+constexpr int kRate = 44100;
+constexpr int kChunkFrames = kRate / 100;  // 10 ms
+constexpr int kToneFrames = kRate / 10;    // 100 ms
+constexpr double kFlashSeconds = 0.2;
+
+double monotonicSeconds() {
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return double(now.tv_sec) + now.tv_nsec / 1e9;
+}
+
+}  // namespace
+
+FlashScene::FlashScene() {
+    m_sound = std::thread([this] { playSound(); });
+    m_picture = std::thread([this] { showFlashes(); });
+}
+
+FlashScene::~FlashScene() {
+    m_stop.store(true);
+    m_sound.join();
+    m_picture.join();
+}
+
+void FlashScene::playSound() {
+    const pa_sample_spec spec = {PA_SAMPLE_S16LE, kRate, 2};
+    // A short buffer keeps the time from writing to hearing small and steady.
+    pa_buffer_attr attributes;
+    attributes.maxlength = uint32_t(-1);
+    attributes.tlength = kChunkFrames * 4 * 3;
+    attributes.prebuf = uint32_t(-1);
+    attributes.minreq = uint32_t(-1);
+    attributes.fragsize = uint32_t(-1);
+    pa_simple* player = pa_simple_new(nullptr, "glimmora sync scene", PA_STREAM_PLAYBACK, nullptr,
+                                      "flash tones", &spec, nullptr, &attributes, nullptr);
+    if (!player) {
+        m_ok.store(false);
+        return;
+    }
+    std::vector<int16_t> chunk(kChunkFrames * 2);
+    const long periodFrames = long(kPeriodSeconds * kRate);
+    for (long frame = 0; !m_stop.load(); frame += kChunkFrames) {
+        bool startsTone = false;
+        for (int i = 0; i < kChunkFrames; ++i) {
+            const long position = (frame + i) % periodFrames;
+            // The first tone comes a second in, once the recording runs.
+            const bool inTone = frame + i >= kRate && position < kToneFrames;
+            startsTone |= frame + i >= kRate && position == 0;
+            const double value =
+                inTone ? 16000 * std::sin(2 * M_PI * kToneHz * position / kRate) : 0;
+            chunk[size_t(2 * i)] = chunk[size_t(2 * i + 1)] = int16_t(value);
+        }
+        if (pa_simple_write(player, chunk.data(), chunk.size() * 2, nullptr) < 0) {
+            m_ok.store(false);
+            break;
+        }
+        if (startsTone) {
+            // This chunk, just queued, is heard once what is queued before it has played.
+            const pa_usec_t latency = pa_simple_get_latency(player, nullptr);
+            const double heard =
+                monotonicSeconds() + double(latency) / 1e6 - double(kChunkFrames) / kRate;
+            std::lock_guard<std::mutex> lock(m_lock);
+            m_flashTimes.push_back(heard);
+        }
+    }
+    pa_simple_free(player);
+}
+
+void FlashScene::showFlashes() {
+    // A flash late by a scheduling delay would be measured as the recorder's fault.
+    sched_param realtime = {};
+    realtime.sched_priority = 2;
+    pthread_setschedparam(pthread_self(), SCHED_FIFO, &realtime);
+    xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
+    if (xcb_connection_has_error(connection)) {
+        m_ok.store(false);
+        xcb_disconnect(connection);
+        return;
+    }
+    xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
+    const xcb_window_t window = xcb_generate_id(connection);
+    const uint32_t values[] = {screen->black_pixel, 1};
+    xcb_create_window(connection, XCB_COPY_FROM_PARENT, window, screen->root, 0, 0,
+                      screen->width_in_pixels, screen->height_in_pixels, 0,
+                      XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual,
+                      XCB_CW_BACK_PIXEL | XCB_CW_OVERRIDE_REDIRECT, values);
+    xcb_map_window(connection, window);
+    // Below every other window, so the program's windows stay visible.
+    const uint32_t below = XCB_STACK_MODE_BELOW;
+    xcb_configure_window(connection, window, XCB_CONFIG_WINDOW_STACK_MODE, &below);
+    const xcb_gcontext_t gc = xcb_generate_id(connection);
+    const uint32_t white = screen->white_pixel, black = screen->black_pixel;
+    xcb_create_gc(connection, gc, window, XCB_GC_FOREGROUND, &black);
+    const xcb_rectangle_t all = {0, 0, screen->width_in_pixels, screen->height_in_pixels};
+    auto paint = [&](uint32_t colour) {
+        xcb_change_gc(connection, gc, XCB_GC_FOREGROUND, &colour);
+        xcb_poly_fill_rectangle(connection, window, gc, 1, &all);
+        free(xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr));
+    };
+    paint(black);
+
+    double whiteUntil = 0;
+    while (!m_stop.load()) {
+        const double now = monotonicSeconds();
+        double due = 0;
+        {
+            std::lock_guard<std::mutex> lock(m_lock);
+            if (!m_flashTimes.empty() && m_flashTimes.front() <= now) {
+                due = m_flashTimes.front();
+                m_flashTimes.erase(m_flashTimes.begin());
+            }
+        }
+        if (due > 0) {
+            paint(white);
+            whiteUntil = now + kFlashSeconds;
+            m_flashes.fetch_add(1);
+        } else if (whiteUntil > 0 && now >= whiteUntil) {
+            paint(black);
+            whiteUntil = 0;
+        }
+        timespec pause = {0, 500000};
+        nanosleep(&pause, nullptr);
+    }
+    xcb_disconnect(connection);
+}
+
+}  // namespace testsupport

@@ -1,0 +1,133 @@
+// Picture and sound in step: a scene flashes the screen white and plays a tone at the same
+// instant every two seconds; in the recording each flash and its tone must come together.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+#include "app/log_file.h"
+#include "av_file.h"
+#include "base/os_thread.h"
+#include "flash_scene.h"
+#include "glimmora_program.h"
+#include "pulse_fixtures.h"
+
+using namespace testsupport;
+
+namespace {
+
+constexpr int kRecordingSeconds = 120;
+
+// Times (seconds) at which the recorded region turns from dark to white.
+std::vector<double> flashOnsets(const std::vector<Picture>& pictures) {
+    std::vector<double> onsets;
+    bool white = false;
+    for (const Picture& picture : pictures) {
+        int brightness = 0;
+        for (int i = 0; i < 16; ++i) {
+            const uint8_t* p = picture.at(picture.width * (2 * i + 1) / 32, picture.height / 2);
+            brightness += (p[0] + p[1] + p[2]) / 3;
+        }
+        const bool nowWhite = brightness / 16 > 128;
+        if (nowWhite && !white) onsets.push_back(double(picture.pts) / 25.0);
+        white = nowWhite;
+    }
+    return onsets;
+}
+
+// Times (seconds) at which the scene's tone starts, to a few milliseconds.
+std::vector<double> toneOnsets(const Sound& sound) {
+    std::vector<double> onsets;
+    const int window = sound.sampleRate / 400;  // 2.5 ms
+    bool sounding = false;
+    double quietSince = 0;
+    for (size_t start = 0; start + size_t(window) * 2 < sound.samples.size() / 2;
+         start += size_t(window)) {
+        double re = 0, im = 0;
+        for (int i = 0; i < window; ++i) {
+            const double phase =
+                2 * M_PI * FlashScene::kToneHz * double(start + size_t(i)) / sound.sampleRate;
+            const double value = sound.samples[(start + size_t(i)) * 2];
+            re += value * std::cos(phase);
+            im += value * std::sin(phase);
+        }
+        const double amplitude = 2 * std::sqrt(re * re + im * im) / window;
+        const double time = double(start) / sound.sampleRate;
+        if (amplitude > 0.1 && !sounding && time - quietSince > 1.0) onsets.push_back(time);
+        if (amplitude > 0.1) sounding = true;
+        if (amplitude < 0.02 && sounding) {
+            sounding = false;
+            quietSince = time;
+        }
+    }
+    return onsets;
+}
+
+}  // namespace
+
+TEST(PictureSoundSync, EveryFlashAndItsToneComeWithinOnePicture) {
+    gLog.setEcho(false);
+    if (!testSoundServer()) GTEST_SKIP() << "needs the sound server scripts/test starts";
+    const QPoint stereo = GlimmoraProgram::screenRecorderControl("chkStereo");
+    const QPoint microphone = GlimmoraProgram::screenRecorderControl("chkMic");
+    GlimmoraProgram program;
+    ASSERT_TRUE(program.start());
+    const QRect window = program.chooseMode("screen");
+    ASSERT_FALSE(window.isEmpty());
+    // The stereo mix only: what the scene plays.
+    program.click(window.topLeft() + stereo);
+    ASSERT_FALSE(program.waitForWindow("提示", 10000).isEmpty());
+    program.keyInWindow("提示", "Return");
+    program.click(window.topLeft() + microphone);
+    OS_Thread::msleep(1000);
+
+    FlashScene scene;
+    OS_Thread::msleep(500);
+    program.key("F3");
+    OS_Thread::msleep(kRecordingSeconds * 1000);
+    program.key("F4");
+    ASSERT_TRUE(scene.ok());
+    ASSERT_TRUE(waitUntil([&] { return program.recordings().size() == 1; }, 10000));
+    program.process().terminate();
+
+    AvFile file;
+    ASSERT_TRUE(file.open(program.recordings()[0])) << file.error();
+    int pictures = 0;
+    for (const PacketInfo& packet : file.packets())
+        pictures += packet.stream == 0 && packet.size > 0;
+    printf("%d pictures of %d expected\n", pictures, 25 * kRecordingSeconds);
+    const std::vector<double> flashes = flashOnsets(file.pictures());
+    const std::vector<double> tones = toneOnsets(file.sound());
+    ASSERT_GE(flashes.size(), size_t(kRecordingSeconds / 2 - 2));
+    ASSERT_GE(tones.size(), flashes.size() - 1);
+
+    std::vector<double> offsetsMs;
+    for (double flash : flashes) {
+        double nearest = 1e9;
+        for (double tone : tones)
+            if (std::abs(tone - flash) < std::abs(nearest)) nearest = tone - flash;
+        if (std::abs(nearest) < 0.5) offsetsMs.push_back(-nearest * 1000.0);
+    }
+    ASSERT_GE(offsetsMs.size(), flashes.size() - 1);
+    // The growth over the recording: the slope of a straight line through all offsets, which a
+    // picture's worth of scatter from where each flash falls between two pictures cannot fake.
+    const double n = double(offsetsMs.size());
+    double worst = 0, sumX = 0, sumY = 0, sumXX = 0, sumXY = 0;
+    for (size_t i = 0; i < offsetsMs.size(); ++i) {
+        worst = std::max(worst, std::abs(offsetsMs[i]));
+        sumX += double(i);
+        sumY += offsetsMs[i];
+        sumXX += double(i) * double(i);
+        sumXY += double(i) * offsetsMs[i];
+    }
+    const double growth = (n * sumXY - sumX * sumY) / (n * sumXX - sumX * sumX) * (n - 1);
+    // Picture minus sound, in milliseconds: positive when the picture comes later.
+    for (size_t i = 0; i < offsetsMs.size(); ++i)
+        printf("%.0f%s", offsetsMs[i], i + 1 < offsetsMs.size() ? " " : "\n");
+    printf(
+        "picture-sound offsets over %zu flashes: worst %.1f ms, growth over the recording "
+        "%.1f ms\n",
+        offsetsMs.size(), worst, growth);
+    EXPECT_LE(worst, 40.0);
+    EXPECT_LT(std::abs(growth), 15.0) << "the offset does not grow";
+}
