@@ -13,6 +13,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "app/log_file.h"
 #include "av_file.h"
@@ -123,7 +124,11 @@ Measure recordWithGlimmora(const Case& c, int seconds) {
     return measure;
 }
 
-Measure recordWithFfmpeg(const Case& c, int seconds) {
+// queueSize 0: the command line as a user types it; otherwise with larger input queues
+// (-thread_queue_size), without which ffmpeg's sound input holds up its screen input.
+// queueSize 0: the command line as a user types it; otherwise with larger input queues
+// (-thread_queue_size), without which ffmpeg's sound input holds up its screen input.
+Measure recordWithFfmpeg(const Case& c, int seconds, int queueSize) {
     Measure measure;
     VirtualDisplay display(c.screenWidth, c.screenHeight);
     TempDir dir;
@@ -135,14 +140,25 @@ Measure recordWithFfmpeg(const Case& c, int seconds) {
     const std::string size = std::to_string(c.width) + "x" + std::to_string(c.height);
     const std::string scale = "scale=" + std::to_string(c.targetWidth) + ":" +
                               std::to_string(c.targetHeight) + ":flags=bicubic";
+    std::vector<std::string> arguments = {"ffmpeg", "-nostdin", "-loglevel", "error"};
+    auto input = [&](std::initializer_list<std::string> options) {
+        if (queueSize > 0)
+            arguments.insert(arguments.end(), {"-thread_queue_size", std::to_string(queueSize)});
+        arguments.insert(arguments.end(), options);
+    };
+    input({"-f", "x11grab", "-framerate", std::to_string(c.fps), "-video_size", size, "-i",
+           display.name()});
+    input({"-f", "pulse", "-i", "@DEFAULT_MONITOR@"});
+    arguments.insert(arguments.end(), {"-t", std::to_string(seconds), "-vf", scale, "-c:v", "mpeg4",
+                                       "-b:v", "2M", "-g", "25", "-bf", "0", "-c:a", "libmp3lame",
+                                       "-b:a", "64k", "-ar", "44100", out});
+    std::vector<char*> argv;
+    for (std::string& argument : arguments)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
     const pid_t pid = fork();
     if (pid == 0) {
-        execlp("ffmpeg", "ffmpeg", "-nostdin", "-loglevel", "error", "-f", "x11grab", "-framerate",
-               std::to_string(c.fps).c_str(), "-video_size", size.c_str(), "-i",
-               display.name().c_str(), "-f", "pulse", "-i", "@DEFAULT_MONITOR@", "-t",
-               std::to_string(seconds).c_str(), "-vf", scale.c_str(), "-c:v", "mpeg4", "-b:v", "2M",
-               "-g", "25", "-bf", "0", "-c:a", "libmp3lame", "-b:a", "64k", "-ar", "44100",
-               out.c_str(), static_cast<char*>(nullptr));
+        execvp("ffmpeg", argv.data());
         _exit(127);
     }
     int status = 0;
@@ -170,17 +186,23 @@ int main(int argc, char** argv) {
         {"region 640x480", 1920, 1080, false, 640, 480, 640, 480, 25},
         {"full 3840x2160 -> 1280x720 @15", 3840, 2160, true, 3840, 2160, 1280, 720, 15},
     };
-    printf("%-32s %-9s %12s %12s %10s %12s\n", "case", "recorder", "CPU s/s", "peak MB", "pictures",
-           "CPU ratio");
+    printf("%-32s %-14s %9s %9s %9s %11s %7s\n", "case", "recorder", "CPU s/s", "peak MB",
+           "pictures", "ms/picture", "ratio");
+    auto row = [](const char* name, const char* recorder, const Measure& m, const Case& c,
+                  double glimmoraCpu) {
+        const double written = c.fps * m.picturesPercent / 100;
+        printf("%-32s %-14s %9.3f %9.1f %8.1f%% %11.2f", name, recorder, m.cpuPerSecond,
+               m.peakMegabytes, m.picturesPercent,
+               written > 0 ? m.cpuPerSecond * 1000 / written : 0);
+        if (glimmoraCpu > 0 && m.cpuPerSecond > 0) printf(" %7.2f", glimmoraCpu / m.cpuPerSecond);
+        printf("\n");
+        fflush(stdout);
+    };
     for (const Case& c : cases) {
         const Measure glimmora = recordWithGlimmora(c, seconds);
-        const Measure ffmpeg = recordWithFfmpeg(c, seconds);
-        printf("%-32s %-9s %12.3f %12.1f %9.1f%% %12s\n", c.name, "glimmora", glimmora.cpuPerSecond,
-               glimmora.peakMegabytes, glimmora.picturesPercent, "");
-        printf("%-32s %-9s %12.3f %12.1f %9.1f%% %12.2f\n", "", "ffmpeg", ffmpeg.cpuPerSecond,
-               ffmpeg.peakMegabytes, ffmpeg.picturesPercent,
-               ffmpeg.cpuPerSecond > 0 ? glimmora.cpuPerSecond / ffmpeg.cpuPerSecond : 0);
-        fflush(stdout);
+        row(c.name, "glimmora", glimmora, c, 0);
+        row("", "ffmpeg", recordWithFfmpeg(c, seconds, 0), c, glimmora.cpuPerSecond);
+        row("", "ffmpeg, queues", recordWithFfmpeg(c, seconds, 1024), c, glimmora.cpuPerSecond);
     }
     return 0;
 }

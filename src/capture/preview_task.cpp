@@ -1,5 +1,7 @@
 #include "capture/preview_task.h"
 
+#include <pthread.h>
+
 #include "capture/preview_renderer.h"
 
 int PreviewTask::start() {
@@ -40,6 +42,7 @@ void PreviewTask::stop() {
 }
 
 int PreviewTask::run() {
+    pthread_setname_np(pthread_self(), "preview");
     while (!m_quit.load()) {
         msleep(10);
         MMPacket packet;

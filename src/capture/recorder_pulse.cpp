@@ -6,6 +6,8 @@
 #include <chrono>
 #include <cstring>
 
+#include <pthread.h>
+
 #include "app/log_file.h"
 #include "capture/pulse_connection.h"
 #include "capture/recorder.h"
@@ -270,6 +272,7 @@ void Recorder::append(const uint8_t* data, size_t bytes, int64_t captureTimeUs) 
 }
 
 int Recorder::run() {
+    pthread_setname_np(pthread_self(), "sound-capture");
     std::vector<uint8_t> block(static_cast<size_t>(m_blockBytes));
     int reportedDrops = 0;
     for (;;) {

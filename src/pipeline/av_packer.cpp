@@ -1,5 +1,7 @@
 #include "pipeline/av_packer.h"
 
+#include <pthread.h>
+
 #include "app/log_file.h"
 
 AvPacker::~AvPacker() {
@@ -74,6 +76,7 @@ void AvPacker::write(MMPacket& packet) {
 }
 
 int AvPacker::run() {
+    pthread_setname_np(pthread_self(), "av-writer");
     while (!m_stop.load()) {
         msleep(kPassSleepMs);
         MMPacket packet;
