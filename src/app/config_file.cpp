@@ -71,6 +71,8 @@ bool ConfigFile::get(const std::string& key, std::string& value) const {
     if (found < 0) return false;
     const uint32_t start = uint32_t(found);
     const uint32_t end = lineEnd(start);
+    // The last line of a file that did not fit ends where the buffer did, not where it did.
+    if (m_partial && end + 1 >= m_length) return false;
     const char* line = m_text.get() + start;
     const void* equals = std::memchr(line, '=', end - start);
     if (!equals) return false;
@@ -81,6 +83,25 @@ bool ConfigFile::get(const std::string& key, std::string& value) const {
     while (last > first && isTrimmed(last[-1]))
         --last;
     value.assign(first, last);
+    return true;
+}
+
+bool ConfigFile::isWholeText() const {
+    if (!m_text || m_partial) return !m_partial;
+    const auto* bytes = reinterpret_cast<const uint8_t*>(m_text.get());
+    for (uint32_t i = 0; i < m_length;) {
+        const uint8_t byte = bytes[i];
+        if (byte == 0) return false;
+        const int length = byte < 0x80         ? 1
+                           : (byte >> 5) == 6  ? 2
+                           : (byte >> 4) == 14 ? 3
+                           : (byte >> 3) == 30 ? 4
+                                               : 0;
+        if (length == 0 || i + uint32_t(length) > m_length) return false;
+        for (int k = 1; k < length; ++k)
+            if ((bytes[i + uint32_t(k)] & 0xC0) != 0x80) return false;
+        i += uint32_t(length);
+    }
     return true;
 }
 

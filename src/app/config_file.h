@@ -26,8 +26,8 @@ public:
     bool load(const std::string& path, uint32_t capacity);
 
     // The value of the first line that begins with key, trimmed of blanks, tabs, carriage
-    // returns and line feeds. False (value untouched) when there is no such line or it has no
-    // "=".
+    // returns and line feeds. False (value untouched) when there is no such line, it has no "=",
+    // or it was cut off by the end of the buffer.
     bool get(const std::string& key, std::string& value) const;
     std::string get(const std::string& key, const std::string& defaultValue) const;
     bool getInt(const std::string& key, int* value) const;
@@ -45,6 +45,10 @@ public:
     void close();
 
     const char* text() const { return m_text ? m_text.get() : ""; }
+    // Whether some line begins with key (usable as a setting or not).
+    bool hasLine(const std::string& key) const { return findLine(key) >= 0; }
+    // Whether the text is UTF-8 without zero bytes; false also when it did not fit the buffer.
+    bool isWholeText() const;
     bool dirty() const { return m_dirty; }
 
 private:

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/config_file.h"
+#include "app/log_file.h"
 
 std::string videoFolder;
 
@@ -44,7 +45,12 @@ std::string defaultVideoFolder() {
 int loadConfig() {
     ConfigFile config;
     if (!config.load("default.cfg", 8192)) return -1;
-    config.get("video.folder", videoFolder);
+    if (!config.isWholeText())
+        gLog.warn("default.cfg holds bytes that are not text; only its readable settings count\n");
+    if (!config.get("video.folder", videoFolder) && config.hasLine("video.folder"))
+        gLog.warn(
+            "default.cfg: the video.folder line has no \"=\" or is cut off; recordings go "
+            "to the default folder\n");
     config.close();
     return 0;
 }

@@ -11,6 +11,7 @@
 #include "app/environment.h"
 #include "app/log_file.h"
 #include "app/skin.h"
+#include "pipeline/avi_recovery.h"
 #include "ui/glimmora.h"
 
 namespace {
@@ -52,6 +53,15 @@ std::unique_ptr<QSocketNotifier> closeOnTerminationSignals(QApplication& app) {
     return notifier;
 }
 
+// Qt's own warnings (a style sheet it cannot parse, a font it cannot find) go into the log too.
+QtMessageHandler qtDefaultHandler = nullptr;
+
+void logQtWarnings(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    if (type == QtWarningMsg || type == QtCriticalMsg)
+        gLog.warn("Qt: %s\n", message.toUtf8().constData());
+    if (qtDefaultHandler) qtDefaultHandler(type, context, message);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -69,7 +79,9 @@ int main(int argc, char** argv) {
     loadConfig();
     if (videoFolder.empty()) videoFolder = defaultVideoFolder();
     gLog.info("video folder: %s\n", videoFolder.c_str());
+    recoverUnfinishedRecordings(videoFolder);
 
+    qtDefaultHandler = qInstallMessageHandler(logQtWarnings);
     {
         QApplication app(argc, argv);
         app.setStyleSheet(loadSkin());

@@ -1,6 +1,7 @@
 #include "app/skin.h"
 
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 #include "app/log_file.h"
@@ -20,9 +21,12 @@ QString loadSkin() {
         const size_t read = fread(text.data(), 1, size_t(size), file);
         if (read > 0) {
             text[read] = '\0';
+            if (std::memchr(text.data(), 0, read))
+                gLog.warn("default.skin is not text: the look may be wrong\n");
             skin = utf8ToQString(text.data(), read);
         }
     }
     fclose(file);
+    if (skin.isEmpty()) gLog.info("default.skin is empty: the program runs with no style sheet\n");
     return skin;
 }

@@ -170,6 +170,8 @@ struct CameraDevice::CameraGraph {
     }
 
     static GstBusSyncReply onBusMessage(GstBus*, GstMessage* message, gpointer) {
+        if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_EOS)
+            gLog.error("Camera: the camera stopped delivering pictures\n");
         if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR) {
             GError* error = nullptr;
             gst_message_parse_error(message, &error, nullptr);

@@ -1,5 +1,7 @@
 #include "pipeline/av_muxer.h"
 
+#include <sys/statvfs.h>
+
 #include <cstdio>
 
 #include "app/log_file.h"
@@ -15,6 +17,11 @@ constexpr int kVideoBitRate = 2000000;
 constexpr int kPicturesPerGroup = 25;
 constexpr int kAudioBitRate = 64000;
 
+// Free space is looked at every so many packets (about a second of recording), and must stay
+// above this much besides the index.
+constexpr int64_t kSpaceCheckPackets = 50;
+constexpr int64_t kReserveBytes = 1 << 20;
+
 }  // namespace
 
 int AvMuxer::open(const std::string& fileName, int width, int height, int fps) {
@@ -29,6 +36,11 @@ int AvMuxer::open(const std::string& fileName, int width, int height, int fps) {
     m_audioPacketCounter = 0;
     m_audioCounterStarted = false;
     m_videoStarted = false;
+    m_packetsWritten = 0;
+    m_failed.store(false);
+    m_failure.clear();
+    m_folder = fileName.substr(0, fileName.rfind('/') + 1);
+    if (m_folder.empty()) m_folder = ".";
     m_writeLock.create();
 
     int ret = avformat_alloc_output_context2(&m_format, nullptr, nullptr, fileName.c_str());
@@ -70,14 +82,19 @@ int AvMuxer::open(const std::string& fileName, int width, int height, int fps) {
         return -1;
     }
 
-    ret = avio_open(&m_format->pb, fileName.c_str(), AVIO_FLAG_WRITE);
+    // "file:" so that no part of the name is ever taken for another protocol.
+    ret = avio_open(&m_format->pb, ("file:" + fileName).c_str(), AVIO_FLAG_WRITE);
     if (ret < 0) {
         gLog.error("failed to open ts file to write \n");
         gLog.error("cannot write %s: %s\n", fileName.c_str(), avError(ret).c_str());
         return -1;
     }
     m_fileOpen = true;
-    ret = avformat_write_header(m_format, nullptr);
+    // Every packet goes to the file at once: a program that dies loses nothing it had written.
+    AVDictionary* options = nullptr;
+    av_dict_set(&options, "flush_packets", "1", 0);
+    ret = avformat_write_header(m_format, &options);
+    av_dict_free(&options);
     if (ret < 0) {
         gLog.error("failed to write header \n");
         gLog.error("%s: %s\n", fileName.c_str(), avError(ret).c_str());
@@ -124,8 +141,28 @@ int AvMuxer::openEncoder(AVCodecContext* context, AVStream* stream) {
 }
 
 int AvMuxer::writePacket(AVPacket* packet) {
+    if (m_failed.load()) return AVERROR(EIO);
+    // The disk must keep room for what closing the file writes (its index: 16 bytes a packet).
+    if (m_packetsWritten++ % kSpaceCheckPackets == 0) {
+        struct statvfs disk;
+        const int64_t reserve = kReserveBytes + 16 * m_packetsWritten;
+        if (statvfs(m_folder.c_str(), &disk) == 0 &&
+            int64_t(disk.f_bavail) * int64_t(disk.f_frsize) < reserve) {
+            fail("the disk is full");
+            return AVERROR(ENOSPC);
+        }
+    }
     OS_MutexLocker locker(m_writeLock);
-    return av_interleaved_write_frame(m_format, packet);
+    const int ret = av_interleaved_write_frame(m_format, packet);
+    if (ret < 0 && ret != AVERROR(EINVAL)) fail(avError(ret));
+    return ret;
+}
+
+void AvMuxer::fail(const std::string& reason) {
+    if (m_failed.load()) return;
+    gLog.error("stopped writing %s: %s\n", m_fileName.c_str(), reason.c_str());
+    m_failure = reason;
+    m_failed.store(true);
 }
 
 int AvMuxer::writeVideo(AVFrame* frame) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -34,6 +35,10 @@ public:
     void close();
 
     bool isOpen() const { return m_headerWritten; }
+    // Writing stopped for good (the disk is full, or a write failed): nothing more goes into
+    // the file, which close() still finishes. Any thread; failure() once failed() is true.
+    bool failed() const { return m_failed.load(); }
+    const std::string& failure() const { return m_failure; }
     // Samples of silence the sound encoder puts before the sound (players play them).
     int audioEncoderDelay() const { return m_audioCodec ? m_audioCodec->initial_padding : 0; }
 
@@ -41,6 +46,7 @@ private:
     AVStream* addStream(const char* encoderName, AVCodecContextPtr& context);
     int openEncoder(AVCodecContext* context, AVStream* stream);
     int writePacket(AVPacket* packet);
+    void fail(const std::string& reason);
 
     std::string m_fileName;
     AVFormatContext* m_format = nullptr;  // owned; freed by close()
@@ -54,7 +60,11 @@ private:
     int m_fps = 0;
     // Writer thread only: the time of the last sound packet written, in 1152-sample frames.
     int64_t m_audioPacketCounter = 0;
-    bool m_videoStarted = false;  // writer thread only: a picture has been written
+    bool m_videoStarted = false;   // writer thread only: a picture has been written
+    int64_t m_packetsWritten = 0;  // writer thread only
+    std::string m_folder;          // where the file is, for its free space
+    std::string m_failure;         // written once, before m_failed is set
+    std::atomic<bool> m_failed{false};
     bool m_audioCounterStarted = false;
     bool m_fileOpen = false;
     bool m_headerWritten = false;

@@ -64,6 +64,7 @@ bool AvPacker::takeFirst(MMPacket& packet) {
 }
 
 void AvPacker::write(MMPacket& packet) {
+    if (m_muxer.failed()) return;  // nothing more goes into the file
     if (packet.type == MMPacket::kVideo) {
         // Frame indices fit 32 bits for years of recording.
         AVFrame* frame = m_videoConverter.convert(packet.data, packet.size, int32_t(packet.pts));

@@ -48,6 +48,10 @@ public:
     const std::string& fileName() const { return m_fileName; }
     // Why open() failed, in the library's words.
     const std::string& error() const { return m_error; }
+    // Writing stopped during the recording (the disk is full, a write failed), and why. Any
+    // thread.
+    bool failed() const { return m_muxer.failed(); }
+    const std::string& failure() const { return m_muxer.failure(); }
 
     static constexpr int kMaxWaitingPictures = 2;
     static constexpr int kPassSleepMs = 5;

@@ -80,6 +80,15 @@ void RecorderWindow::timerEvent(QTimerEvent*) {
     // The last recording's time stays on show after it stops.
     if (m_recording.load() && m_timeLabel)
         m_timeLabel->setText(formatElapsed(m_recordClock.elapsed()));
+    AvPacker* packer = writer();
+    if (m_recording.load() && packer && packer->failed()) {
+        // The file holds what was written so far; the recording cannot go on.
+        const std::string reason = packer->failure();
+        OnStopRecord();
+        QMessageBox::warning(this, utf8ToQString(std::string("提示")),
+                             utf8ToQString("录像已停止，文件保存了停止前的内容：\n" +
+                                           m_lastFileName + "\n" + reason));
+    }
 }
 
 int RecorderWindow::openWriter(int srcWidth, int srcHeight, int bitsPerPixel, uint32_t fourcc,
@@ -103,6 +112,8 @@ int RecorderWindow::openWriter(int srcWidth, int srcHeight, int bitsPerPixel, ui
 void RecorderWindow::closeWriter(bool removeFile) {
     AvPacker* writer = m_writer.exchange(nullptr);
     if (!writer) return;
+    gLog.info("closing %s after %.3f s on the recording clock\n", m_lastFileName.c_str(),
+              double(m_recordClock.elapsed()) / 1000.0);
     writer->close();
     delete writer;
     if (removeFile) std::remove(m_lastFileName.c_str());

@@ -61,11 +61,7 @@ int ScreenPanel::OnSourceMode() {
     m_ui->ctlRatio->setEnabled(m_freeRegion == 0);
     m_ui->chkOutline->setEnabled(m_freeRegion == 1);
     m_ui->btnRegion->setEnabled(m_freeRegion == 1);
-    m_ui->btnRegion->setText(QStringLiteral("(%1,%2,%3,%4)")
-                                 .arg(m_region.x())
-                                 .arg(m_region.y())
-                                 .arg(m_region.width())
-                                 .arg(m_region.height()));
+    showRegionOnButton();
     return 0;
 }
 
@@ -88,12 +84,16 @@ int ScreenPanel::OnSelectRegion() {
     m_outline->setRegion(picked);
     if (m_owner) m_owner->showNormal();
     m_region = alignToGrid(picked);
+    showRegionOnButton();
+    return 0;
+}
+
+void ScreenPanel::showRegionOnButton() {
     m_ui->btnRegion->setText(QStringLiteral("(%1,%2,%3,%4)")
                                  .arg(m_region.x())
                                  .arg(m_region.y())
                                  .arg(m_region.width())
                                  .arg(m_region.height()));
-    return 0;
 }
 
 QRect ScreenPanel::alignToGrid(const QRect& picked) {

@@ -49,6 +49,8 @@ public slots:
     int OnResolutionChanged(int index);
 
 private:
+    void showRegionOnButton();
+
     std::unique_ptr<Ui::ScreenPanel> m_ui;
     QWidget* m_owner = nullptr;
     QList<QSize> m_sizes43;

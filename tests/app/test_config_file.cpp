@@ -45,7 +45,8 @@ TEST_F(ConfigFileTest, EmptyFileLoadsAsOneLineBreakAndGainsAppendedSetting) {
 }
 
 TEST_F(ConfigFileTest, ValuesAreTrimmedAtBothEndsOnly) {
-    loadText("video.folder= \t /srv/my videos/ \t\r\nother=1\n");
+    loadText("video.folder= \t /srv/my videos/ \t\r\nother=录像\n");
+    EXPECT_TRUE(config.isWholeText());
     std::string value;
     ASSERT_TRUE(config.get("video.folder", value));
     EXPECT_EQ(value, "/srv/my videos/");
@@ -113,9 +114,20 @@ TEST_F(ConfigFileTest, OversizedFileIsReadInPartAndNeverCutOnDisk) {
     EXPECT_EQ(readFile(path), big);
 }
 
+TEST_F(ConfigFileTest, SettingCutOffByTheBufferIsNotUsed) {
+    loadText("other=1\nvideo.folder=/" + std::string(10000, 'x') + "/\n");
+    std::string value = "untouched";
+    EXPECT_TRUE(config.hasLine("video.folder"));
+    EXPECT_FALSE(config.get("video.folder", value)) << "only its first 8 KB were read";
+    EXPECT_EQ(value, "untouched");
+    EXPECT_EQ(config.get("other", "none"), "1");
+    EXPECT_FALSE(config.isWholeText());
+}
+
 TEST_F(ConfigFileTest, BinaryBytesDoNotHideLaterSettingsAndSurviveRewrite) {
     const std::string binary("\x00\xff\xfe=\x01\n", 6);
     loadText(binary + "fps=25x\nname=abc\n");
+    EXPECT_FALSE(config.isWholeText());
     int fps = 0;
     ASSERT_TRUE(config.getInt("fps", &fps));
     EXPECT_EQ(fps, 25);

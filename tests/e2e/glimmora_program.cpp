@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <sstream>
+#include <thread>
 
 #include "ui/screen_recorder.h"
 
@@ -16,20 +17,10 @@ namespace testsupport {
 
 namespace {
 
-std::string run(const std::string& command) {
-    std::string output;
-    if (FILE* pipe = popen(command.c_str(), "r")) {
-        char buffer[512];
-        while (fgets(buffer, sizeof buffer, pipe))
-            output += buffer;
-        pclose(pipe);
-    }
-    return output;
-}
-
 // Window ids of visible windows with this exact title.
 std::string findWindow(const std::string& title) {
-    return run("xdotool search --onlyvisible --name '^" + title + "$' 2>/dev/null | head -n 1");
+    return runCommand("xdotool search --onlyvisible --name '^" + title +
+                      "$' 2>/dev/null | head -n 1");
 }
 
 }  // namespace
@@ -94,7 +85,7 @@ QRect GlimmoraProgram::waitForWindow(const std::string& title, int timeoutMs) {
     std::string id;
     waitUntil([&] { return !(id = findWindow(title)).empty(); }, timeoutMs);
     if (id.empty()) return QRect();
-    std::istringstream shell(run("xdotool getwindowgeometry --shell " + id));
+    std::istringstream shell(runCommand("xdotool getwindowgeometry --shell " + id));
     std::map<std::string, int> values;
     for (std::string line; std::getline(shell, line);) {
         const size_t equals = line.find('=');
@@ -113,19 +104,34 @@ QRect GlimmoraProgram::chooseMode(const std::string& mode) {
     return waitForWindow(mode == "camera" ? "摄像头录像" : "录制桌面");
 }
 
+std::string GlimmoraProgram::recordFor(int ms) {
+    const size_t before = recordings().size();
+    key("F3");
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    key("F4");
+    if (!waitUntil([&] { return recordings().size() > before; }, 10000)) return "";
+    return recordings().back();
+}
+
+bool GlimmoraProgram::answerMessage(int timeoutMs) {
+    if (waitForWindow("提示", timeoutMs).isEmpty()) return false;
+    keyInWindow("提示", "Return");
+    return true;
+}
+
 void GlimmoraProgram::click(QPoint point) {
-    run("xdotool mousemove " + std::to_string(point.x()) + " " + std::to_string(point.y()) +
-        " click 1");
+    runCommand("xdotool mousemove " + std::to_string(point.x()) + " " + std::to_string(point.y()) +
+               " click 1");
 }
 
 void GlimmoraProgram::key(const std::string& keys) {
-    run("xdotool key " + keys);
+    runCommand("xdotool key " + keys);
 }
 
 void GlimmoraProgram::keyInWindow(const std::string& title, const std::string& keys) {
     const std::string id = findWindow(title);
     if (id.empty()) return;
-    run("xdotool windowfocus --sync " + id.substr(0, id.find('\n')) + " key " + keys);
+    runCommand("xdotool windowfocus --sync " + id.substr(0, id.find('\n')) + " key " + keys);
 }
 
 bool GlimmoraProgram::waitForExit(int timeoutMs) {

@@ -34,6 +34,11 @@ public:
     // Chooses a mode in the chooser: "screen" or "camera". Returns the recorder's geometry.
     QRect chooseMode(const std::string& mode);
 
+    // F3, ms milliseconds, F4: the path of the new recording, or empty when none appeared.
+    std::string recordFor(int ms);
+    // Answers the message box that opens (Return); false when none opened within timeoutMs.
+    bool answerMessage(int timeoutMs = 10000);
+
     void click(QPoint screenPoint);
     void key(const std::string& keys);
     // Gives a window the keyboard and presses keys in it.

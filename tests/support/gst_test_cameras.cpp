@@ -1,6 +1,8 @@
 #include "gst_test_cameras.h"
 
+#include <cstdlib>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -25,8 +27,15 @@ GstElement* createCameraElement(GstDevice* device, const gchar* name) {
     const gchar* path = gst_structure_get_string(properties, "device.path");
     const int index = path && strcmp(path, testsupport::kTestCameraPaths[1]) == 0 ? 1 : 0;
     gst_structure_free(properties);
+    std::string description = kPipelines[index];
+    // A test may have the first camera stop after a while, as a camera does when it is
+    // unplugged: GLIMMORA_TEST_CAMERA_STOPS_AFTER=<seconds>.
+    if (const char* stopsAfter = getenv("GLIMMORA_TEST_CAMERA_STOPS_AFTER");
+        stopsAfter && index == 0)
+        description.insert(strlen("videotestsrc"),
+                           " num-buffers=" + std::to_string(int(atof(stopsAfter) * 25)));
     GError* error = nullptr;
-    GstElement* bin = gst_parse_bin_from_description(kPipelines[index], TRUE, &error);
+    GstElement* bin = gst_parse_bin_from_description(description.c_str(), TRUE, &error);
     if (!bin) {
         g_warning("test camera: %s", error ? error->message : "cannot build");
         g_clear_error(&error);

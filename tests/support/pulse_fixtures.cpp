@@ -1,6 +1,11 @@
 #include "pulse_fixtures.h"
 
+#include "test_support.h"
+
+#include <fcntl.h>
 #include <pulse/simple.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -10,37 +15,22 @@
 
 namespace testsupport {
 
-namespace {
-
-std::string run(const std::string& command) {
-    std::string output;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) return output;
-    char buffer[256];
-    while (fgets(buffer, sizeof buffer, pipe))
-        output += buffer;
-    pclose(pipe);
-    return output;
-}
-
-}  // namespace
-
 bool soundServerReachable() {
     return std::system("pactl info >/dev/null 2>&1") == 0;
 }
 
 bool testSoundServer() {
-    return run("pactl get-default-source 2>/dev/null") == "glimmora_microphone\n";
+    return runCommand("pactl get-default-source 2>/dev/null") == "glimmora_microphone\n";
 }
 
 PulseModule::PulseModule(const std::string& module, const std::string& arguments) {
     const std::string output =
-        run("pactl load-module " + module + " " + arguments + " 2>/dev/null");
+        runCommand("pactl load-module " + module + " " + arguments + " 2>/dev/null");
     if (!output.empty()) m_index = std::atoi(output.c_str());
 }
 
 PulseModule::~PulseModule() {
-    if (m_index >= 0) run("pactl unload-module " + std::to_string(m_index) + " 2>/dev/null");
+    if (m_index >= 0) runCommand("pactl unload-module " + std::to_string(m_index) + " 2>/dev/null");
 }
 
 SineMicrophone::SineMicrophone(const std::string& name, int rate, int hz)
@@ -48,6 +38,51 @@ SineMicrophone::SineMicrophone(const std::string& name, int rate, int hz)
       m_tone("module-sine", "sink=" + name + "_tone frequency=" + std::to_string(hz)),
       m_source("module-remap-source", "source_name=" + name + " master=" + name +
                                           "_tone.monitor rate=" + std::to_string(rate)) {}
+
+PrivateSoundServer::PrivateSoundServer() {
+    char pattern[] = "/tmp/glimmora-pulse.XXXXXX";
+    if (!mkdtemp(pattern)) return;
+    m_folder = pattern;
+    const std::string socket = m_folder + "/native";
+    const pid_t pid = fork();
+    if (pid == 0) {
+        setenv("PULSE_RUNTIME_PATH", m_folder.c_str(), 1);
+        setenv("HOME", m_folder.c_str(), 1);
+        const int devNull = open("/dev/null", O_WRONLY);
+        dup2(devNull, 1);
+        dup2(devNull, 2);
+        const std::string native = "module-native-protocol-unix auth-anonymous=1 socket=" + socket;
+        execlp("pulseaudio", "pulseaudio", "--daemonize=no", "--exit-idle-time=-1", "-n",
+               "--use-pid-file=no", ("--load=" + native).c_str(),
+               "--load=module-null-sink sink_name=private_speakers",
+               "--load=module-null-sink sink_name=private_tone",
+               "--load=module-sine sink=private_tone frequency=440",
+               "--load=module-remap-source source_name=private_microphone "
+               "master=private_tone.monitor rate=11025",
+               static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    m_pid = pid;
+    const std::string server = "unix:" + socket;
+    const std::string probe = "PULSE_SERVER=" + server + " pactl info >/dev/null 2>&1";
+    if (!waitUntil([&] { return std::system(probe.c_str()) == 0; }, 10000)) return;
+    std::system(
+        ("PULSE_SERVER=" + server + " pactl set-default-source private_microphone").c_str());
+    std::system(("PULSE_SERVER=" + server + " pactl set-default-sink private_speakers").c_str());
+    m_server = server;
+}
+
+PrivateSoundServer::~PrivateSoundServer() {
+    kill();
+    if (!m_folder.empty()) std::system(("rm -rf '" + m_folder + "'").c_str());
+}
+
+void PrivateSoundServer::kill() {
+    if (m_pid <= 0) return;
+    ::kill(m_pid, SIGKILL);
+    waitpid(m_pid, nullptr, 0);
+    m_pid = -1;
+}
 
 std::string uniqueName(const std::string& prefix) {
     return prefix + "_" + std::to_string(getpid());

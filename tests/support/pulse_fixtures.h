@@ -56,6 +56,27 @@ private:
     std::thread m_thread;
 };
 
+// A PulseAudio daemon of the test's own (a silent sink as the speakers, a 440 Hz sine as the
+// microphone), for tests that take it away while something uses it.
+class PrivateSoundServer {
+public:
+    PrivateSoundServer();
+    ~PrivateSoundServer();
+    PrivateSoundServer(const PrivateSoundServer&) = delete;
+    PrivateSoundServer& operator=(const PrivateSoundServer&) = delete;
+
+    bool ok() const { return !m_server.empty(); }
+    // The value for PULSE_SERVER.
+    const std::string& server() const { return m_server; }
+    // Kills the daemon at once, as a crash would.
+    void kill();
+
+private:
+    std::string m_folder;
+    std::string m_server;
+    int m_pid = -1;
+};
+
 // A name nobody else uses on the server: prefix + this process's id.
 std::string uniqueName(const std::string& prefix);
 

@@ -29,6 +29,9 @@ std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& content);
 std::vector<std::string> splitLines(const std::string& text);
 
+// Runs a shell command and returns what it printed on standard output.
+std::string runCommand(const std::string& command);
+
 // Polls condition every 20 ms until it holds or timeoutMs pass; returns its last value.
 bool waitUntil(const std::function<bool()>& condition, int timeoutMs);
 

@@ -1,0 +1,223 @@
+// Faults during a recording, and a crash: each ends with a file that plays and a log line that
+// says what happened.
+#include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <unistd.h>
+
+#include <QColor>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+
+#include "app/log_file.h"
+#include "av_file.h"
+#include "base/os_thread.h"
+#include "glimmora_program.h"
+#include "pipeline/avi_recovery.h"
+#include "pulse_fixtures.h"
+#include "virtual_display.h"
+
+using namespace testsupport;
+
+namespace {
+
+int picturesIn(AvFile& file) {
+    int pictures = 0;
+    for (const PacketInfo& packet : file.packets())
+        pictures += packet.stream == 0 && packet.size > 0;
+    return pictures;
+}
+
+bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+class FaultTest : public ::testing::Test {
+protected:
+    void SetUp() override { gLog.setEcho(false); }
+};
+
+}  // namespace
+
+TEST_F(FaultTest, SoundServerGoingAwayLeavesTheRecordingRunning) {
+    PrivateSoundServer sound;
+    ASSERT_TRUE(sound.ok());
+    GlimmoraProgram program;
+    ASSERT_TRUE(program.start({{"PULSE_SERVER", sound.server()}}));
+    ASSERT_FALSE(program.chooseMode("screen").isEmpty());
+    OS_Thread::msleep(1500);
+    program.key("F3");
+    OS_Thread::msleep(3000);
+    sound.kill();
+    OS_Thread::msleep(3000);
+    program.key("F4");
+    ASSERT_TRUE(waitUntil([&] { return program.recordings().size() == 1; }, 5000));
+    program.process().terminate();
+    EXPECT_EQ(program.exitStatus(), 0);
+    EXPECT_TRUE(contains(program.log(), "lost its sound server")) << program.log();
+
+    AvFile file;
+    ASSERT_TRUE(file.open(program.recordings()[0])) << file.error();
+    ASSERT_EQ(file.streamCount(), 2);
+    EXPECT_NEAR(file.durationSeconds(), 6.2, 0.5) << "the picture goes on to the end";
+    EXPECT_GE(picturesIn(file), int(0.95 * 25 * 6));
+    const double soundSeconds = file.sound().seconds();
+    EXPECT_GT(soundSeconds, 2.0);
+    EXPECT_LT(soundSeconds, 4.5) << "no sound after the server went";
+}
+
+TEST_F(FaultTest, FullDiskStopsTheRecordingAndKeepsWhatFits) {
+    TempDir place;
+    const std::string folder = place.file("small-disk");
+    std::filesystem::create_directory(folder);
+    if (mount("tmpfs", folder.c_str(), "tmpfs", 0, "size=3m") != 0)
+        GTEST_SKIP() << "cannot mount a small disk here (needs root)";
+    struct Unmount {
+        std::string folder;
+        ~Unmount() { umount2(folder.c_str(), MNT_DETACH); }
+    } unmount{folder};
+
+    GlimmoraProgram program(folder + "/");
+    ChildProcess busy;  // every picture differs: the file grows quickly
+    ASSERT_TRUE(busy.start({GlimmoraProgram::buildFolder() + "/../bench/busy_screen", "25"}, ""));
+    ASSERT_TRUE(program.start());
+    ASSERT_FALSE(program.chooseMode("screen").isEmpty());
+    OS_Thread::msleep(1000);
+    program.key("F3");
+    ASSERT_FALSE(program.waitForWindow("提示", 60000).isEmpty()) << "the window says it stopped";
+    program.keyInWindow("提示", "Return");
+    busy.terminate();
+    program.process().terminate();
+    EXPECT_TRUE(contains(program.log(), "stopped writing")) << program.log();
+
+    ASSERT_EQ(program.recordings().size(), 1u);
+    AvFile file;
+    ASSERT_TRUE(file.open(program.recordings()[0])) << file.error();
+    EXPECT_EQ(file.streamCount(), 2);
+    EXPECT_GT(file.durationSeconds(), 2.0) << "what fitted is there, with its index";
+    EXPECT_GT(picturesIn(file), 40);
+}
+
+TEST_F(FaultTest, CameraThatStopsLeavesTheRecordingRunningWithSound) {
+    if (!testSoundServer()) GTEST_SKIP() << "needs the sound server scripts/test starts";
+    GlimmoraProgram program;
+    ASSERT_TRUE(
+        program.start({{"GST_PLUGIN_PATH", GlimmoraProgram::buildFolder() + "/../gst-plugins"},
+                       {"GLIMMORA_TEST_CAMERA_STOPS_AFTER", "5"}}));
+    ASSERT_FALSE(program.chooseMode("camera").isEmpty());
+    program.key("F3");
+    OS_Thread::msleep(6000);  // the camera stops some seconds into the recording
+    program.key("F4");
+    ASSERT_TRUE(waitUntil([&] { return program.recordings().size() == 1; }, 5000));
+    program.process().terminate();
+    EXPECT_EQ(program.exitStatus(), 0);
+    EXPECT_TRUE(contains(program.log(), "Camera: the camera stopped delivering pictures"));
+
+    AvFile file;
+    ASSERT_TRUE(file.open(program.recordings()[0])) << file.error();
+    EXPECT_EQ(file.streamCount(), 2);
+    EXPECT_GT(picturesIn(file), 25);
+    EXPECT_NEAR(file.sound().seconds(), 6.0, 0.5) << "sound to the end";
+}
+
+TEST_F(FaultTest, HammeredHotKeysLeaveOnlyPlayableFiles) {
+    GlimmoraProgram program;
+    ASSERT_TRUE(program.start());
+    ASSERT_FALSE(program.chooseMode("screen").isEmpty());
+    OS_Thread::msleep(1000);
+    std::string keys;
+    for (int i = 0; i < 100; ++i)
+        keys += " F3 F4";
+    program.key("--delay 5" + keys);
+    OS_Thread::msleep(3000);
+    program.key("F4");
+    ASSERT_TRUE(waitUntil(
+        [&] { return !program.windowShown("提示") && program.process().running(); }, 5000));
+    OS_Thread::msleep(2000);
+    ASSERT_TRUE(program.process().running()) << "still running";
+    program.process().terminate();
+    EXPECT_EQ(program.exitStatus(), 0);
+    const auto files = program.recordings();
+    EXPECT_GE(files.size(), 1u);
+    for (const std::string& path : files) {
+        AvFile file;
+        EXPECT_TRUE(file.open(path)) << path << ": " << file.error();
+        EXPECT_EQ(file.streamCount(), 2) << path;
+        EXPECT_FALSE(isUnfinishedAvi(path)) << path;
+    }
+}
+
+TEST_F(FaultTest, NextRecordingFollowsAChangedScreenSize) {
+    GlimmoraProgram program;
+    ASSERT_TRUE(program.start());
+    const QRect window = program.chooseMode("screen");
+    ASSERT_FALSE(window.isEmpty());
+    program.click(window.topLeft() + GlimmoraProgram::screenRecorderControl("ctlFullScreen"));
+    OS_Thread::msleep(500);
+
+    auto recordOnce = [&](const char* what) {
+        const size_t before = program.recordings().size();
+        // A white band along the bottom of the screen, wherever that is now.
+        int width = 0, height = 0;
+        std::sscanf(runCommand("xdpyinfo | grep dimensions").c_str(), " dimensions: %dx%d", &width,
+                    &height);
+        std::vector<uint8_t> band(size_t(width) * 40 * 4, 0xff);
+        EXPECT_TRUE(paintScreen(0, height - 40, width, 40, band)) << what;
+        program.key("F3");
+        if (!program.waitForWindow("提示", 3000).isEmpty()) program.keyInWindow("提示", "Return");
+        OS_Thread::msleep(2000);
+        program.key("F4");
+        EXPECT_TRUE(waitUntil([&] { return program.recordings().size() == before + 1; }, 5000))
+            << what;
+        return program.recordings().back();
+    };
+    const std::string large = recordOnce("at 1920x1080");
+    ASSERT_NE(std::system("xrandr --fb 1280x720 >/dev/null 2>&1; true"), -1);
+    const std::string small = recordOnce("at 1280x720");
+    program.process().terminate();
+
+    for (const std::string& path : {large, small}) {
+        AvFile file;
+        ASSERT_TRUE(file.open(path)) << file.error();
+        const auto pictures = file.pictures();
+        ASSERT_FALSE(pictures.empty());
+        // The whole screen, scaled: its bottom edge is the white band, whatever its size.
+        const Picture& last = pictures.back();
+        EXPECT_GT(last.at(last.width / 2, last.height - 3)[1], 200) << path;
+        EXPECT_LT(last.at(last.width / 2, last.height / 2)[1], 250) << path;
+    }
+    EXPECT_TRUE(contains(program.log(), "recording into"));
+}
+
+TEST_F(FaultTest, KilledRecordingIsRebuiltAtTheNextStart) {
+    GlimmoraProgram program;
+    ChildProcess busy;
+    ASSERT_TRUE(busy.start({GlimmoraProgram::buildFolder() + "/../bench/busy_screen", "25"}, ""));
+    ASSERT_TRUE(program.start());
+    ASSERT_FALSE(program.chooseMode("screen").isEmpty());
+    OS_Thread::msleep(1000);
+    program.key("F3");
+    OS_Thread::msleep(5000);
+    kill(program.process().pid(), SIGKILL);
+    program.waitForExit(5000);
+    busy.terminate();
+    ASSERT_EQ(program.recordings().size(), 1u);
+    const std::string path = program.recordings()[0];
+    EXPECT_TRUE(isUnfinishedAvi(path)) << "the index is missing";
+
+    // Recovery leaves alone what changed in the last seconds (it may still be recording).
+    const auto old = std::filesystem::last_write_time(path) - std::chrono::seconds(60);
+    std::filesystem::last_write_time(path, old);
+    ASSERT_TRUE(program.start());
+    ASSERT_FALSE(program.waitForWindow("选择工作模式").isEmpty());
+    program.process().terminate();
+    EXPECT_TRUE(contains(program.log(), "recovery: rebuilt")) << program.log();
+
+    EXPECT_FALSE(isUnfinishedAvi(path));
+    AvFile file;
+    ASSERT_TRUE(file.open(path)) << file.error();
+    EXPECT_EQ(file.streamCount(), 2);
+    EXPECT_NEAR(file.durationSeconds(), 5.0, 1.0);
+    EXPECT_GE(picturesIn(file), 100);
+}
