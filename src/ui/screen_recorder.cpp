@@ -123,7 +123,6 @@ int ScreenRecorder::openRecording() {
     // every picture's time is exact rather than rounded by up to half a picture. No packet has
     // been stamped yet: sound starts after this.
     m_recordClock.start(0);
-    m_lastPicturePts = -1;
     if (m_task->startCapture(!panel->freeRegion(), region.x(), region.y(), region.width(),
                              region.height(), m_bitsPerPixel, frameRate) < 0) {
         m_task.reset();
@@ -134,12 +133,7 @@ int ScreenRecorder::openRecording() {
 }
 
 int ScreenRecorder::OnScreenFrame(MMPacket* packet) {
-    int64_t pts = pictureIndexNow();
-    // Ticks come every whole millisecond (66 ms at 15 pictures a second) while picture slots
-    // may not (66.67 ms): now and then two ticks round to the same slot, and the encoder would
-    // refuse the second picture. It takes the next slot instead, less than one slot off.
-    if (pts <= m_lastPicturePts) pts = m_lastPicturePts + 1;
-    m_lastPicturePts = pts;
+    const int64_t pts = pictureIndexNow();
     gLog.debug("capture a video frame, size = %d , pts=%d\n", int(packet->size), int(pts));
     packet->type = MMPacket::kVideo;
     packet->pts = pts;

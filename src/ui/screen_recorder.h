@@ -49,5 +49,4 @@ private:
     int m_grabberHeight = 0;
     int m_bitsPerPixel = 32;
     bool m_closed = false;
-    int64_t m_lastPicturePts = -1;  // capture timer thread only, during a recording
 };
