@@ -132,10 +132,10 @@ int Recorder::open(const char* sourceName, int id, int sampleRate, int framesPer
     PulseConnection& connection = stream->connection;
     {
         PulseConnection::Lock lock(connection);
-        const pa_sample_spec spec = {PA_SAMPLE_S16LE, uint32_t(sampleRate), 2};
+        const pa_sample_spec format = {PA_SAMPLE_S16LE, uint32_t(sampleRate), 2};
         pa_channel_map stereo;
         pa_channel_map_init_stereo(&stereo);
-        stream->stream = pa_stream_new(connection.context(), "capture", &spec, &stereo);
+        stream->stream = pa_stream_new(connection.context(), "capture", &format, &stereo);
         if (!stream->stream) {
             gLog.error("sound capture: cannot create a record stream: %s\n",
                        connection.lastError().c_str());

@@ -36,7 +36,7 @@ FlashScene::~FlashScene() {
 }
 
 void FlashScene::playSound() {
-    const pa_sample_spec spec = {PA_SAMPLE_S16LE, kRate, 2};
+    const pa_sample_spec format = {PA_SAMPLE_S16LE, kRate, 2};
     // A short buffer keeps the time from writing to hearing small and steady.
     pa_buffer_attr attributes;
     attributes.maxlength = uint32_t(-1);
@@ -45,7 +45,7 @@ void FlashScene::playSound() {
     attributes.minreq = uint32_t(-1);
     attributes.fragsize = uint32_t(-1);
     pa_simple* player = pa_simple_new(nullptr, "glimmora sync scene", PA_STREAM_PLAYBACK, nullptr,
-                                      "flash tones", &spec, nullptr, &attributes, nullptr);
+                                      "flash tones", &format, nullptr, &attributes, nullptr);
     if (!player) {
         m_ok.store(false);
         return;

@@ -90,7 +90,7 @@ std::string uniqueName(const std::string& prefix) {
 
 TonePlayer::TonePlayer(const std::string& sink, double hz, double amplitude) {
     m_thread = std::thread([this, sink, hz, amplitude] {
-        const pa_sample_spec spec = {PA_SAMPLE_S16LE, 44100, 2};
+        const pa_sample_spec format = {PA_SAMPLE_S16LE, 44100, 2};
         pa_simple* player = pa_simple_new(nullptr, "glimmora test tone", PA_STREAM_PLAYBACK,
                                           sink.empty() ? nullptr : sink.c_str(), "tone", &spec,
                                           nullptr, nullptr, nullptr);
