@@ -92,7 +92,7 @@ TonePlayer::TonePlayer(const std::string& sink, double hz, double amplitude) {
     m_thread = std::thread([this, sink, hz, amplitude] {
         const pa_sample_spec format = {PA_SAMPLE_S16LE, 44100, 2};
         pa_simple* player = pa_simple_new(nullptr, "glimmora test tone", PA_STREAM_PLAYBACK,
-                                          sink.empty() ? nullptr : sink.c_str(), "tone", &spec,
+                                          sink.empty() ? nullptr : sink.c_str(), "tone", &format,
                                           nullptr, nullptr, nullptr);
         if (!player) return;
         std::vector<int16_t> chunk(441 * 2);  // 10 ms
