@@ -24,6 +24,7 @@ int AvPacker::open(const std::string& fileName, int srcWidth, int srcHeight, int
         return -1;
     }
     m_stop.store(false);
+    m_lastPictureIndex = -1;
     {
         OS_MutexLocker locker(m_queueLock);
         m_open = true;
@@ -66,6 +67,10 @@ bool AvPacker::takeFirst(MMPacket& packet) {
 void AvPacker::write(MMPacket& packet) {
     if (m_muxer.failed()) return;  // nothing more goes into the file
     if (packet.type == MMPacket::kVideo) {
+        // A second picture for a slot that already has one (a capture tick that ran late, then
+        // one on time) would be refused by the encoder: skip its conversion too.
+        if (packet.pts <= m_lastPictureIndex) return;
+        m_lastPictureIndex = packet.pts;
         // Frame indices fit 32 bits for years of recording.
         AVFrame* frame = m_videoConverter.convert(packet.data, packet.size, int32_t(packet.pts));
         if (frame) m_muxer.writeVideo(frame);

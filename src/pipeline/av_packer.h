@@ -69,6 +69,8 @@ private:
 
     std::string m_fileName;
     std::string m_error;
+    // Frame index of the last picture handed to the encoder (writer thread); -1 before the first.
+    int64_t m_lastPictureIndex = -1;
     AvMuxer m_muxer;
     VideoConverter m_videoConverter;
     AudioConverter m_audioConverter;
