@@ -9,11 +9,13 @@
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPolygonF>
 #include <QRadialGradient>
 
 #include <cmath>
 #include <cstdio>
 #include <functional>
+#include <initializer_list>
 
 namespace {
 
@@ -37,6 +39,14 @@ QImage render(int size, const Drawing& drawing) {
     painter.scale(size / 100.0, size / 100.0);
     drawing(painter);
     return image;
+}
+
+// A closed outline through the given corners.
+QPainterPath polygon(std::initializer_list<QPointF> corners) {
+    QPainterPath path;
+    path.addPolygon(QPolygonF(corners));
+    path.closeSubpath();
+    return path;
 }
 
 QPen inkPen(double width = 6) {
@@ -66,11 +76,7 @@ void play(QPainter& p) {
     p.setPen(Qt::NoPen);
     p.setBrush(kGo);
     p.drawEllipse(QPointF(50, 50), 46, 46);
-    QPainterPath triangle;
-    triangle.moveTo(40, 28);
-    triangle.lineTo(74, 50);
-    triangle.lineTo(40, 72);
-    triangle.closeSubpath();
+    const QPainterPath triangle = polygon({{40, 28}, {74, 50}, {40, 72}});
     p.setBrush(Qt::white);
     p.drawPath(triangle);
 }
@@ -111,11 +117,7 @@ void pencil(QPainter& p, QColor body) {
     p.setPen(inkPen(4));
     p.setBrush(body);
     p.drawRoundedRect(QRectF(-10, -44, 20, 60), 3, 3);
-    QPainterPath tip;
-    tip.moveTo(-10, 16);
-    tip.lineTo(10, 16);
-    tip.lineTo(0, 40);
-    tip.closeSubpath();
+    const QPainterPath tip = polygon({{-10, 16}, {10, 16}, {0, 40}});
     p.setBrush(QColor(255, 224, 178));
     p.drawPath(tip);
     p.restore();
@@ -173,14 +175,7 @@ void menu(QPainter& p) {
 }
 
 void speaker(QPainter& p) {
-    QPainterPath body;
-    body.moveTo(8, 36);
-    body.lineTo(26, 36);
-    body.lineTo(50, 14);
-    body.lineTo(50, 86);
-    body.lineTo(26, 64);
-    body.lineTo(8, 64);
-    body.closeSubpath();
+    const QPainterPath body = polygon({{8, 36}, {26, 36}, {50, 14}, {50, 86}, {26, 64}, {8, 64}});
     p.setPen(inkPen(5));
     p.setBrush(kInk);
     p.drawPath(body);
@@ -206,33 +201,15 @@ void microphone(QPainter& p) {
 }
 
 void folder(QPainter& p, bool open) {
-    QPainterPath back;
-    back.moveTo(6, 22);
-    back.lineTo(38, 22);
-    back.lineTo(46, 30);
-    back.lineTo(94, 30);
-    back.lineTo(94, 84);
-    back.lineTo(6, 84);
-    back.closeSubpath();
+    const QPainterPath back = polygon({{6, 22}, {38, 22}, {46, 30}, {94, 30}, {94, 84}, {6, 84}});
     p.setPen(QPen(kFolderDark, 3, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
     p.setBrush(kFolderDark);
     p.drawPath(back);
     p.setBrush(kPaper);
     p.setPen(Qt::NoPen);
     p.drawRect(QRectF(14, 34, 72, 30));
-    QPainterPath front;
-    if (open) {
-        front.moveTo(18, 44);
-        front.lineTo(98, 44);
-        front.lineTo(86, 84);
-        front.lineTo(6, 84);
-    } else {
-        front.moveTo(6, 40);
-        front.lineTo(94, 40);
-        front.lineTo(94, 84);
-        front.lineTo(6, 84);
-    }
-    front.closeSubpath();
+    const QPainterPath front = open ? polygon({{18, 44}, {98, 44}, {86, 84}, {6, 84}})
+                                    : polygon({{6, 40}, {94, 40}, {94, 84}, {6, 84}});
     p.setPen(QPen(kFolderDark, 3, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
     p.setBrush(kFolder);
     p.drawPath(front);
@@ -364,15 +341,8 @@ QImage soundSettingsPicture() {
         }
     }
     // The mouse pointer on "启用".
-    QPainterPath arrow;
-    arrow.moveTo(300, 162);
-    arrow.lineTo(300, 184);
-    arrow.lineTo(305, 179);
-    arrow.lineTo(309, 188);
-    arrow.lineTo(312, 187);
-    arrow.lineTo(308, 178);
-    arrow.lineTo(315, 178);
-    arrow.closeSubpath();
+    const QPainterPath arrow = polygon(
+        {{300, 162}, {300, 184}, {305, 179}, {309, 188}, {312, 187}, {308, 178}, {315, 178}});
     p.setPen(QPen(Qt::black, 1));
     p.setBrush(Qt::white);
     p.drawPath(arrow);

@@ -6,6 +6,7 @@
 
 #include "capture/audio_mixer.h"
 #include "capture/mic_resampler.h"
+#include "counting_allocator.h"
 #include "log_capture.h"
 
 using testsupport::LogCapture;
@@ -22,15 +23,6 @@ MMPacket blockOf(int16_t value) {
     packet.copyFrom(reinterpret_cast<const uint8_t*>(samples.data()), kSamples * 2, 0);
     return packet;
 }
-
-class CountingAllocator : public MMUserMalloc {
-public:
-    void free(uint8_t* data) override {
-        ++frees;
-        MMUserMalloc::free(data);
-    }
-    int frees = 0;
-};
 
 }  // namespace
 
@@ -100,7 +92,7 @@ TEST(AudioMixer, ResetBetweenRecordingsForgetsSourcesAndReleasesBlocks) {
         mixer.pushAndMix(slot, packet, output.data());
     }
     mixer.reset();
-    EXPECT_EQ(heap.frees, 3);
+    EXPECT_EQ(heap.frees.load(), 3);
 
     // The next recording has the stereo mix only: every block comes out.
     for (int n = 0; n < 5; ++n) {

@@ -6,6 +6,7 @@
 
 #include "capture/preview_renderer.h"
 #include "capture/preview_task.h"
+#include "counting_allocator.h"
 #include "log_capture.h"
 #include "pipeline/video_converter.h"
 #include "test_support.h"
@@ -31,15 +32,6 @@ public:
     std::vector<std::pair<int, int>> sizes;
 };
 
-class CountingAllocator : public MMUserMalloc {
-public:
-    void free(uint8_t* data) override {
-        ++frees;
-        MMUserMalloc::free(data);
-    }
-    int frees = 0;
-};
-
 // A 4 x 2 BGRx picture of one grey value.
 MMPacket greyPicture(CountingAllocator& heap, uint8_t grey) {
     std::vector<uint8_t> pixels(4 * 2 * 4, grey);
@@ -63,12 +55,12 @@ TEST(PreviewTask, HoldsFivePicturesDropsTheSixthAndDrawsOldestFirst) {
         EXPECT_FALSE(packet.owns) << "the task took the picture over";
     }
     EXPECT_EQ(task.queued(), 5);
-    EXPECT_EQ(heap.frees, 1) << "the sixth picture is freed at once";
+    EXPECT_EQ(heap.frees.load(), 1) << "the sixth picture is freed at once";
 
     ASSERT_EQ(task.start(), 0);
     ASSERT_TRUE(waitUntil([&] { return sink.count() == 5; }, 5000));
     task.stop();
-    EXPECT_EQ(heap.frees, 6);
+    EXPECT_EQ(heap.frees.load(), 6);
     std::lock_guard<std::mutex> lock(sink.mutex);
     for (size_t i = 0; i < 5; ++i)
         EXPECT_EQ(sink.firstPixels[i][0], 10 * (i + 1));
@@ -83,7 +75,7 @@ TEST(PreviewTask, StopFreesWhatIsStillQueued) {
         task.put(packet);
     }
     task.stop();
-    EXPECT_EQ(heap.frees, 3);
+    EXPECT_EQ(heap.frees.load(), 3);
     EXPECT_EQ(task.queued(), 0);
 }
 

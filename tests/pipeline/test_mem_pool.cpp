@@ -5,25 +5,11 @@
 #include <set>
 
 #include "app/log_file.h"
+#include "counting_allocator.h"
 #include "pipeline/mem_pool.h"
 #include "pipeline/mm_packet.h"
 
 namespace {
-
-// The heap, counting what comes back.
-class CountingAllocator : public MMUserMalloc {
-public:
-    uint8_t* alloc(uint32_t size) override {
-        ++allocs;
-        return MMUserMalloc::alloc(size);
-    }
-    void free(uint8_t* data) override {
-        ++frees;
-        MMUserMalloc::free(data);
-    }
-    int allocs = 0;
-    int frees = 0;
-};
 
 constexpr uint32_t kScreenBlock = 1920 * 1440 * 4;
 
@@ -98,8 +84,8 @@ TEST(MMPacket, ReleaseFreesOwnedDataExactlyOnceThroughItsAllocator) {
     EXPECT_NE(packet.data, nullptr);
     queue.front().release();
     queue.front().release();
-    EXPECT_EQ(heap.allocs, 1);
-    EXPECT_EQ(heap.frees, 1);
+    EXPECT_EQ(heap.allocs.load(), 1);
+    EXPECT_EQ(heap.frees.load(), 1);
 }
 
 TEST(MMPacket, PoolBlockGoesBackToThePool) {
