@@ -104,6 +104,13 @@ QRect GlimmoraProgram::chooseMode(const std::string& mode) {
     return waitForWindow(mode == "camera" ? "摄像头录像" : "录制桌面");
 }
 
+bool GlimmoraProgram::hearStereoMix(const QRect& window, bool withMicrophone) {
+    click(window.topLeft() + screenRecorderControl("chkStereo"));
+    if (!answerMessage()) return false;
+    if (!withMicrophone) click(window.topLeft() + screenRecorderControl("chkMic"));
+    return true;
+}
+
 std::string GlimmoraProgram::recordFor(int ms) {
     const size_t before = recordings().size();
     key("F3");

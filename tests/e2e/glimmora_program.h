@@ -34,6 +34,10 @@ public:
     // Chooses a mode in the chooser: "screen" or "camera". Returns the recorder's geometry.
     QRect chooseMode(const std::string& mode);
 
+    // In the screen recorder at window: checks the stereo mix, answering the message box that
+    // both inputs together bring, then unchecks the microphone unless withMicrophone.
+    bool hearStereoMix(const QRect& window, bool withMicrophone);
+
     // F3, ms milliseconds, F4: the path of the new recording, or empty when none appeared.
     std::string recordFor(int ms);
     // Answers the message box that opens (Return); false when none opened within timeoutMs.

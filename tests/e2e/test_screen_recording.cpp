@@ -138,16 +138,14 @@ TEST_F(ScreenRecordingTest, FullScreenIsScaledToTheChosenSize) {
             << "at " << point.x() << "," << point.y();
 }
 
-TEST_F(ScreenRecordingTest, BothInputsMixTheMicrophoneWithWhatThComputerPlays) {
-    const QPoint stereo = GlimmoraProgram::screenRecorderControl("chkStereo");
+TEST_F(ScreenRecordingTest, BothInputsMixTheMicrophoneWithWhatTheComputerPlays) {
     TonePlayer tone("", 1000, 0.3);
     GlimmoraProgram program;
     ASSERT_TRUE(program.start());
     const QRect window = program.chooseMode("screen");
     ASSERT_FALSE(window.isEmpty());
-    program.click(window.topLeft() + stereo);
     // Both inputs checked: the program warns about hearing the speakers twice.
-    ASSERT_TRUE(program.answerMessage());
+    ASSERT_TRUE(program.hearStereoMix(window, true));
     OS_Thread::msleep(1500);
 
     ASSERT_FALSE(program.recordFor(4000).empty());

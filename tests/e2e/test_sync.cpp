@@ -68,16 +68,12 @@ std::vector<double> toneOnsets(const Sound& sound) {
 TEST(PictureSoundSync, EveryFlashAndItsToneComeWithinOnePicture) {
     gLog.setEcho(false);
     if (!testSoundServer()) GTEST_SKIP() << "needs the sound server scripts/test starts";
-    const QPoint stereo = GlimmoraProgram::screenRecorderControl("chkStereo");
-    const QPoint microphone = GlimmoraProgram::screenRecorderControl("chkMic");
     GlimmoraProgram program;
     ASSERT_TRUE(program.start());
     const QRect window = program.chooseMode("screen");
     ASSERT_FALSE(window.isEmpty());
     // The stereo mix only: what the scene plays.
-    program.click(window.topLeft() + stereo);
-    ASSERT_TRUE(program.answerMessage());
-    program.click(window.topLeft() + microphone);
+    ASSERT_TRUE(program.hearStereoMix(window, false));
     OS_Thread::msleep(1000);
 
     FlashScene scene;
