@@ -85,9 +85,8 @@ int CameraRecorder::OnCameraFrame(double, unsigned char* data, long length) {
     packet.copyFrom(data, uint32_t(length), pictureIndexNow());
     packet.type = MMPacket::kVideo;
     std::lock_guard<std::mutex> lock(m_frameLock);
-    AvPacker* packer = writer();
-    if (m_recording.load() && packer)
-        packer->push(packet);
+    if (m_recording.load())
+        pushToWriter(packet);
     else
         packet.release();
     return 0;

@@ -131,9 +131,15 @@ int64_t RecorderWindow::sampleIndexNow() const {
     return int64_t(double(m_recordClock.elapsed()) / m_audioMsPerSample + 0.5);
 }
 
+void RecorderWindow::pushToWriter(MMPacket packet) {
+    if (AvPacker* packer = writer())
+        packer->push(packet);
+    else
+        packet.release();
+}
+
 int RecorderWindow::OnAudioCaptured(const int16_t* samples, int frameCount) {
-    AvPacker* writer = m_writer.load();
-    if (!writer) return 0;
+    if (!writer()) return 0;
     // The block's first sample was heard frameCount samples before its end was captured, and
     // that was this long ago (what the sound server and the capture thread held it for).
     double ageMs = 0;
@@ -150,7 +156,7 @@ int RecorderWindow::OnAudioCaptured(const int16_t* samples, int frameCount) {
     packet.copyFrom(reinterpret_cast<const uint8_t*>(samples), uint32_t(frameCount) * 4,
                     firstSample);
     packet.type = MMPacket::kSound;
-    writer->push(packet);
+    pushToWriter(packet);
     return 0;
 }
 

@@ -66,6 +66,9 @@ protected:
     // Finishes the file; with removeFile, also deletes it (a recording that never started).
     void closeWriter(bool removeFile = false);
     AvPacker* writer() const { return m_writer.load(); }
+    // Hands a packet to the open writer; without one its data goes straight back. Capture
+    // threads call it.
+    void pushToWriter(MMPacket packet);
 
     // Time stamps from the recording clock: the nearest frame slot, the nearest sample.
     int64_t pictureIndexNow() const;

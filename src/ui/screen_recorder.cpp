@@ -137,10 +137,7 @@ int ScreenRecorder::OnScreenFrame(MMPacket* packet) {
     gLog.debug("capture a video frame, size = %d , pts=%d\n", int(packet->size), int(pts));
     packet->type = MMPacket::kVideo;
     packet->pts = pts;
-    if (AvPacker* packer = writer())
-        packer->push(*packet);
-    else
-        packet->release();
+    pushToWriter(*packet);
     return 0;
 }
 
