@@ -10,7 +10,9 @@
 #include <QApplication>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -39,11 +41,19 @@ struct Measure {
     double cpuPerSecond = 0;
     double peakMegabytes = 0;
     double picturesPercent = 0;
+    std::string threads;  // CPU s/s of the busier threads, by name
 };
 
-// CPU seconds a process has used so far (user and system, all threads).
-double cpuSeconds(pid_t pid) {
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+std::string format3(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3f", value);
+    return text;
+}
+
+// CPU seconds a process (all its threads) or a thread (statPath /proc/<pid>/task/<tid>/stat)
+// has used so far, user and system.
+double cpuSeconds(const std::string& statPath) {
+    std::ifstream stat(statPath);
     std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
     std::istringstream fields(text.substr(text.rfind(')') + 2));
     std::string field;
@@ -56,6 +66,24 @@ double cpuSeconds(pid_t pid) {
         }
     }
     return double(utime + stime) / double(sysconf(_SC_CLK_TCK));
+}
+
+double cpuSeconds(pid_t pid) {
+    return cpuSeconds("/proc/" + std::to_string(pid) + "/stat");
+}
+
+// CPU seconds so far of each thread of a process, summed by thread name.
+std::map<std::string, double> threadCpuSeconds(pid_t pid) {
+    std::map<std::string, double> byName;
+    const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+    std::error_code error;
+    for (const auto& task : std::filesystem::directory_iterator(tasks, error)) {
+        std::ifstream comm(task.path() / "comm");
+        std::string name;
+        std::getline(comm, name);
+        byName[name] += cpuSeconds(task.path() / "stat");
+    }
+    return byName;
 }
 
 double peakMegabytes(pid_t pid) {
@@ -106,12 +134,19 @@ Measure recordWithGlimmora(const Case& c, int seconds) {
     OS_Thread::msleep(1500);
     const pid_t pid = program.process().pid();
     const double cpuBefore = cpuSeconds(pid);
+    const auto threadsBefore = threadCpuSeconds(pid);
     keys("F3");
     if (c.fullScreen && c.screenHeight > 800) {
         program.waitForWindow("提示", 10000);
         program.keyInWindow("提示", "Return");
     }
     OS_Thread::msleep(seconds * 1000);
+    // Threads that end with the recording are read just before it ends.
+    for (const auto& [name, cpu] : threadCpuSeconds(pid)) {
+        const double perSecond =
+            (cpu - (threadsBefore.count(name) ? threadsBefore.at(name) : 0.0)) / seconds;
+        if (perSecond >= 0.002) measure.threads += name + " " + format3(perSecond) + "  ";
+    }
     keys("F4");
     waitUntil([&] { return program.recordings().size() == 1; }, 10000);
     OS_Thread::msleep(500);
@@ -124,8 +159,6 @@ Measure recordWithGlimmora(const Case& c, int seconds) {
     return measure;
 }
 
-// queueSize 0: the command line as a user types it; otherwise with larger input queues
-// (-thread_queue_size), without which ffmpeg's sound input holds up its screen input.
 // queueSize 0: the command line as a user types it; otherwise with larger input queues
 // (-thread_queue_size), without which ffmpeg's sound input holds up its screen input.
 Measure recordWithFfmpeg(const Case& c, int seconds, int queueSize) {
@@ -201,6 +234,7 @@ int main(int argc, char** argv) {
     for (const Case& c : cases) {
         const Measure glimmora = recordWithGlimmora(c, seconds);
         row(c.name, "glimmora", glimmora, c, 0);
+        printf("    threads (CPU s/s): %s\n", glimmora.threads.c_str());
         row("", "ffmpeg", recordWithFfmpeg(c, seconds, 0), c, glimmora.cpuPerSecond);
         row("", "ffmpeg, queues", recordWithFfmpeg(c, seconds, 1024), c, glimmora.cpuPerSecond);
     }

@@ -284,6 +284,7 @@ TEST_F(AvPackerTest, TimeStampsFollowTheClockForPicturesAndCountFramesForSound) 
     ASSERT_EQ(writer.open(path, 64, 64, 32, 0, 64, 64, 25), 0);
     const auto picture = rgbPattern(64, 64, 4);
     pushAndWait(MMPacket::kVideo, picture, 10);
+    pushAndWait(MMPacket::kVideo, picture, 10);  // a second picture for the same slot
     pushAndWait(MMPacket::kVideo, picture, 12);
     // Sound blocks whose capture times jump.
     const int64_t capturePts[] = {0,         1152,      5 * 1152,  6 * 1152,  30 * 1152,
@@ -319,8 +320,8 @@ TEST_F(AvPackerTest, TimeStampsFollowTheClockForPicturesAndCountFramesForSound) 
         if (packet.stream == 0 && packet.size > 0) filePts.push_back(packet.pts);
         if (packet.stream == 1) ++soundPackets;
     }
-    // Both pictures keep their places; index 11 is an empty placeholder, not an invented
-    // picture.
+    // Both pictures keep their places, the slot's second one is left out, and index 11 is an
+    // empty placeholder, not an invented picture.
     EXPECT_EQ(filePts, (std::vector<int64_t>{10, 12}));
     EXPECT_EQ(soundPackets, int64_t(soundPts.size()));
 }
