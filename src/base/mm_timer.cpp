@@ -36,23 +36,15 @@ MMTimer::~MMTimer() {
 }
 
 int MMTimer::start(int periodic, int periodMs, MMTimerCallback* callback) {
-    return launch(periodic != 0, periodMs < 1 ? 0 : periodMs * kNsPerMs, callback);
-}
-
-int MMTimer::startEvery(int64_t periodNs, MMTimerCallback* callback) {
-    return launch(true, periodNs < kNsPerMs ? 0 : periodNs, callback);
-}
-
-int MMTimer::launch(bool periodic, int64_t periodNs, MMTimerCallback* callback) {
     stop();
-    if (periodNs <= 0) {
+    if (periodMs < 1) {
         std::printf("Failed to create timer.\n");
         return -1;
     }
     m_callback = callback;
     m_state.store(kRunning);
     try {
-        m_thread = std::thread(&MMTimer::tickLoop, this, periodic, periodNs);
+        m_thread = std::thread(&MMTimer::tickLoop, this, periodic != 0, periodMs);
     } catch (const std::system_error&) {
         m_state.store(kStopAcknowledged);
         std::printf("Failed to create timer.\n");
@@ -70,7 +62,7 @@ void MMTimer::stop() {
     m_thread.join();
 }
 
-void MMTimer::tickLoop(bool periodic, int64_t periodNs) {
+void MMTimer::tickLoop(bool periodic, int periodMs) {
     pthread_setname_np(pthread_self(), "mm-timer");
     // A tick should not wait behind other work, as a multimedia timer's thread does not: a
     // real-time priority where the system grants one (it refuses ordinary users, and the timer
@@ -78,6 +70,7 @@ void MMTimer::tickLoop(bool periodic, int64_t periodNs) {
     sched_param realtime = {};
     realtime.sched_priority = 1;
     pthread_setschedparam(pthread_self(), SCHED_FIFO, &realtime);
+    const int64_t periodNs = periodMs * kNsPerMs;
     int64_t deadlineNs = monotonicNs() + periodNs;
     for (;;) {
         sleepUntilNs(deadlineNs);

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <atomic>
-#include <cstdint>
 #include <thread>
 
 // Receives the ticks of an MMTimer. onTimer runs on the timer's own thread; the argument is
@@ -31,11 +30,6 @@ public:
     // Returns 0, or -1 after printing "Failed to create timer." when no timer can be created.
     int start(int periodic, int periodMs, MMTimerCallback* callback);
 
-    // A periodic timer whose period need not be whole milliseconds (1/15 s is 66.67 ms): its
-    // ticks stay on the grid k * periodNs from the start, which a clock started just before
-    // this call shares. Same result as start().
-    int startEvery(int64_t periodNs, MMTimerCallback* callback);
-
     // Asks the timer thread to stop and waits, polling every 10 ms, until a later tick has
     // acknowledged; a callback that is running when the request is made finishes first.
     void stop();
@@ -45,8 +39,7 @@ public:
 private:
     enum State { kRunning = 0, kStopRequested = 1, kStopAcknowledged = 2 };
 
-    int launch(bool periodic, int64_t periodNs, MMTimerCallback* callback);
-    void tickLoop(bool periodic, int64_t periodNs);
+    void tickLoop(bool periodic, int periodMs);
 
     // Written by start() before the timer thread exists; read-only afterwards.
     MMTimerCallback* m_callback = nullptr;

@@ -61,7 +61,7 @@ int ScreenCapTask::startCapture(bool fullScreen, int x, int y, int width, int he
     }
     m_grabber->shareMemory(m_pool->sharedMemoryId(), m_pool->regionStart(), m_pool->regionBytes());
     m_stopwatch.start(1000);
-    return m_timer.startEvery(1000000000LL / frameRate, this);
+    return m_timer.start(1, 1000 / frameRate, this);
 }
 
 void ScreenCapTask::stopCapture() {

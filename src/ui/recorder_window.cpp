@@ -123,10 +123,6 @@ int64_t RecorderWindow::pictureIndexNow() const {
     return int64_t(double(m_recordClock.elapsed()) / m_frameIntervalMs + 0.5);
 }
 
-int64_t RecorderWindow::pictureSlotNow() const {
-    return int64_t(double(m_recordClock.elapsed() + 1) / m_frameIntervalMs);
-}
-
 int64_t RecorderWindow::sampleIndexNow() const {
     return int64_t(double(m_recordClock.elapsed()) / m_audioMsPerSample + 0.5);
 }

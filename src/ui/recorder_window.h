@@ -72,10 +72,6 @@ protected:
 
     // Time stamps from the recording clock: the nearest frame slot, the nearest sample.
     int64_t pictureIndexNow() const;
-    // The frame slot the clock is in: a picture grabbed on a capture tick belongs to the slot
-    // that tick opened, even when the grab finished most of a slot late. The extra millisecond
-    // covers the clock's whole-millisecond readings, which may fall up to 1 ms short.
-    int64_t pictureSlotNow() const;
     int64_t sampleIndexNow() const;
 
     void timerEvent(QTimerEvent* event) override;

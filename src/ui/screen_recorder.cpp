@@ -133,7 +133,7 @@ int ScreenRecorder::openRecording() {
 }
 
 int ScreenRecorder::OnScreenFrame(MMPacket* packet) {
-    const int64_t pts = pictureSlotNow();
+    const int64_t pts = pictureIndexNow();
     gLog.debug("capture a video frame, size = %d , pts=%d\n", int(packet->size), int(pts));
     packet->type = MMPacket::kVideo;
     packet->pts = pts;

@@ -79,38 +79,6 @@ TEST(MMTimer, TicksAt40MsNumberAboutTwentyFivePerSecond) {
     EXPECT_LE(counter.started.load(), 27);
 }
 
-// Remembers when each tick came, on the monotonic clock.
-class TickTimes : public MMTimerCallback {
-public:
-    int onTimer(int) override {
-        if (count.load() < kMax) times[count.load()] = std::chrono::steady_clock::now();
-        count.fetch_add(1);
-        return 0;
-    }
-    static constexpr int kMax = 64;
-    std::chrono::steady_clock::time_point times[kMax];
-    std::atomic<int> count{0};
-};
-
-TEST(MMTimer, FractionalPeriodKeepsTicksOnTheirGrid) {
-    // At 15 ticks a second a period cut to whole milliseconds (66 ms) would bring tick 30 in
-    // 20 ms before its slot at 2 s; ticks on the exact grid are never early.
-    constexpr int64_t kPeriodNs = 1000000000 / 15;
-    TickTimes ticks;
-    MMTimer timer;
-    const auto start = std::chrono::steady_clock::now();
-    ASSERT_EQ(timer.startEvery(kPeriodNs, &ticks), 0);
-    waitFor(ticks.count, 31);
-    timer.stop();
-    for (int k : {1, 15, 30}) {
-        const int64_t atNs =
-            std::chrono::duration_cast<std::chrono::nanoseconds>(ticks.times[k - 1] - start)
-                .count();
-        EXPECT_GE(atNs, k * kPeriodNs) << "tick " << k;
-    }
-    EXPECT_EQ(timer.startEvery(1000, &ticks), -1) << "a period under a millisecond";
-}
-
 TEST(MMTimer, OneShotFiresOnceAndStopsWithoutAnotherTick) {
     CountingCallback counter;
     MMTimer timer;
