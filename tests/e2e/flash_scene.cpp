@@ -5,13 +5,15 @@
 #include <time.h>
 #include <xcb/xcb.h>
 
+#include <algorithm>
 #include <cmath>
+#include <deque>
 
 namespace testsupport {
 
 namespace {
 
-constexpr int kRate = 44100;
+constexpr int kRate = FlashScene::kRate;
 constexpr int kChunkFrames = kRate / 100;  // 10 ms
 constexpr int kToneFrames = kRate / 10;    // 100 ms
 constexpr double kFlashSeconds = 0.2;
@@ -51,14 +53,18 @@ void FlashScene::playSound() {
         return;
     }
     std::vector<int16_t> chunk(kChunkFrames * 2);
-    const long periodFrames = long(kPeriodSeconds * kRate);
+    // When the stream's first sample is heard, in monotonic seconds: after each write, now plus
+    // the latency of the last sample written, less its place in the stream. One reading can be
+    // off when the server's timing information is refreshed; the median of the last second's
+    // readings is not.
+    std::deque<double> recentStarts;
     for (long frame = 0; !m_stop.load(); frame += kChunkFrames) {
-        bool startsTone = false;
+        long toneStart = -1;
         for (int i = 0; i < kChunkFrames; ++i) {
-            const long position = (frame + i) % periodFrames;
+            const long position = (frame + i) % kPeriodFrames;
             // The first tone comes a second in, once the recording runs.
             const bool inTone = frame + i >= kRate && position < kToneFrames;
-            startsTone |= frame + i >= kRate && position == 0;
+            if (frame + i >= kRate && position == 0) toneStart = frame + i;
             const double value =
                 inTone ? 16000 * std::sin(2 * M_PI * kToneHz * position / kRate) : 0;
             chunk[size_t(2 * i)] = chunk[size_t(2 * i + 1)] = int16_t(value);
@@ -67,11 +73,15 @@ void FlashScene::playSound() {
             m_ok.store(false);
             break;
         }
-        if (startsTone) {
-            // This chunk, just queued, is heard once what is queued before it has played.
-            const pa_usec_t latency = pa_simple_get_latency(player, nullptr);
-            const double heard =
-                monotonicSeconds() + double(latency) / 1e6 - double(kChunkFrames) / kRate;
+        const pa_usec_t latency = pa_simple_get_latency(player, nullptr);
+        recentStarts.push_back(monotonicSeconds() + double(latency) / 1e6 -
+                               double(frame + kChunkFrames) / kRate);
+        if (recentStarts.size() > 100) recentStarts.pop_front();
+        if (toneStart >= 0) {
+            std::vector<double> sorted(recentStarts.begin(), recentStarts.end());
+            std::nth_element(sorted.begin(), sorted.begin() + long(sorted.size() / 2),
+                             sorted.end());
+            const double heard = sorted[sorted.size() / 2] + double(toneStart) / kRate;
             std::lock_guard<std::mutex> lock(m_lock);
             m_flashTimes.push_back(heard);
         }
