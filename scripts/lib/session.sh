@@ -3,6 +3,11 @@
 
 session_dir=$(mktemp -d /tmp/glimmora-session.XXXXXX)
 session_pids=()
+# Qt wants a private runtime folder and says so for every program it starts without one.
+if [ -z "${XDG_RUNTIME_DIR:-}" ]; then
+    export XDG_RUNTIME_DIR=$session_dir/runtime
+    mkdir -m 700 "$XDG_RUNTIME_DIR"
+fi
 
 session_cleanup() {
     local pid
