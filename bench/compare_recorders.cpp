@@ -2,7 +2,7 @@
 // on this machine: CPU seconds per recorded second (all threads of the process), peak resident
 // memory, and pictures written against pictures expected.
 //
-//   compare_recorders [seconds per recording]     (default: 20)
+//   compare_recorders [seconds per recording [part of a case's name]]     (default: 20, all)
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -13,6 +13,8 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <regex>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -42,6 +44,7 @@ struct Measure {
     double peakMegabytes = 0;
     double picturesPercent = 0;
     std::string threads;  // CPU s/s of the busier threads, by name
+    std::string gaps;     // where the missing pictures went
 };
 
 std::string format3(double value) {
@@ -102,6 +105,31 @@ double picturesPercent(const std::string& path, double seconds, int fps) {
     return 100.0 * pictures / (seconds * fps);
 }
 
+// Slots between the first and the last picture of the file that have none, split by whether the
+// program's log shows a picture captured for that slot (then the writer left it out).
+std::string pictureGaps(const std::string& path, const std::string& log) {
+    AvFile file;
+    if (!file.open(path)) return "";
+    std::set<int64_t> written;
+    for (const PacketInfo& packet : file.packets())
+        if (packet.stream == 0 && packet.size > 0) written.insert(packet.pts);
+    std::set<int64_t> captured;
+    const std::regex line(R"(capture a video frame, size = \d+ , pts=(\d+))");
+    for (auto it = std::sregex_iterator(log.begin(), log.end(), line); it != std::sregex_iterator();
+         ++it)
+        captured.insert(std::stoll((*it)[1]));
+    if (written.empty()) return "";
+    int notCaptured = 0, notWritten = 0;
+    for (int64_t slot = *written.begin(); slot <= *written.rbegin(); ++slot) {
+        if (written.count(slot)) continue;
+        ++(captured.count(slot) ? notWritten : notCaptured);
+    }
+    return std::to_string(notCaptured) + " slots never captured, " + std::to_string(notWritten) +
+           " captured but not written, " +
+           std::to_string(int64_t(captured.size()) - int64_t(written.size())) +
+           " more captured than written";
+}
+
 void keys(const std::string& keys) {
     std::system(("xdotool key " + keys).c_str());
 }
@@ -154,8 +182,10 @@ Measure recordWithGlimmora(const Case& c, int seconds) {
     measure.peakMegabytes = peakMegabytes(pid);
     program.process().terminate();
     busy.terminate();
-    if (!program.recordings().empty())
+    if (!program.recordings().empty()) {
         measure.picturesPercent = picturesPercent(program.recordings()[0], seconds, c.fps);
+        measure.gaps = pictureGaps(program.recordings()[0], program.log());
+    }
     return measure;
 }
 
@@ -210,6 +240,7 @@ Measure recordWithFfmpeg(const Case& c, int seconds, int queueSize) {
 
 int main(int argc, char** argv) {
     const int seconds = argc > 1 ? std::atoi(argv[1]) : 20;
+    const std::string only = argc > 2 ? argv[2] : "";
     gLog.setEcho(false);
     // The windows measured for their controls' places live on a display of their own.
     VirtualDisplay own(1920, 1080);
@@ -232,9 +263,11 @@ int main(int argc, char** argv) {
         fflush(stdout);
     };
     for (const Case& c : cases) {
+        if (std::string(c.name).find(only) == std::string::npos) continue;
         const Measure glimmora = recordWithGlimmora(c, seconds);
         row(c.name, "glimmora", glimmora, c, 0);
-        printf("    threads (CPU s/s): %s\n", glimmora.threads.c_str());
+        printf("    threads (CPU s/s): %s\n    pictures: %s\n", glimmora.threads.c_str(),
+               glimmora.gaps.c_str());
         row("", "ffmpeg", recordWithFfmpeg(c, seconds, 0), c, glimmora.cpuPerSecond);
         row("", "ffmpeg, queues", recordWithFfmpeg(c, seconds, 1024), c, glimmora.cpuPerSecond);
     }
