@@ -10,6 +10,7 @@
 #include <QApplication>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -185,6 +186,16 @@ Measure recordWithGlimmora(const Case& c, int seconds) {
     if (!program.recordings().empty()) {
         measure.picturesPercent = picturesPercent(program.recordings()[0], seconds, c.fps);
         measure.gaps = pictureGaps(program.recordings()[0], program.log());
+        // GLIMMORA_COMPARE_KEEP=<folder> keeps the program's log and recording for a closer look.
+        if (const char* keep = std::getenv("GLIMMORA_COMPARE_KEEP")) {
+            std::error_code error;
+            std::filesystem::create_directories(keep, error);
+            for (const std::string& file :
+                 {program.recordings()[0], program.folder() + "/glimmora.log.txt"})
+                std::filesystem::copy_file(
+                    file, std::string(keep) + "/" + std::filesystem::path(file).filename().string(),
+                    std::filesystem::copy_options::overwrite_existing, error);
+        }
     }
     return measure;
 }
