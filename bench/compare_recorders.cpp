@@ -126,9 +126,7 @@ std::string pictureGaps(const std::string& path, const std::string& log) {
         ++(captured.count(slot) ? notWritten : notCaptured);
     }
     return std::to_string(notCaptured) + " slots never captured, " + std::to_string(notWritten) +
-           " captured but not written, " +
-           std::to_string(int64_t(captured.size()) - int64_t(written.size())) +
-           " more captured than written";
+           " captured but not written";
 }
 
 void keys(const std::string& keys) {

@@ -24,8 +24,7 @@ CameraRecorder::CameraRecorder(QWidget* parent)
     connect(m_ui->btnStop, &QToolButton::clicked, this, &CameraRecorder::OnStopRecord);
     setupHotKeys();
     m_recordClock.start(0);
-    m_ui->btnStart->setEnabled(true);
-    m_ui->btnStop->setEnabled(false);
+    showRecording(false);
     startTimeDisplay(m_ui->textTimer);
 }
 
@@ -36,7 +35,6 @@ CameraRecorder::~CameraRecorder() {
 int CameraRecorder::OnStartRecord() {
     if (m_recording.load() || m_closed) return 0;
     m_frameIntervalMs = 1000.0 / kFrameRate;
-    m_audioMsPerSample = 1000.0 / 44100;
     const CameraPanel::PictureFormat format = m_ui->cameraPanel->pictureFormat();
     if (format.width <= 0 || format.height <= 0) {
         gLog.error("camera recorder: no camera picture to record\n");
@@ -51,14 +49,11 @@ int CameraRecorder::OnStartRecord() {
         return -1;
     m_recordClock.start(0);
     m_ui->volumePanel->beginRecording();
-    m_ui->volumePanel->setEnabled(false);
-    m_ui->cameraPanel->setEnabled(false);
     {
         std::lock_guard<std::mutex> lock(m_frameLock);
         m_recording.store(true);
     }
-    m_ui->btnStart->setEnabled(false);
-    m_ui->btnStop->setEnabled(true);
+    showRecording(true);
     return 0;
 }
 
@@ -71,11 +66,15 @@ int CameraRecorder::OnStopRecord() {
     }
     QThread::msleep(200);
     closeWriter();
-    m_ui->btnStart->setEnabled(true);
-    m_ui->btnStop->setEnabled(false);
-    m_ui->volumePanel->setEnabled(true);
-    m_ui->cameraPanel->setEnabled(true);
+    showRecording(false);
     return 0;
+}
+
+void CameraRecorder::showRecording(bool recording) {
+    m_ui->btnStart->setEnabled(!recording);
+    m_ui->btnStop->setEnabled(recording);
+    m_ui->volumePanel->setEnabled(!recording);
+    m_ui->cameraPanel->setEnabled(!recording);
 }
 
 int CameraRecorder::OnCameraFrame(double, unsigned char* data, long length) {

@@ -35,6 +35,8 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    // Start and stop usable as the recording allows; settings locked while it runs.
+    void showRecording(bool recording);
     std::unique_ptr<Ui::CameraRecorder> m_ui;
     std::mutex m_frameLock;
     bool m_closed = false;

@@ -124,7 +124,7 @@ int64_t RecorderWindow::pictureIndexNow() const {
 }
 
 int64_t RecorderWindow::sampleIndexNow() const {
-    return int64_t(double(m_recordClock.elapsed()) / m_audioMsPerSample + 0.5);
+    return int64_t(double(m_recordClock.elapsed()) / kAudioMsPerSample + 0.5);
 }
 
 void RecorderWindow::pushToWriter(MMPacket packet) {
@@ -147,7 +147,7 @@ int RecorderWindow::OnAudioCaptured(const int16_t* samples, int frameCount) {
             std::clamp(double(nowUs - m_soundPanel->mixedCaptureTimeUs()) / 1000.0, 0.0, 1000.0);
     }
     const int64_t firstSample = std::max<int64_t>(
-        0, sampleIndexNow() - frameCount + int64_t((m_soundDelayMs - ageMs) / m_audioMsPerSample));
+        0, sampleIndexNow() - frameCount + int64_t((m_soundDelayMs - ageMs) / kAudioMsPerSample));
     MMPacket packet;
     packet.copyFrom(reinterpret_cast<const uint8_t*>(samples), uint32_t(frameCount) * 4,
                     firstSample);

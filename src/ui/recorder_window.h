@@ -20,8 +20,8 @@ class QToolButton;
 //
 // Threads: everything on the GUI thread except OnAudioCaptured (a sound capture thread, with the
 // audio panel's lock held) and whatever the subclass pushes from its picture thread. Those only
-// read m_recordClock, m_frameIntervalMs and m_audioMsPerSample, which the GUI thread sets before
-// it lets them run, and push into the writer, whose queue is locked. m_writer changes only while
+// read m_recordClock and m_frameIntervalMs, which the GUI thread sets before it lets them
+// run, and push into the writer, whose queue is locked. m_writer changes only while
 // no producer runs.
 class RecorderWindow : public QDialog, public AudioCaptureListener {
     Q_OBJECT
@@ -78,9 +78,11 @@ protected:
     // Escape must end the window through its full clean-up, as closing it does.
     void reject() override;
 
+    // Sound is stamped in samples at 44100 a second.
+    static constexpr double kAudioMsPerSample = 1000.0 / 44100;
+
     Stopwatch m_recordClock;
     double m_frameIntervalMs = 40.0;
-    double m_audioMsPerSample = 1000.0 / 44100;
     // How much later than heard the sound is placed, in milliseconds (see ScreenRecorder).
     double m_soundDelayMs = 0;
     // The window's sound panel, which tells when each block was captured.

@@ -32,8 +32,7 @@ ScreenRecorder::ScreenRecorder(QWidget* parent)
     m_soundPanel = m_ui->volumePanel;
     m_ui->screenPanel->setOwner(this);
 
-    m_ui->btnStart->setEnabled(true);
-    m_ui->btnStop->setEnabled(false);
+    showRecording(false);
     startTimeDisplay(m_ui->textTimer);
 }
 
@@ -70,19 +69,14 @@ void ScreenRecorder::releaseGrabber() {
 int ScreenRecorder::OnStartRecord() {
     if (m_recording.load() || m_closed) return 0;
     if (prepareGrabber() < 0) return -1;
-    m_recordClock.start(0);
     if (openRecording() < 0) return -1;
-    m_audioMsPerSample = 1000.0 / 44100;
     // A picture taken at a tick shows what the screen became at some moment since the tick
     // before: half a picture earlier on average. The sound is placed half a picture later, so
     // that a change on the screen and its sound come together.
     m_soundDelayMs = m_frameIntervalMs / 2;
     m_ui->volumePanel->beginRecording();
     m_recording.store(true);
-    m_ui->grpVideo->setEnabled(false);
-    m_ui->grpAudio->setEnabled(false);
-    m_ui->btnStart->setEnabled(false);
-    m_ui->btnStop->setEnabled(true);
+    showRecording(true);
     return 0;
 }
 
@@ -147,11 +141,15 @@ int ScreenRecorder::OnStopRecord() {
     m_recording.store(false);
     QThread::msleep(200);
     closeRecording();
-    m_ui->btnStart->setEnabled(true);
-    m_ui->btnStop->setEnabled(false);
-    m_ui->grpVideo->setEnabled(true);
-    m_ui->grpAudio->setEnabled(true);
+    showRecording(false);
     return 0;
+}
+
+void ScreenRecorder::showRecording(bool recording) {
+    m_ui->btnStart->setEnabled(!recording);
+    m_ui->btnStop->setEnabled(recording);
+    m_ui->grpVideo->setEnabled(!recording);
+    m_ui->grpAudio->setEnabled(!recording);
 }
 
 void ScreenRecorder::closeRecording() {

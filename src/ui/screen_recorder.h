@@ -36,6 +36,8 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    // Start and stop usable as the recording allows; settings locked while it runs.
+    void showRecording(bool recording);
     int prepareGrabber();
     void releaseGrabber();
     int openRecording();
