@@ -30,18 +30,10 @@ public:
         std::lock_guard<std::mutex> lock(mutex);
         return int(timeStamps.size());
     }
-    // Rising zero crossings per second of the left channel, from the given block on.
+    // The left channel's tone, from the given sample (of both channels) on.
     double leftToneHz(int sampleRate, size_t fromSample = 0) {
         std::lock_guard<std::mutex> lock(mutex);
-        int crossings = 0;
-        size_t first = 0, last = 0;
-        for (size_t i = fromSample + 2; i < sound.size(); i += 2) {
-            if (sound[i - 2] < 0 && sound[i] >= 0) {
-                if (crossings++ == 0) first = i;
-                last = i;
-            }
-        }
-        return crossings < 2 ? 0 : (crossings - 1) / (double(last - first) / 2 / sampleRate);
+        return toneHz(sound, 2, 0, sampleRate, fromSample / 2);
     }
 
     std::mutex mutex;

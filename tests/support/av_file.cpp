@@ -9,6 +9,8 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include "test_support.h"
+
 namespace testsupport {
 
 namespace {
@@ -74,21 +76,8 @@ double Sound::rms(int channel) const {
 }
 
 double Sound::toneHz(int channel) const {
-    int crossings = 0;
-    size_t first = 0, last = 0;
     // The first 0.1 s is left out: a decoder's priming samples are near-silent noise.
-    const size_t skip = size_t(sampleRate / 10) * size_t(channels);
-    for (size_t i = skip + size_t(channel) + size_t(channels); i < samples.size();
-         i += size_t(channels)) {
-        if (samples[i - size_t(channels)] < 0 && samples[i] >= 0) {
-            if (crossings == 0) first = i;
-            last = i;
-            ++crossings;
-        }
-    }
-    if (crossings < 2) return 0.0;
-    const double seconds = double(last - first) / channels / sampleRate;
-    return (crossings - 1) / seconds;
+    return testsupport::toneHz(samples, channels, channel, sampleRate, size_t(sampleRate / 10));
 }
 
 double Sound::amplitudeAt(int channel, double hz, double skipSeconds) const {

@@ -25,6 +25,23 @@ private:
     std::string m_path;
 };
 
+// Frequency of the strongest tone of one channel of interleaved samples, from its rising zero
+// crossings from frame firstFrame on; 0 when there are fewer than two.
+template <typename Sample>
+double toneHz(const std::vector<Sample>& samples, int channels, int channel, int sampleRate,
+              size_t firstFrame = 0) {
+    const size_t step = size_t(channels);
+    int crossings = 0;
+    size_t first = 0, last = 0;
+    for (size_t i = (firstFrame + 1) * step + size_t(channel); i < samples.size(); i += step) {
+        if (samples[i - step] < 0 && samples[i] >= 0) {
+            if (crossings++ == 0) first = i;
+            last = i;
+        }
+    }
+    return crossings < 2 ? 0.0 : (crossings - 1) / (double(last - first) / channels / sampleRate);
+}
+
 std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& content);
 std::vector<std::string> splitLines(const std::string& text);
