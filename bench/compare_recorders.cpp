@@ -100,10 +100,7 @@ double peakMegabytes(pid_t pid) {
 double picturesPercent(const std::string& path, double seconds, int fps) {
     AvFile file;
     if (!file.open(path)) return 0;
-    int pictures = 0;
-    for (const PacketInfo& packet : file.packets())
-        pictures += packet.stream == 0 && packet.size > 0;
-    return 100.0 * pictures / (seconds * fps);
+    return 100.0 * double(file.picturePts().size()) / (seconds * fps);
 }
 
 // Slots between the first and the last picture of the file that have none, split by whether the
@@ -111,9 +108,8 @@ double picturesPercent(const std::string& path, double seconds, int fps) {
 std::string pictureGaps(const std::string& path, const std::string& log) {
     AvFile file;
     if (!file.open(path)) return "";
-    std::set<int64_t> written;
-    for (const PacketInfo& packet : file.packets())
-        if (packet.stream == 0 && packet.size > 0) written.insert(packet.pts);
+    const std::vector<int64_t> pts = file.picturePts();
+    const std::set<int64_t> written(pts.begin(), pts.end());
     std::set<int64_t> captured;
     const std::regex line(R"(capture a video frame, size = \d+ , pts=(\d+))");
     for (auto it = std::sregex_iterator(log.begin(), log.end(), line); it != std::sregex_iterator();

@@ -144,6 +144,13 @@ std::vector<PacketInfo> AvFile::packets() {
     return result;
 }
 
+std::vector<int64_t> AvFile::picturePts() {
+    std::vector<int64_t> result;
+    for (const PacketInfo& packet : packets())
+        if (packet.stream == 0 && packet.size > 0) result.push_back(packet.pts);
+    return result;
+}
+
 std::vector<Picture> AvFile::pictures() {
     std::vector<Picture> result;
     const int index = findStream(m_format, AVMEDIA_TYPE_VIDEO);
