@@ -146,15 +146,11 @@ int RecorderWindow::OnAudioCaptured(const int16_t* samples, int frameCount) {
         ageMs =
             std::clamp(double(nowUs - m_soundPanel->mixedCaptureTimeUs()) / 1000.0, 0.0, 1000.0);
     }
-    const int64_t firstSample =
-        sampleIndexNow() - frameCount + int64_t((m_soundDelayMs - ageMs) / kAudioMsPerSample);
-    // A block heard wholly before the recording began (the capture thread was still handing
-    // over what it held at the start) is no part of it. Stamped 0, several such blocks would
-    // make the sound that follows look early and be cut.
-    if (firstSample + frameCount <= 0) return 0;
+    const int64_t firstSample = std::max<int64_t>(
+        0, sampleIndexNow() - frameCount + int64_t((m_soundDelayMs - ageMs) / kAudioMsPerSample));
     MMPacket packet;
     packet.copyFrom(reinterpret_cast<const uint8_t*>(samples), uint32_t(frameCount) * 4,
-                    std::max<int64_t>(0, firstSample));
+                    firstSample);
     packet.type = MMPacket::kSound;
     pushToWriter(packet);
     return 0;
