@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/log_file.h"
+#include "base/log_file.h"
 #include "pipeline/audio_converter.h"
 #include "pipeline/av_muxer.h"
 #include "pipeline/video_converter.h"

@@ -6,7 +6,7 @@
 #include <memory>
 #include <vector>
 
-#include "app/log_file.h"
+#include "base/log_file.h"
 #include "capture/screen_grabber.h"
 #include "pipeline/mem_pool.h"
 #include "virtual_display.h"

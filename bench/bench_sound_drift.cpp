@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/log_file.h"
+#include "base/log_file.h"
 #include "drift_simulation.h"
 #include "test_support.h"
 

@@ -20,8 +20,8 @@
 #include <string>
 #include <vector>
 
-#include "app/log_file.h"
 #include "av_file.h"
+#include "base/log_file.h"
 #include "base/os_thread.h"
 #include "glimmora_program.h"
 #include "test_support.h"

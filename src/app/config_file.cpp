@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/log_file.h"
+#include "base/log_file.h"
 
 namespace {
 

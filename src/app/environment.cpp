@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "app/config_file.h"
-#include "app/log_file.h"
+#include "base/log_file.h"
 
 std::string videoFolder;
 

@@ -9,8 +9,8 @@
 #include <memory>
 
 #include "app/environment.h"
-#include "app/log_file.h"
 #include "app/skin.h"
+#include "base/log_file.h"
 #include "pipeline/avi_recovery.h"
 #include "ui/glimmora.h"
 

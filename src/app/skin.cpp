@@ -4,8 +4,8 @@
 #include <cstring>
 #include <vector>
 
-#include "app/log_file.h"
-#include "app/utf8_text.h"
+#include "base/log_file.h"
+#include "ui/utf8_text.h"
 
 QString loadSkin() {
     FILE* file = fopen("default.skin", "rb");

@@ -1,33 +1,17 @@
 #include "base/mm_timer.h"
 
 #include <pthread.h>
-#include <time.h>
 
-#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <system_error>
 
+#include "base/mono_clock.h"
 #include "base/os_thread.h"
 
 namespace {
 
 constexpr int64_t kNsPerMs = 1000000;
-constexpr int64_t kNsPerSecond = 1000000000;
-
-int64_t monotonicNs() {
-    timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return int64_t(now.tv_sec) * kNsPerSecond + now.tv_nsec;
-}
-
-void sleepUntilNs(int64_t deadlineNs) {
-    timespec deadline;
-    deadline.tv_sec = time_t(deadlineNs / kNsPerSecond);
-    deadline.tv_nsec = long(deadlineNs % kNsPerSecond);
-    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr) == EINTR) {
-    }
-}
 
 }  // namespace
 
@@ -71,9 +55,9 @@ void MMTimer::tickLoop(bool periodic, int periodMs) {
     realtime.sched_priority = 1;
     pthread_setschedparam(pthread_self(), SCHED_FIFO, &realtime);
     const int64_t periodNs = periodMs * kNsPerMs;
-    int64_t deadlineNs = monotonicNs() + periodNs;
+    int64_t deadlineNs = monotonicNanoseconds() + periodNs;
     for (;;) {
-        sleepUntilNs(deadlineNs);
+        sleepUntilMonotonicNs(deadlineNs);
         const int state = m_state.load();
         if (state == kStopRequested) {
             m_state.store(kStopAcknowledged);
@@ -90,7 +74,7 @@ void MMTimer::tickLoop(bool periodic, int periodMs) {
         // A late tick still fires at once; only whole periods that the callback overran are
         // skipped, so the timer stays on its grid.
         deadlineNs += periodNs;
-        const int64_t lateNs = monotonicNs() - deadlineNs;
+        const int64_t lateNs = monotonicNanoseconds() - deadlineNs;
         if (lateNs >= periodNs) deadlineNs += lateNs / periodNs * periodNs;
     }
 }

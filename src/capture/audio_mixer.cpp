@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "app/log_file.h"
-
 int soundLevel(const int16_t* samples, int sampleCount) {
     constexpr int kFullLevelPeak = 19660;
     int peak = 0;
@@ -38,7 +36,7 @@ int AudioMixer::activate(int slot) {
     return 0;
 }
 
-int AudioMixer::pushAndMix(int slotIndex, MMPacket& packet, int16_t* output, int64_t* mixedPts) {
+int AudioMixer::pushAndMix(int slotIndex, MMPacket& packet, MMPacket* mixed) {
     if (slotIndex < 0 || slotIndex >= kSlots) {
         packet.release();
         return 0;
@@ -49,22 +47,32 @@ int AudioMixer::pushAndMix(int slotIndex, MMPacket& packet, int16_t* output, int
     if (slot.queue.size() > size_t(kMaxQueuedBlocks)) {
         slot.queue.front().release();
         slot.queue.pop_front();
-        if (m_droppedBlocks++ % 100 == 0)
-            gLog.warn("sound mixer: source %d runs ahead of the others; %d blocks dropped\n",
-                      slotIndex, m_droppedBlocks);
+        ++m_droppedBlocks;
     }
     for (const Slot& other : m_slots)
         if (other.active && other.queue.empty()) return 0;
 
     const int samples = m_framesPerBlock * 2;
-    std::memset(output, 0, size_t(samples) * sizeof(int16_t));
+    const uint32_t blockBytes = uint32_t(samples) * sizeof(int16_t);
     bool first = true;
     for (Slot& other : m_slots) {
         if (!other.active) continue;
         MMPacket block = other.queue.front();
         other.queue.pop_front();
-        if (first && mixedPts) *mixedPts = block.pts;
-        first = false;
+        if (first) {
+            first = false;
+            if (block.size < blockBytes || !block.owns) {
+                // A short block is completed with silence in a block of full length.
+                MMPacket whole;
+                whole.attach(new uint8_t[blockBytes](), blockBytes, block.pts, true);
+                std::memcpy(whole.data, block.data, std::min(block.size, blockBytes));
+                block.release();
+                block = whole;
+            }
+            *mixed = block;
+            continue;
+        }
+        auto* output = reinterpret_cast<int16_t*>(mixed->data);
         const auto* input = reinterpret_cast<const int16_t*>(block.data);
         const int available = std::min<int>(samples, int(block.size / sizeof(int16_t)));
         for (int i = 0; i < available; ++i) {

@@ -11,7 +11,8 @@ int soundLevel(const int16_t* samples, int sampleCount);
 
 // Combines blocks of up to three sources (slots 0 to 2) into one. A slot becomes active with its
 // first block after a reset; from then on a mixed block is made only when every active slot has
-// one waiting, pairing the sources' blocks in arrival order.
+// one waiting, pairing the sources' blocks in arrival order. The mix is made in the first active
+// slot's block, so a block of a single source is handed on without a copy.
 //
 // Threads: not thread-safe; its owner serialises every call (the audio panel's lock).
 class AudioMixer {
@@ -30,11 +31,12 @@ public:
     void reset();
     int activate(int slot);
     // Queues the packet in slot (the mixer owns its data from now on: the caller's packet is
-    // left not owning). Returns 1 when output (framesPerBlock x 2 samples) holds a mixed block,
-    // 0 while some active slot still waits. mixedPts, when given, receives the pts of the first
-    // active slot's block in the mix.
-    int pushAndMix(int slot, MMPacket& packet, int16_t* output, int64_t* mixedPts = nullptr);
+    // left not owning). Returns 1 when mixed holds a mixed block of framesPerBlock frames, which
+    // the caller now owns, with the pts of the first active slot's block in the mix; 0 while
+    // some active slot still waits.
+    int pushAndMix(int slot, MMPacket& packet, MMPacket* mixed);
 
+    // Blocks dropped since init(), of all slots.
     int droppedBlocks() const { return m_droppedBlocks; }
 
 private:

@@ -10,7 +10,7 @@
 #include <cstring>
 #include <mutex>
 
-#include "app/log_file.h"
+#include "base/log_file.h"
 #include "capture/camera_device.h"
 #include "pipeline/video_converter.h"
 

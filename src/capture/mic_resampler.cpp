@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "app/log_file.h"
+#include "base/log_file.h"
 
 int MicResampler::init() {
     AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;

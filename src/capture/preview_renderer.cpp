@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "app/log_file.h"
+#include "base/log_file.h"
 #include "pipeline/video_converter.h"
 
 int PreviewRenderer::init(PreviewSink* window, int width, int height, int bitsPerPixel,

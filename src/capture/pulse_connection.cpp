@@ -2,7 +2,7 @@
 
 #include <sys/time.h>
 
-#include "app/log_file.h"
+#include "base/log_file.h"
 
 namespace {
 

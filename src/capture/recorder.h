@@ -3,11 +3,13 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <vector>
 
 #include "base/os_thread.h"
+#include "pipeline/mm_packet.h"
 
 // One sound capture device as the sound server lists it. Texts are UTF-8, cut at a character
 // boundary when longer than their field.
@@ -21,23 +23,25 @@ struct AudioInputDevice {
 // line when the server cannot be asked (the vector is then unchanged).
 int EnumerateCaptureDevices(std::vector<AudioInputDevice>& devices);
 
-// Receives captured sound on the Recorder's own thread. samples holds byteCount bytes (one
-// block) of interleaved 16-bit stereo, valid only during the call; timeStamp is the block's end
-// in seconds since startCapture().
+// Receives captured sound on the Recorder's own thread. block holds one block (blockBytes) of
+// interleaved 16-bit stereo, its pts the capture time of its last sample in microseconds of the
+// monotonic clock; timeStamp is the block's end in seconds since startCapture(). The callee may
+// take the data over (keep a copy of the record and clear block.owns); what it leaves owned is
+// freed when the call returns.
 class RecorderCallback {
 public:
     virtual ~RecorderCallback() = default;
-    virtual int OnRecordedBlock(int id, double timeStamp, const int16_t* samples,
-                                int byteCount) = 0;
+    virtual int OnRecordedBlock(int id, double timeStamp, MMPacket& block) = 0;
 };
 
 // Captures one sound source as 16-bit stereo at a chosen rate and delivers it in blocks of an
-// exact number of frames, on a thread of its own. Time stamps count delivered blocks, not the
+// exact number of frames, on a thread of its own. The sound server's bytes are copied once, into
+// the block that is handed to the callback. Time stamps count delivered blocks, not the
 // wall clock: the n-th block after startCapture() carries n x framesPerBlock / sampleRate.
 //
 // Threads: open(), startCapture() and close() by the owner (the GUI thread); the callback runs
-// on the Recorder's thread. The sound server's event thread fills m_buffer; m_bufferLock
-// guards it and the flags below it.
+// on the Recorder's thread. The sound server's event thread fills m_filling and queues full
+// blocks in m_ready; m_bufferLock guards both and the flags below them.
 class Recorder : public OS_Thread {
 public:
     explicit Recorder(RecorderCallback* callback);
@@ -55,9 +59,6 @@ public:
     int run() override;
 
     int blockBytes() const { return m_blockBytes; }
-    // When the last sample of the block being delivered was captured, in microseconds of the
-    // monotonic clock (std::chrono::steady_clock): valid inside the callback, on this thread.
-    int64_t blockCaptureTimeUs() const { return m_blockCaptureTimeUs; }
 
     // Sound buffered beyond this many seconds is dropped, oldest first. Some sources deliver
     // in bursts of up to two seconds; a consumer that falls this far behind has stalled.
@@ -67,7 +68,10 @@ private:
     struct Stream;
     static void onRead(struct pa_stream* stream, size_t bytes, void* userdata);
     static void onStreamState(struct pa_stream* stream, void* userdata);
-    void append(const uint8_t* data, size_t bytes, int64_t captureTimeUs);
+    // data null: a hole the server reported, filled with silence. endCaptureUs is when the last
+    // of these bytes was captured.
+    void append(const uint8_t* data, size_t bytes, int64_t endCaptureUs);
+    void dropQueuedBlocks();
 
     RecorderCallback* m_callback;
     int m_id = 0;
@@ -81,12 +85,11 @@ private:
 
     std::mutex m_bufferLock;
     std::condition_variable m_bufferChanged;
-    std::vector<uint8_t> m_buffer;  // captured bytes not yet delivered
+    MMPacket m_filling;            // the block being filled; pts unset until it is full
+    uint32_t m_fillingBytes = 0;   // bytes of m_filling written so far
+    std::deque<MMPacket> m_ready;  // full blocks not yet delivered, oldest first; owned
     bool m_started = false;
     bool m_stop = false;
     bool m_lost = false;  // the stream or the server went away
     int m_droppedBytes = 0;
-    int64_t m_bufferEndCaptureUs = 0;  // when the last byte in m_buffer was captured
-
-    int64_t m_blockCaptureTimeUs = 0;  // capture thread only
 };

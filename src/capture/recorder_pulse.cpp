@@ -3,22 +3,16 @@
 #include <pulse/pulseaudio.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstring>
 
 #include <pthread.h>
 
-#include "app/log_file.h"
+#include "base/log_file.h"
+#include "base/mono_clock.h"
 #include "capture/pulse_connection.h"
 #include "capture/recorder.h"
 
 namespace {
-
-int64_t monotonicMicroseconds() {
-    return std::chrono::duration_cast<std::chrono::microseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
 
 // Copies text into a fixed field, cut at a UTF-8 character boundary.
 template <size_t N>
@@ -117,9 +111,9 @@ int Recorder::open(const char* sourceName, int id, int sampleRate, int framesPer
     m_sampleRate = sampleRate;
     m_framesPerBlock = framesPerBlock;
     m_blockBytes = framesPerBlock * 4;
+    dropQueuedBlocks();
     {
         std::lock_guard<std::mutex> lock(m_bufferLock);
-        m_buffer.clear();
         m_started = m_stop = m_lost = false;
         m_droppedBytes = 0;
     }
@@ -198,8 +192,8 @@ int Recorder::startCapture() {
         return -1;
     }
     pa_operation_unref(uncork);
+    dropQueuedBlocks();
     std::lock_guard<std::mutex> bufferLock(m_bufferLock);
-    m_buffer.clear();
     m_started = true;
     return 0;
 }
@@ -212,6 +206,22 @@ void Recorder::close() {
     m_bufferChanged.notify_all();
     join();
     m_stream.reset();
+    dropQueuedBlocks();
+}
+
+void Recorder::dropQueuedBlocks() {
+    std::deque<MMPacket> ready;
+    MMPacket filling;
+    {
+        std::lock_guard<std::mutex> lock(m_bufferLock);
+        ready.swap(m_ready);
+        filling = m_filling;
+        m_filling = MMPacket();
+        m_fillingBytes = 0;
+    }
+    for (MMPacket& block : ready)
+        block.release();
+    filling.release();
 }
 
 void Recorder::onRead(pa_stream* stream, size_t, void* userdata) {
@@ -233,12 +243,7 @@ void Recorder::onRead(pa_stream* stream, size_t, void* userdata) {
         const int64_t behindUs =
             int64_t(waiting > taken ? waiting - taken : 0) * 1000000 / (4 * recorder->m_sampleRate);
         // A hole (no data) is sound the server lost: silence keeps the blocks in time.
-        if (data) {
-            recorder->append(static_cast<const uint8_t*>(data), bytes, newestCapturedUs - behindUs);
-        } else {
-            const std::vector<uint8_t> silence(bytes, 0);
-            recorder->append(silence.data(), bytes, newestCapturedUs - behindUs);
-        }
+        recorder->append(static_cast<const uint8_t*>(data), bytes, newestCapturedUs - behindUs);
         pa_stream_drop(stream);
     }
 }
@@ -254,44 +259,66 @@ void Recorder::onStreamState(pa_stream* stream, void* userdata) {
     recorder->m_bufferChanged.notify_all();
 }
 
-void Recorder::append(const uint8_t* data, size_t bytes, int64_t captureTimeUs) {
+void Recorder::append(const uint8_t* data, size_t bytes, int64_t endCaptureUs) {
+    const int64_t bytesPerSecond = 4 * int64_t(m_sampleRate);
+    std::deque<MMPacket> dropped;
+    bool blockDone = false;
     {
         std::lock_guard<std::mutex> lock(m_bufferLock);
         if (!m_started) return;
-        m_buffer.insert(m_buffer.end(), data, data + bytes);
-        m_bufferEndCaptureUs = captureTimeUs;
-        const size_t limit = size_t(kMaxBufferedSeconds) * size_t(m_sampleRate) * 4;
-        if (m_buffer.size() > limit) {
-            // Whole frames only, so the channels stay in place.
-            const size_t excess = (m_buffer.size() - limit + 3) / 4 * 4;
-            m_buffer.erase(m_buffer.begin(), m_buffer.begin() + long(excess));
-            m_droppedBytes += int(excess);
+        size_t used = 0;
+        while (used < bytes) {
+            if (m_filling.isEmpty()) {
+                m_filling.attach(new uint8_t[size_t(m_blockBytes)], uint32_t(m_blockBytes), 0,
+                                 true);
+                m_fillingBytes = 0;
+            }
+            const size_t piece = std::min(bytes - used, size_t(m_blockBytes) - m_fillingBytes);
+            uint8_t* target = m_filling.data + m_fillingBytes;
+            if (data)
+                std::memcpy(target, data + used, piece);
+            else
+                std::memset(target, 0, piece);
+            used += piece;
+            m_fillingBytes += uint32_t(piece);
+            if (m_fillingBytes < uint32_t(m_blockBytes)) continue;
+            // The block's last sample came before the rest of these bytes.
+            m_filling.pts = endCaptureUs - int64_t(bytes - used) * 1000000 / bytesPerSecond;
+            m_ready.push_back(m_filling);
+            m_filling = MMPacket();
+            m_fillingBytes = 0;
+            blockDone = true;
+        }
+        const size_t limitBlocks =
+            size_t(kMaxBufferedSeconds) * size_t(bytesPerSecond) / size_t(m_blockBytes);
+        while (m_ready.size() > limitBlocks) {
+            dropped.push_back(m_ready.front());
+            m_ready.pop_front();
+            m_droppedBytes += m_blockBytes;
         }
     }
-    m_bufferChanged.notify_one();
+    for (MMPacket& block : dropped)
+        block.release();
+    if (blockDone) m_bufferChanged.notify_one();
 }
 
 int Recorder::run() {
     pthread_setname_np(pthread_self(), "sound-capture");
-    std::vector<uint8_t> block(static_cast<size_t>(m_blockBytes));
     int reportedDrops = 0;
     for (;;) {
         int droppedBytes = 0;
+        MMPacket block;
         {
             std::unique_lock<std::mutex> lock(m_bufferLock);
-            m_bufferChanged.wait(lock, [this] {
-                return m_stop || m_lost || m_buffer.size() >= size_t(m_blockBytes);
-            });
+            m_bufferChanged.wait(lock, [this] { return m_stop || m_lost || !m_ready.empty(); });
             if (m_stop) break;
             if (m_lost) {
                 lock.unlock();
                 gLog.error("sound capture: source %d lost its sound server; capture ends\n", m_id);
                 break;
             }
-            std::copy(m_buffer.begin(), m_buffer.begin() + m_blockBytes, block.begin());
-            m_buffer.erase(m_buffer.begin(), m_buffer.begin() + m_blockBytes);
-            m_blockCaptureTimeUs = m_bufferEndCaptureUs -
-                                   int64_t(m_buffer.size()) * 1000000 / (4 * int64_t(m_sampleRate));
+            block = m_ready.front();
+            m_ready.pop_front();
             droppedBytes = m_droppedBytes;
         }
         if (droppedBytes != reportedDrops) {
@@ -300,9 +327,8 @@ int Recorder::run() {
             reportedDrops = droppedBytes;
         }
         m_timeStamp += m_blockDuration;
-        if (m_callback)
-            m_callback->OnRecordedBlock(
-                m_id, m_timeStamp, reinterpret_cast<const int16_t*>(block.data()), m_blockBytes);
+        if (m_callback) m_callback->OnRecordedBlock(m_id, m_timeStamp, block);
+        block.release();
     }
     return 0;
 }

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "app/log_file.h"
+#include "base/log_file.h"
 #include "capture/screen_grabber.h"
 
 bool clipToScreen(int* x, int* y, int* width, int* height, int screenWidth, int screenHeight) {
@@ -60,7 +60,6 @@ int ScreenCapTask::startCapture(bool fullScreen, int x, int y, int width, int he
         return -1;
     }
     m_grabber->shareMemory(m_pool->sharedMemoryId(), m_pool->regionStart(), m_pool->regionBytes());
-    m_stopwatch.start(1000);
     return m_timer.start(1, 1000 / frameRate, this);
 }
 
@@ -69,13 +68,12 @@ void ScreenCapTask::stopCapture() {
 }
 
 int ScreenCapTask::onTimer(int) {
-    const int64_t t = m_stopwatch.elapsed();
     uint8_t* block = m_pool->alloc(uint32_t(m_frameSize));
     if (!block) return -1;
 
     MMPacket packet;
     packet.allocator = m_pool;
-    packet.attach(block, uint32_t(m_frameSize), t, true);
+    packet.attach(block, uint32_t(m_frameSize), 0, true);
     const int grabbed = m_fullScreen ? m_grabber->grabFull(block)
                                      : m_grabber->grabRegion(block, m_x, m_y, m_width, m_height);
     if (grabbed < 0) {

@@ -4,7 +4,6 @@
 
 #include "base/mm_timer.h"
 #include "base/os_thread.h"
-#include "base/stopwatch.h"
 #include "pipeline/mem_pool.h"
 #include "pipeline/mm_packet.h"
 
@@ -27,9 +26,9 @@ uint32_t screenPoolBlockBytes(int screenWidth, int screenHeight);
 
 // Turns the screen into raw frames at a fixed rate: on every timer tick it takes a pool block,
 // copies the whole screen or one rectangle into it (32-bit pixels, rows top to bottom, no
-// scaling) and hands it to the listener. The packet's pts is the task's own clock in
-// milliseconds, starting at 1000 at startCapture(). A tick that finds no free block produces
-// nothing; that is the only back-pressure between capture and writing.
+// scaling) and hands it to the listener, unstamped: the recording it goes into gives it its time.
+// A tick that finds no free block produces nothing; that is the only back-pressure between
+// capture and writing.
 //
 // Threads: the constructor, setListener(), startCapture(), stopCapture() and the destructor on
 // the GUI thread; onTimer() on the timer thread. stopCapture() must never be called from the
@@ -68,5 +67,4 @@ private:
     int m_frameSize = 0;
 
     MMTimer m_timer;
-    Stopwatch m_stopwatch;
 };

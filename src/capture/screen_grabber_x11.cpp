@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/log_file.h"
+#include "base/log_file.h"
 #include "capture/screen_grabber.h"
 
 namespace {

@@ -7,7 +7,7 @@ extern "C" {
 #include <libavutil/opt.h>
 }
 
-#include "app/log_file.h"
+#include "base/log_file.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "app/log_file.h"
+#include "base/log_file.h"
 #include "pipeline/audio_converter.h"
 
 namespace {

@@ -2,7 +2,7 @@
 
 #include <pthread.h>
 
-#include "app/log_file.h"
+#include "base/log_file.h"
 
 AvPacker::~AvPacker() {
     close();

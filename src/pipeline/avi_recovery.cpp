@@ -8,7 +8,7 @@
 #include <ctime>
 #include <vector>
 
-#include "app/log_file.h"
+#include "base/log_file.h"
 #include "pipeline/ffmpeg_util.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "app/log_file.h"
+#include "base/log_file.h"
 
 MemPool gMemPool;
 

@@ -1,6 +1,6 @@
 #include "pipeline/video_converter.h"
 
-#include "app/log_file.h"
+#include "base/log_file.h"
 
 int VideoConverter::init(int srcWidth, int srcHeight, uint32_t fourcc, int bitsPerPixel,
                          int dstWidth, int dstHeight) {

@@ -3,12 +3,12 @@
 #include <QListView>
 #include <QMessageBox>
 
-#include "app/log_file.h"
-#include "app/utf8_text.h"
+#include "base/log_file.h"
 #include "capture/preview_renderer.h"
 #include "capture/preview_task.h"
 #include "pipeline/mm_packet.h"
 #include "ui/preview_surface.h"
+#include "ui/utf8_text.h"
 #include "ui/video_box.h"
 #include "ui_camera_panel.h"
 

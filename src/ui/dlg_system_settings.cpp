@@ -6,7 +6,7 @@
 
 #include "app/config_file.h"
 #include "app/environment.h"
-#include "app/utf8_text.h"
+#include "ui/utf8_text.h"
 #include "ui_dlg_system_settings.h"
 
 DlgSystemSettings::DlgSystemSettings(QWidget* parent)

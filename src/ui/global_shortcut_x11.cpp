@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "app/log_file.h"
+#include "base/log_file.h"
 #include "ui/global_shortcut.h"
 
 namespace {

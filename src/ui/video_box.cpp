@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "app/utf8_text.h"
 #include "ui/preview_surface.h"
+#include "ui/utf8_text.h"
 #include "ui_video_box.h"
 
 VideoBox::VideoBox(QWidget* parent) : MovableFrame(parent), m_ui(std::make_unique<Ui::VideoBox>()) {

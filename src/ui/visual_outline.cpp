@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "app/utf8_text.h"
+#include "ui/utf8_text.h"
 
 VisualOutline::VisualOutline(QWidget* parent)
     : QFrame(parent, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |

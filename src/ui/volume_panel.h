@@ -2,86 +2,56 @@
 
 #include <QFrame>
 
-#include <atomic>
-#include <cstdint>
 #include <memory>
 
-#include "base/os_mutex.h"
-#include "capture/audio_mixer.h"
-#include "capture/event_bridge.h"
-#include "capture/mic_resampler.h"
-#include "capture/recorder.h"
+#include "session/sound_input.h"
 
 namespace Ui {
 class VolumePanel;
 }
 
-// Receives the recording's sound: one mixed block of frameCount (1152) frames of 44100 Hz
-// interleaved 16-bit stereo, valid only during the call. Called on a capture thread with the
-// audio panel's lock held: it must not call back into the panel.
-class AudioCaptureListener {
-public:
-    virtual ~AudioCaptureListener() = default;
-    virtual int OnAudioCaptured(const int16_t* samples, int frameCount) = 0;
-};
-
 // The sound section of both recorder windows: two level meters with a check box under each,
-// the stereo mix (what the computer plays, source id 1) and the microphone (source id 2). From
-// construction to shutdown() it keeps both capture devices running and meters them; while a
-// recording runs it mixes the checked inputs into 1152-frame blocks at 44100 Hz for the
-// listener.
+// the stereo mix (what the computer plays, source id 1) and the microphone (source id 2). It
+// owns the window's SoundInput, which from construction to shutdown() keeps both capture devices
+// running and meters them; the panel shows the levels and which inputs are mixed, and locks the
+// check boxes while a recording runs. Sound itself never passes through the panel: the recording
+// takes it from the sound input.
 //
-// Threads: everything but OnRecordedBlock runs on the GUI thread. OnRecordedBlock runs on the
-// two capture threads concurrently; m_lock guards the mixer, the mix buffer and the listener
-// call (and serialises the mixer reset of beginRecording/endRecording with it). The flags
-// below are written on the GUI thread and read by the capture threads. Meter updates reach the
-// widgets only through the event bridge.
+// Threads: the GUI thread only; levels arrive through the sound input's relay as queued signals.
 class VolumePanel : public QFrame, public RecorderCallback {
     Q_OBJECT
 
 public:
-    static constexpr int kStereoId = 1;
-    static constexpr int kMicrophoneId = 2;
+    static constexpr int kStereoId = SoundInput::kStereoId;
+    static constexpr int kMicrophoneId = SoundInput::kMicrophoneId;
 
     explicit VolumePanel(QWidget* parent = nullptr);
     ~VolumePanel() override;
 
-    void setListener(AudioCaptureListener* listener) { m_listener.store(listener); }
-    // Locks the check boxes and starts handing mixed sound to the listener.
+    SoundInput* soundInput() { return m_sound.get(); }
+    void setListener(AudioCaptureListener* listener) { m_sound->setListener(listener); }
+    // Lock the check boxes for the length of a recording, and give them back as they were.
     int beginRecording();
     void endRecording();
-    // Closes both devices and stops the bridge; the owner calls it when it closes.
+    // Closes both devices and stops the level relay; the owner calls it when it closes.
     void shutdown();
 
-    int OnRecordedBlock(int id, double timeStamp, const int16_t* samples, int byteCount) override;
-
-    // When the end of the block being handed to the listener was captured, in microseconds of
-    // the monotonic clock: valid inside OnAudioCaptured only.
-    int64_t mixedCaptureTimeUs() const { return m_mixedCaptureTimeUs; }
+    // The capture threads call the sound input directly; this is the same entry for whoever
+    // holds the panel.
+    int OnRecordedBlock(int id, double timeStamp, MMPacket& block) override {
+        return m_sound->OnRecordedBlock(id, timeStamp, block);
+    }
 
 public slots:
     int OnShowVolume(int id, unsigned int level);
     void OnCheckboxStageChanged();
 
 private:
-    int openDevices();
-    int closeDevices();
-    void resetMixer();
+    void openDevices();
 
     std::unique_ptr<Ui::VolumePanel> m_ui;
-    EventBridge m_bridge;
-    Recorder* m_micRecorder = nullptr;     // owned
-    Recorder* m_stereoRecorder = nullptr;  // owned
-    int m_framesPerBlock = 1152;
-    MicResampler m_resampler;  // the microphone's capture thread only
-
-    OS_Mutex m_lock;
-    std::unique_ptr<AudioMixer> m_mixer;  // guarded by m_lock
-    std::unique_ptr<int16_t[]> m_mixBuffer;
-    int64_t m_mixedCaptureTimeUs = 0;  // guarded by m_lock
-
-    std::atomic<bool> m_recording{false};
-    std::atomic<AudioCaptureListener*> m_listener{nullptr};
-    std::atomic<bool> m_stereoEnabled{false};
-    std::atomic<bool> m_micEnabled{false};
+    std::unique_ptr<SoundInput> m_sound;
+    bool m_locked = false;           // between beginRecording() and endRecording()
+    bool m_stereoBoxEnabled = true;  // the boxes' states before the lock
+    bool m_micBoxEnabled = true;
 };

@@ -6,7 +6,7 @@
 
 #include "app/config_file.h"
 #include "app/environment.h"
-#include "app/log_file.h"
+#include "base/log_file.h"
 #include "test_support.h"
 
 using testsupport::readFile;

@@ -8,10 +8,7 @@
 #include "capture/audio_mixer.h"
 #include "capture/mic_resampler.h"
 #include "counting_allocator.h"
-#include "log_capture.h"
 #include "test_support.h"
-
-using testsupport::LogCapture;
 
 namespace {
 
@@ -24,6 +21,19 @@ MMPacket blockOf(int16_t value) {
     MMPacket packet;
     packet.copyFrom(reinterpret_cast<const uint8_t*>(samples.data()), kSamples * 2, 0);
     return packet;
+}
+
+// Pushes packet into slot; when a mix comes out, output receives its samples and its block is
+// freed.
+int pushAndMix(AudioMixer& mixer, int slot, MMPacket& packet, std::vector<int16_t>& output) {
+    MMPacket mixed;
+    const int done = mixer.pushAndMix(slot, packet, &mixed);
+    if (done == 1) {
+        const auto* samples = reinterpret_cast<const int16_t*>(mixed.data);
+        output.assign(samples, samples + mixed.size / sizeof(int16_t));
+        mixed.release();
+    }
+    return done;
 }
 
 }  // namespace
@@ -42,17 +52,25 @@ TEST(SoundLevel, PeakAgainstSixtyPercentOfFullScale) {
     EXPECT_EQ(soundLevel(block.data(), kSamples), 100);
 }
 
-TEST(AudioMixer, OneSourcePassesThroughUnchanged) {
+TEST(AudioMixer, OneSourcePassesThroughUnchangedAndUncopied) {
     AudioMixer mixer;
     mixer.init(kFrames);
-    std::vector<int16_t> output(kSamples, 1);
     for (int n = 0; n < 3; ++n) {
         MMPacket packet = blockOf(int16_t(-1234 * (n + 1)));
+        packet.pts = 1000 + n;
+        const uint8_t* pushed = packet.data;
         mixer.activate(2);
-        ASSERT_EQ(mixer.pushAndMix(2, packet, output.data()), 1);
+        MMPacket mixed;
+        ASSERT_EQ(mixer.pushAndMix(2, packet, &mixed), 1);
         EXPECT_FALSE(packet.owns) << "the mixer owns the data now";
-        for (int16_t sample : output)
-            ASSERT_EQ(sample, -1234 * (n + 1));
+        EXPECT_EQ(mixed.data, pushed) << "a single source's block is handed on, not copied";
+        EXPECT_TRUE(mixed.owns);
+        EXPECT_EQ(mixed.pts, 1000 + n);
+        ASSERT_EQ(mixed.size, uint32_t(kSamples * 2));
+        const auto* samples = reinterpret_cast<const int16_t*>(mixed.data);
+        for (int i = 0; i < kSamples; ++i)
+            ASSERT_EQ(samples[i], -1234 * (n + 1));
+        mixed.release();
     }
 }
 
@@ -67,13 +85,13 @@ TEST(AudioMixer, WaitsForEveryActiveSourceThenMixesWithSoftClamp) {
         // As in a recording: a source becomes active with its first block.
         MMPacket first = blockOf(stereo);
         mixer.activate(1);
-        EXPECT_EQ(mixer.pushAndMix(1, first, output.data()), 1) << "the only active source";
+        EXPECT_EQ(pushAndMix(mixer, 1, first, output), 1) << "the only active source";
         MMPacket mic = blockOf(microphone);
         mixer.activate(2);
-        EXPECT_EQ(mixer.pushAndMix(2, mic, output.data()), 0) << "the stereo mix has none waiting";
+        EXPECT_EQ(pushAndMix(mixer, 2, mic, output), 0) << "the stereo mix has none waiting";
         MMPacket second = blockOf(stereo);
         mixer.activate(1);
-        ASSERT_EQ(mixer.pushAndMix(1, second, output.data()), 1);
+        ASSERT_EQ(pushAndMix(mixer, 1, second, output), 1);
         EXPECT_EQ(output[0], mixed) << stereo << " with " << microphone;
         EXPECT_EQ(output[kSamples - 1], mixed);
     }
@@ -91,7 +109,7 @@ TEST(AudioMixer, ResetBetweenRecordingsForgetsSourcesAndReleasesBlocks) {
         std::vector<int16_t> samples(kSamples, 100);
         packet.copyFrom(reinterpret_cast<uint8_t*>(samples.data()), kSamples * 2, 0);
         mixer.activate(slot);
-        mixer.pushAndMix(slot, packet, output.data());
+        pushAndMix(mixer, slot, packet, output);
     }
     mixer.reset();
     EXPECT_EQ(heap.frees.load(), 3);
@@ -100,12 +118,11 @@ TEST(AudioMixer, ResetBetweenRecordingsForgetsSourcesAndReleasesBlocks) {
     for (int n = 0; n < 5; ++n) {
         MMPacket packet = blockOf(int16_t(n));
         mixer.activate(1);
-        EXPECT_EQ(mixer.pushAndMix(1, packet, output.data()), 1);
+        EXPECT_EQ(pushAndMix(mixer, 1, packet, output), 1);
     }
 }
 
 TEST(AudioMixer, SourceThatRunsAheadIsBoundedOldestFirst) {
-    LogCapture log;
     AudioMixer mixer;
     mixer.init(kFrames);
     std::vector<int16_t> output(kSamples);
@@ -114,11 +131,10 @@ TEST(AudioMixer, SourceThatRunsAheadIsBoundedOldestFirst) {
     mixer.activate(1);
     for (int n = 1; n <= AudioMixer::kMaxQueuedBlocks + 4; ++n) {
         MMPacket packet = blockOf(int16_t(n * 100));
-        ASSERT_EQ(mixer.pushAndMix(1, packet, output.data()), 0);
+        ASSERT_EQ(pushAndMix(mixer, 1, packet, output), 0);
     }
     EXPECT_EQ(mixer.droppedBlocks(), 4);
-    EXPECT_TRUE(log.contains("sound mixer: source 1 runs ahead"));
-    ASSERT_EQ(mixer.pushAndMix(2, waiting, output.data()), 1);
+    ASSERT_EQ(pushAndMix(mixer, 2, waiting, output), 1);
     EXPECT_EQ(output[0], 500) << "blocks 1 to 4 were dropped; block 5 is the oldest left";
 }
 

@@ -7,6 +7,7 @@
 #include <mutex>
 #include <vector>
 
+#include "base/mono_clock.h"
 #include "capture/recorder.h"
 #include "log_capture.h"
 #include "pulse_fixtures.h"
@@ -18,12 +19,14 @@ namespace {
 
 class CollectingCallback : public RecorderCallback {
 public:
-    int OnRecordedBlock(int id, double timeStamp, const int16_t* samples, int byteCount) override {
+    int OnRecordedBlock(int id, double timeStamp, MMPacket& block) override {
         std::lock_guard<std::mutex> lock(mutex);
         ids.push_back(id);
         timeStamps.push_back(timeStamp);
-        byteCounts.push_back(byteCount);
-        sound.insert(sound.end(), samples, samples + byteCount / 2);
+        byteCounts.push_back(int(block.size));
+        captureTimesUs.push_back(block.pts);
+        const auto* samples = reinterpret_cast<const int16_t*>(block.data);
+        sound.insert(sound.end(), samples, samples + block.size / 2);
         return 0;
     }
     int blocks() {
@@ -40,6 +43,7 @@ public:
     std::vector<int> ids;
     std::vector<double> timeStamps;
     std::vector<int> byteCounts;
+    std::vector<int64_t> captureTimesUs;
     std::vector<int16_t> sound;
 };
 
@@ -85,9 +89,11 @@ TEST_F(RecorderTest, MicrophoneDeliversExactBlocksStampedByCount) {
     CollectingCallback callback;
     Recorder recorder(&callback);
     ASSERT_EQ(recorder.open(micName.c_str(), 2, 11025, 288), 0);
+    const int64_t startedUs = monotonicMicroseconds();
     ASSERT_EQ(recorder.startCapture(), 0);
     ASSERT_TRUE(waitUntil([&] { return callback.blocks() >= 40; }, 10000));
     recorder.close();
+    const int64_t closedUs = monotonicMicroseconds();
     EXPECT_LE(callback.blocks(), 60) << "delivered faster than the sound runs";
 
     const int blocks = callback.blocks();
@@ -95,6 +101,11 @@ TEST_F(RecorderTest, MicrophoneDeliversExactBlocksStampedByCount) {
         EXPECT_EQ(callback.ids[size_t(n)], 2);
         EXPECT_EQ(callback.byteCounts[size_t(n)], 1152);
         EXPECT_NEAR(callback.timeStamps[size_t(n)], (n + 1) * 288 / 11025.0, 1e-9);
+        // Each block knows when its last sample was heard, on the monotonic clock: after the
+        // oldest sound the server may still hold at the start, before the end.
+        EXPECT_GT(callback.captureTimesUs[size_t(n)],
+                  startedUs - Recorder::kMaxBufferedSeconds * int64_t(1000000));
+        EXPECT_LT(callback.captureTimesUs[size_t(n)], closedUs);
     }
     EXPECT_NEAR(callback.leftToneHz(11025), 440.0, 5.0);
 

@@ -4,8 +4,8 @@
 #include <filesystem>
 #include <string>
 
-#include "app/log_file.h"
 #include "av_file.h"
+#include "base/log_file.h"
 #include "base/os_thread.h"
 #include "glimmora_program.h"
 

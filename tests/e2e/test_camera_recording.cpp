@@ -1,8 +1,8 @@
 // Camera recordings made by the real program with the project's test cameras.
 #include <gtest/gtest.h>
 
-#include "app/log_file.h"
 #include "av_file.h"
+#include "base/log_file.h"
 #include "base/os_thread.h"
 #include "glimmora_program.h"
 #include "pulse_fixtures.h"

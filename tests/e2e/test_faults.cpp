@@ -10,8 +10,8 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "app/log_file.h"
 #include "av_file.h"
+#include "base/log_file.h"
 #include "base/os_thread.h"
 #include "glimmora_program.h"
 #include "pipeline/avi_recovery.h"

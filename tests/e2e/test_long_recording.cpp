@@ -5,8 +5,8 @@
 #include <fstream>
 #include <regex>
 
-#include "app/log_file.h"
 #include "av_file.h"
+#include "base/log_file.h"
 #include "base/os_thread.h"
 #include "glimmora_program.h"
 #include "pulse_fixtures.h"

@@ -5,8 +5,8 @@
 #include <cmath>
 #include <vector>
 
-#include "app/log_file.h"
 #include "av_file.h"
+#include "base/log_file.h"
 #include "base/os_thread.h"
 #include "flash_scene.h"
 #include "glimmora_program.h"

@@ -14,8 +14,8 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 }
 
-#include "app/log_file.h"
 #include "av_file.h"
+#include "base/log_file.h"
 #include "log_capture.h"
 #include "pipeline/av_packer.h"
 #include "test_support.h"

@@ -4,7 +4,7 @@
 #include <list>
 #include <set>
 
-#include "app/log_file.h"
+#include "base/log_file.h"
 #include "counting_allocator.h"
 #include "pipeline/mem_pool.h"
 #include "pipeline/mm_packet.h"

@@ -1,7 +1,7 @@
 // Sound from a device whose clock is off stays in step with the picture.
 #include <gtest/gtest.h>
 
-#include "app/log_file.h"
+#include "base/log_file.h"
 #include "drift_simulation.h"
 #include "test_support.h"
 

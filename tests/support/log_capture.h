@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/log_file.h"
+#include "base/log_file.h"
 
 namespace testsupport {
 

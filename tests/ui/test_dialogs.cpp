@@ -12,7 +12,7 @@
 #include <filesystem>
 
 #include "app/environment.h"
-#include "app/log_file.h"
+#include "base/log_file.h"
 #include "qt_helpers.h"
 #include "test_support.h"
 #include "ui/dlg_help.h"

@@ -9,7 +9,7 @@
 #include <filesystem>
 
 #include "app/environment.h"
-#include "app/log_file.h"
+#include "base/log_file.h"
 #include "qt_helpers.h"
 #include "test_support.h"
 #include "ui/camera_recorder.h"
@@ -22,26 +22,6 @@ TEST(RecorderWindow, RunningTimeReadsHoursMinutesSeconds) {
     EXPECT_EQ(RecorderWindow::formatElapsed(0), "00:00:00");
     EXPECT_EQ(RecorderWindow::formatElapsed(3725 * 1000 + 999), "01:02:05");
     EXPECT_EQ(RecorderWindow::formatElapsed(int64_t(100) * 3600 * 1000), "100:00:00");
-}
-
-TEST(RecorderWindow, FileNamesFollowTheStartTimeAndNeverOverwrite) {
-    TempDir dir;
-    videoFolder = dir.path() + "/lessons/today/";
-    const std::string first = RecorderWindow::makeFileName("screen");
-    EXPECT_TRUE(std::filesystem::is_directory(videoFolder)) << "the folder is made when missing";
-    ASSERT_EQ(first.rfind(videoFolder, 0), 0u);
-    const std::string name = first.substr(videoFolder.size());
-    EXPECT_EQ(name.size(), std::string("20261205-101500-screen.avi").size()) << name;
-    EXPECT_EQ(name.substr(8, 1), "-");
-
-    writeFile(first, "an earlier recording");
-    const std::string second = RecorderWindow::makeFileName("screen");
-    EXPECT_NE(second, first);
-    EXPECT_FALSE(std::filesystem::exists(second));
-    const std::string sameSecond = first.substr(0, first.size() - 4) + "-2.avi";
-    if (second.size() == sameSecond.size()) {
-        EXPECT_EQ(second, sameSecond) << "a recording of the same second gets a number";
-    }
 }
 
 TEST(ScreenRecorderWindow, StartAndStopSwitchTheControls) {

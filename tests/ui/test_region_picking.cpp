@@ -8,7 +8,7 @@
 
 #include <cstdlib>
 
-#include "app/log_file.h"
+#include "base/log_file.h"
 #include "qt_helpers.h"
 #include "test_support.h"
 #include "ui/movable_frame.h"

@@ -8,7 +8,7 @@
 #include <QTest>
 #include <QToolButton>
 
-#include "app/log_file.h"
+#include "base/log_file.h"
 #include "qt_helpers.h"
 #include "ui/screen_panel.h"
 #include "ui/visual_outline.h"

@@ -1,15 +1,12 @@
 // The audio input panel on the test display, with the test sound server's sine microphone and a
-// tone played to the speakers.
+// tone played to the speakers: what it shows and lets the user choose. Its sound is the sound
+// input's (tests/session).
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
 #include <QImage>
 
-#include <atomic>
-#include <mutex>
-#include <vector>
-
-#include "app/log_file.h"
+#include "base/log_file.h"
 #include "pulse_fixtures.h"
 #include "qt_helpers.h"
 #include "ui/volume_bar.h"
@@ -18,26 +15,6 @@
 using namespace testsupport;
 
 namespace {
-
-class BlockListener : public AudioCaptureListener {
-public:
-    int OnAudioCaptured(const int16_t* samples, int frameCount) override {
-        std::lock_guard<std::mutex> lock(mutex);
-        frameCounts.push_back(frameCount);
-        int16_t peak = 0;
-        for (int i = 0; i < frameCount * 2; ++i)
-            peak = std::max<int16_t>(peak, int16_t(std::abs(samples[i])));
-        peaks.push_back(peak);
-        return 0;
-    }
-    int blocks() {
-        std::lock_guard<std::mutex> lock(mutex);
-        return int(frameCounts.size());
-    }
-    std::mutex mutex;
-    std::vector<int> frameCounts;
-    std::vector<int16_t> peaks;
-};
 
 class VolumePanelTest : public ::testing::Test {
 protected:
@@ -97,31 +74,16 @@ TEST_F(VolumePanelTest, WarnsEachTimeBothInputsBecomeChecked) {
     EXPECT_TRUE(processUntil([&] { return boxes.seen == 2; }, 5000));
 }
 
-TEST_F(VolumePanelTest, RecordingHandsMixedBlocksToTheListenerUntilItEnds) {
-    BlockListener listener;
-    panel->setListener(&listener);
-    TonePlayer tone("", 1000, 0.25);
-    stereo->setChecked(true);
-    ASSERT_TRUE(processUntil([&] { return boxes.seen == 1; }, 5000));
-    processFor(500);
-    EXPECT_EQ(listener.blocks(), 0) << "nothing flows outside a recording";
-
+TEST_F(VolumePanelTest, LocksTheCheckBoxesWhileARecordingRunsAndGivesThemBack) {
+    panel->endRecording();
+    EXPECT_TRUE(stereo->isEnabled()) << "no recording ran: nothing to give back";
     panel->beginRecording();
     EXPECT_FALSE(stereo->isEnabled());
     EXPECT_FALSE(mic->isEnabled());
-    ASSERT_TRUE(processUntil([&] { return listener.blocks() >= 30; }, 10000));
     panel->endRecording();
     EXPECT_TRUE(stereo->isEnabled());
     EXPECT_TRUE(mic->isEnabled());
-
-    const int atEnd = listener.blocks();
-    processFor(300);
-    EXPECT_EQ(listener.blocks(), atEnd);
-    std::lock_guard<std::mutex> lock(listener.mutex);
-    for (int frames : listener.frameCounts)
-        EXPECT_EQ(frames, 1152);
-    // Tone (0.25 of full scale) and sine microphone mixed: louder than the tone alone.
-    EXPECT_GT(listener.peaks.back(), 0.25 * 32767 + 1000);
+    EXPECT_TRUE(mic->isChecked()) << "the choice of inputs stays";
 }
 
 TEST(VolumeBar, PaintsItsLevelFromTheBottomInGreenOrGrey) {

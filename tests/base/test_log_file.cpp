@@ -5,7 +5,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/log_file.h"
+#include "base/log_file.h"
 #include "test_support.h"
 
 using testsupport::readFile;

@@ -1,4 +1,4 @@
-#include "app/log_file.h"
+#include "base/log_file.h"
 
 #include <time.h>
 

@@ -1,0 +1,97 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "base/stopwatch.h"
+#include "pipeline/av_packer.h"
+#include "session/sound_input.h"
+
+// One recording into one AVI file, whatever its picture source: the writer, the recording clock
+// and the time stamps of pictures and sound, and the order in which a recording ends (sound
+// forwarding stops, 200 ms for what is under way, the picture source stops, the file is
+// finished), so that no packet ever reaches a closed writer. ScreenRecording and CameraRecording
+// add their picture sources.
+//
+// Threads: the setters, start, stop() and the queries on the owner's (GUI) thread; pushPicture()
+// on the picture source's thread; OnAudioCaptured on a sound capture thread (with the sound
+// input's lock held). Those two only read the clock and the stamping settings, which the owner
+// sets before it lets them run, and push into the writer, whose queue is locked. m_writer
+// changes only while no producer runs.
+class Recording : public AudioCaptureListener {
+public:
+    virtual ~Recording();
+    Recording(const Recording&) = delete;
+    Recording& operator=(const Recording&) = delete;
+
+    // The sound input whose mixed sound the recording takes while it runs (not owned; none:
+    // pictures only). Only while idle.
+    void setSoundInput(SoundInput* sound);
+
+    // The output path for a recording starting now: folder (created if missing, "/" at its end),
+    // the local time as YYYYMMDD-hhmmss, "-", kind, ".avi"; "-2", "-3", ... before ".avi" when
+    // a recording of the same second exists.
+    static std::string makeFileName(const std::string& folder, const char* kind);
+
+    // Ends a running recording: sound forwarding stops, 200 ms pass, the picture source stops and
+    // the file is finished. Does nothing when none runs.
+    void stop();
+
+    bool isRecording() const { return m_recording.load(); }
+    // Milliseconds on the clock of the running or last recording.
+    int64_t elapsedMs() const { return m_clock.elapsed(); }
+    const char* kind() const { return m_kind; }
+    // The file of the running or last recording.
+    const std::string& fileName() const { return m_fileName; }
+    // Why the last start could not open the file, in the library's words; empty when it did.
+    const std::string& openError() const { return m_openError; }
+    // Writing stopped during the recording (the disk is full, a write failed), and why.
+    bool failed() const;
+    std::string failure() const;
+
+    // Stamps a picture with the nearest frame slot of the recording clock and hands it to the
+    // writer (without one it is released).
+    void pushPicture(MMPacket* packet);
+    // Stamps a mixed sound block with its first sample's index at 44100 Hz and hands it to the
+    // writer.
+    int OnAudioCaptured(MMPacket* block, int frameCount) override;
+
+    // Sound is stamped in samples at 44100 a second.
+    static constexpr double kAudioMsPerSample = 1000.0 / 44100;
+
+protected:
+    // kind: "screen" or "camera", for file names.
+    explicit Recording(const char* kind);
+
+    // Opens the writer of a new recording in folder. Returns 0, or -1 with openError() set and no
+    // writer.
+    int openWriter(const std::string& folder, int srcWidth, int srcHeight, int bitsPerPixel,
+                   uint32_t fourcc, int dstWidth, int dstHeight, int fps);
+    // Finishes the file; with removeFile, also deletes it (a recording that never started).
+    void closeWriter(bool removeFile = false);
+    // Before the picture source starts: the length of a frame slot, and how much later than
+    // heard the sound is placed, both in milliseconds.
+    void setStamping(double frameIntervalMs, double soundDelayMs);
+    // The picture source is running and the clock started: sound starts flowing and the
+    // recording counts as running.
+    void begin();
+    // Stops the picture source; when it returns no picture is being pushed and none will be.
+    virtual void stopPictures() = 0;
+
+    Stopwatch m_clock;
+
+private:
+    int64_t pictureIndexNow() const;
+    int64_t sampleIndexNow() const;
+    void push(MMPacket* packet);
+
+    const char* m_kind;
+    SoundInput* m_sound = nullptr;
+    std::atomic<AvPacker*> m_writer{nullptr};  // owned
+    std::atomic<bool> m_recording{false};
+    double m_frameIntervalMs = 40.0;
+    double m_soundDelayMs = 0;
+    std::string m_fileName;
+    std::string m_openError;
+};

@@ -1,0 +1,95 @@
+#include "session/screen_recording.h"
+
+#include "base/log_file.h"
+#include "capture/screen_grabber.h"
+#include "pipeline/mem_pool.h"
+
+ScreenRecording::ScreenRecording() : Recording("screen") {
+    int width = 0, height = 0;
+    getScreenSize(&width, &height);
+    gMemPool.init(screenPoolBlockBytes(width, height), 4);
+    prepareGrabber();
+}
+
+ScreenRecording::~ScreenRecording() {
+    stop();
+    stopPictures();
+    releaseGrabber();
+}
+
+int ScreenRecording::prepareGrabber() {
+    int width = 0, height = 0;
+    getScreenSize(&width, &height);
+    if (m_grabber && width == m_grabberWidth && height == m_grabberHeight) return 0;
+    releaseGrabber();
+    // A larger screen than before needs larger picture blocks (all are free between
+    // recordings).
+    if (gMemPool.blockSize() < screenPoolBlockBytes(width, height))
+        gMemPool.init(screenPoolBlockBytes(width, height), 4);
+    auto grabber = std::make_unique<ScreenGrabber>();
+    if (grabber->init(kBitsPerPixel) < 0) {
+        gLog.error("screen recorder: the screen cannot be grabbed; no recording\n");
+        return -1;
+    }
+    m_grabber = std::move(grabber);
+    m_grabberWidth = width;
+    m_grabberHeight = height;
+    return 0;
+}
+
+void ScreenRecording::releaseGrabber() {
+    if (m_grabber) m_grabber->release();
+    m_grabber.reset();
+}
+
+int ScreenRecording::start(const std::string& folder, bool fullScreen, int x, int y, int width,
+                           int height, int targetWidth, int targetHeight, int frameRate) {
+    if (isRecording() || !m_grabber) return -1;
+    if (!fullScreen) {
+        // The screen may have shrunk since the region was picked.
+        const int pickedX = x, pickedY = y, pickedWidth = width, pickedHeight = height;
+        if (!clipToScreen(&x, &y, &width, &height, m_grabberWidth, m_grabberHeight)) {
+            gLog.error("screen recorder: the region (%d,%d,%d,%d) lies outside the %dx%d screen\n",
+                       pickedX, pickedY, pickedWidth, pickedHeight, m_grabberWidth,
+                       m_grabberHeight);
+            return -1;
+        }
+        if (x != pickedX || y != pickedY || width != pickedWidth || height != pickedHeight)
+            gLog.warn("screen recorder: the region is cut to the screen: (%d,%d,%d,%d)\n", x, y,
+                      width, height);
+        targetWidth = width;
+        targetHeight = height;
+    }
+    if (openWriter(folder, width, height, kBitsPerPixel, 0, targetWidth, targetHeight, frameRate) <
+        0)
+        return -1;
+    // A picture taken at a tick shows what the screen became at some moment since the tick
+    // before: half a picture earlier on average. The sound is placed half a picture later, so
+    // that a change on the screen and its sound come together.
+    const double frameIntervalMs = 1000.0 / frameRate;
+    setStamping(frameIntervalMs, frameIntervalMs / 2);
+    m_task = std::make_unique<ScreenCapTask>(m_grabber.get());
+    m_task->setListener(this);
+    // The clock starts with the capture timer, so that its ticks fall on whole frame slots and
+    // every picture's time is exact rather than rounded by up to half a picture. No packet has
+    // been stamped yet: sound starts after this.
+    m_clock.start(0);
+    if (m_task->startCapture(fullScreen, x, y, width, height, kBitsPerPixel, frameRate) < 0) {
+        m_task.reset();
+        closeWriter(true);
+        return -1;
+    }
+    begin();
+    return 0;
+}
+
+int ScreenRecording::OnScreenFrame(MMPacket* packet) {
+    pushPicture(packet);
+    gLog.debug("capture a video frame, size = %d , pts=%d\n", int(packet->size), int(packet->pts));
+    return 0;
+}
+
+void ScreenRecording::stopPictures() {
+    if (m_task) m_task->stopCapture();
+    m_task.reset();
+}

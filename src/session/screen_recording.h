@@ -1,0 +1,49 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "capture/screen_cap_task.h"
+#include "session/recording.h"
+
+class ScreenGrabber;
+
+// A recording of the screen: the whole X screen scaled to a target size, or a region at its own
+// size, grabbed by a capture task on every timer tick into the recording.
+//
+// Threads: everything on the owner's (GUI) thread except OnScreenFrame, which runs on the capture
+// timer thread. The grabber and the task change only while no tick runs.
+class ScreenRecording : public Recording, public ScreenCapListener {
+public:
+    static constexpr int kBitsPerPixel = 32;
+
+    // Sizes the picture pool for this screen and prepares the grabber.
+    ScreenRecording();
+    ~ScreenRecording() override;
+
+    // (Re)makes the grabber when there is none or the screen's size changed since. Returns 0, or
+    // -1 with a log line when the screen cannot be grabbed.
+    int prepareGrabber();
+    void releaseGrabber();
+    // The size of the screen the grabber was made for.
+    int screenWidth() const { return m_grabberWidth; }
+    int screenHeight() const { return m_grabberHeight; }
+
+    // Starts a recording into a new file in folder: the whole screen scaled to targetWidth x
+    // targetHeight, or (fullScreen false) the region clipped to the screen at its own size.
+    // Returns 0, or -1 with a log line (openError() set when the file could not be opened) and
+    // nothing left running.
+    int start(const std::string& folder, bool fullScreen, int x, int y, int width, int height,
+              int targetWidth, int targetHeight, int frameRate);
+
+    int OnScreenFrame(MMPacket* packet) override;
+
+protected:
+    void stopPictures() override;
+
+private:
+    std::unique_ptr<ScreenGrabber> m_grabber;
+    std::unique_ptr<ScreenCapTask> m_task;
+    int m_grabberWidth = 0;
+    int m_grabberHeight = 0;
+};
