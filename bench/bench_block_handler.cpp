@@ -1,6 +1,6 @@
-// The sound input's block handler (level every 7th block, resample the microphone, mix, hand to
-// the listener), which has one capture block, 26 ms, per call. The devices stay closed: the
-// handler does not need them.
+// The sound input's block handler (level every 7th block, place each source on the timeline
+// with its resampler, mix by place, hand to the listener), which has one capture block, 26 ms,
+// per call. The devices stay closed: the handler does not need them.
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -31,11 +31,12 @@ std::vector<int16_t> tone(int frames, double hz, int rate) {
     return samples;
 }
 
-// A capture block as the Recorder hands it over: filled once, owned.
-MMPacket captured(const std::vector<int16_t>& samples) {
+// A capture block as the Recorder hands it over: filled once, owned, its pts the capture time
+// of its first frame.
+MMPacket captured(const std::vector<int16_t>& samples, int64_t firstFrameUs) {
     MMPacket block;
     block.copyFrom(reinterpret_cast<const uint8_t*>(samples.data()),
-                   uint32_t(samples.size() * sizeof(int16_t)), 0);
+                   uint32_t(samples.size() * sizeof(int16_t)), firstFrameUs);
     return block;
 }
 
@@ -47,17 +48,21 @@ void BM_BlockHandlerBothSources(benchmark::State& state) {
     sound.setListener(&listener);
     sound.setSourceEnabled(SoundInput::kStereoId, true);
     sound.setSourceEnabled(SoundInput::kMicrophoneId, true);
-    sound.beginRecording();
+    sound.beginRecording(0);
     const auto stereo = tone(1152, 1000, 44100);
     const auto mic = tone(288, 440, 11025);
+    int64_t blocks = 0;
     for (auto _ : state) {
         // The capture threads' fill of each block is part of the per-block cost.
-        MMPacket stereoBlock = captured(stereo);
-        sound.OnRecordedBlock(SoundInput::kStereoId, 0, stereoBlock);
+        const int64_t startUs = blocks * 1152 * 1000000 / 44100;
+        const double endSeconds = double(blocks + 1) * 1152 / 44100;
+        MMPacket stereoBlock = captured(stereo, startUs);
+        sound.OnRecordedBlock(SoundInput::kStereoId, endSeconds, stereoBlock);
         stereoBlock.release();
-        MMPacket micBlock = captured(mic);
-        sound.OnRecordedBlock(SoundInput::kMicrophoneId, 0, micBlock);
+        MMPacket micBlock = captured(mic, startUs);
+        sound.OnRecordedBlock(SoundInput::kMicrophoneId, endSeconds, micBlock);
         micBlock.release();
+        ++blocks;
     }
     sound.endRecording();
     state.counters["us_per_block"] = benchmark::Counter(

@@ -82,5 +82,13 @@ ensure_sound() {
     fi
     pactl set-default-sink glimmora_speakers
     pactl set-default-source glimmora_microphone
+    # A null sink renders far ahead until a client asks for low latency; the first such client
+    # then sees its monitor stall for a second while the sink re-times. A sound card never does
+    # that, so each sink gets a low-latency listener of its own for the life of the server.
+    local monitor
+    for monitor in glimmora_speakers.monitor glimmora_microphone; do
+        parec --latency-msec=20 --device="$monitor" >/dev/null 2>&1 &
+        session_pids+=($!)
+    done
     echo "started a PulseAudio server at $PULSE_SERVER"
 }

@@ -3,26 +3,24 @@
 #include <atomic>
 #include <cstdint>
 
-// The millisecond clock of a recording. It reads the local wall clock, so setting the system
-// clock during a recording moves all later readings.
+// The clock of a recording, on the monotonic clock: setting the system time during a recording
+// (by hand, or NTP) moves none of its readings.
 //
-// Threads: start() and reset() on the owner's thread; elapsed() from any thread (the capture
-// threads stamp their packets with it).
+// Threads: start() and reset() on the owner's thread; the readings from any thread (the capture
+// threads stamp their packets with them).
 class Stopwatch {
 public:
     Stopwatch() = default;
 
     void reset();
-    // Starts counting now; every reading has offsetMs added.
+    // Starts counting now; every millisecond reading has offsetMs added.
     void start(int64_t offsetMs);
     // Milliseconds since start() plus the offset; 0 before start().
     int64_t elapsed() const;
-
-    // Local time as milliseconds: the broken-down local time of this second turned back into
-    // seconds by mktime, times 1000, plus the millisecond of the same reading.
-    static int64_t nowMs();
+    // When start() was called, in microseconds of the monotonic clock; 0 before.
+    int64_t startedAtUs() const { return m_startUs.load(); }
 
 private:
-    std::atomic<int64_t> m_startMs{0};  // 0 = not started
+    std::atomic<int64_t> m_startUs{0};  // 0 = not started
     std::atomic<int64_t> m_offsetMs{0};
 };

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "base/os_thread.h"
+#include "capture/sound_clock.h"
 #include "pipeline/mm_packet.h"
 
 // One sound capture device as the sound server lists it. Texts are UTF-8, cut at a character
@@ -24,10 +25,12 @@ struct AudioInputDevice {
 int EnumerateCaptureDevices(std::vector<AudioInputDevice>& devices);
 
 // Receives captured sound on the Recorder's own thread. block holds one block (blockBytes) of
-// interleaved 16-bit stereo, its pts the capture time of its last sample in microseconds of the
-// monotonic clock; timeStamp is the block's end in seconds since startCapture(). The callee may
-// take the data over (keep a copy of the record and clear block.owns); what it leaves owned is
-// freed when the call returns.
+// interleaved 16-bit stereo, its pts the capture time of its first frame in microseconds of the
+// monotonic clock, by the stream's fitted clock (SoundClock); timeStamp is the block's end in
+// seconds of the stream's own frames since startCapture(), holes and dropped frames counted, so
+// a gap between two blocks shows as a jump. The callee may take the data over (keep a copy of
+// the record and clear block.owns); what it leaves owned is freed when the call returns. A last
+// call with an empty block (no data) says that the stream has ended (the server went away).
 class RecorderCallback {
 public:
     virtual ~RecorderCallback() = default;
@@ -36,12 +39,13 @@ public:
 
 // Captures one sound source as 16-bit stereo at a chosen rate and delivers it in blocks of an
 // exact number of frames, on a thread of its own. The sound server's bytes are copied once, into
-// the block that is handed to the callback. Time stamps count delivered blocks, not the
-// wall clock: the n-th block after startCapture() carries n x framesPerBlock / sampleRate.
+// the block that is handed to the callback. Each read of the stream also gives a reading for the
+// stream's clock: the next unread frame's index and when it was captured (now less the
+// latency the server reports, which is that frame's age).
 //
 // Threads: open(), startCapture() and close() by the owner (the GUI thread); the callback runs
-// on the Recorder's thread. The sound server's event thread fills m_filling and queues full
-// blocks in m_ready; m_bufferLock guards both and the flags below them.
+// on the Recorder's thread. The sound server's event thread fills m_filling, queues full
+// blocks in m_ready and feeds m_clock; m_bufferLock guards them and the fields below them.
 class Recorder : public OS_Thread {
 public:
     explicit Recorder(RecorderCallback* callback);
@@ -68,9 +72,10 @@ private:
     struct Stream;
     static void onRead(struct pa_stream* stream, size_t bytes, void* userdata);
     static void onStreamState(struct pa_stream* stream, void* userdata);
-    // data null: a hole the server reported, filled with silence. endCaptureUs is when the last
-    // of these bytes was captured.
-    void append(const uint8_t* data, size_t bytes, int64_t endCaptureUs);
+    // data null: a hole the server reported, filled with silence.
+    void append(const uint8_t* data, size_t bytes);
+    // The next frame to be appended was captured at capturedUs.
+    void addClockReading(int64_t capturedUs);
     void dropQueuedBlocks();
 
     RecorderCallback* m_callback;
@@ -78,16 +83,16 @@ private:
     int m_sampleRate = 0;
     int m_framesPerBlock = 0;
     int m_blockBytes = 0;
-    double m_blockDuration = 0;  // seconds per block
-    double m_timeStamp = 0;      // capture thread only after startCapture()
 
     std::unique_ptr<Stream> m_stream;  // the server connection and the record stream
 
     std::mutex m_bufferLock;
     std::condition_variable m_bufferChanged;
-    MMPacket m_filling;            // the block being filled; pts unset until it is full
+    MMPacket m_filling;            // the block being filled; its pts is its first frame's index
     uint32_t m_fillingBytes = 0;   // bytes of m_filling written so far
     std::deque<MMPacket> m_ready;  // full blocks not yet delivered, oldest first; owned
+    int64_t m_framesAppended = 0;  // since startCapture(), holes included
+    SoundClock m_clock;
     bool m_started = false;
     bool m_stop = false;
     bool m_lost = false;  // the stream or the server went away

@@ -179,8 +179,6 @@ int Recorder::startCapture() {
         gLog.error("sound capture: Failed to start \n");
         return -1;
     }
-    m_timeStamp = 0.0;
-    m_blockDuration = double(m_framesPerBlock) / double(m_sampleRate);
     PulseConnection& connection = m_stream->connection;
     PulseConnection::Lock lock(connection);
     pa_operation* flush = pa_stream_flush(m_stream->stream, nullptr, nullptr);
@@ -194,6 +192,8 @@ int Recorder::startCapture() {
     pa_operation_unref(uncork);
     dropQueuedBlocks();
     std::lock_guard<std::mutex> bufferLock(m_bufferLock);
+    m_framesAppended = 0;
+    m_clock = SoundClock(m_sampleRate);
     m_started = true;
     return 0;
 }
@@ -226,24 +226,18 @@ void Recorder::dropQueuedBlocks() {
 
 void Recorder::onRead(pa_stream* stream, size_t, void* userdata) {
     auto* recorder = static_cast<Recorder*>(userdata);
-    // The newest sample waiting now was captured this long ago (what the source still holds and
-    // what is buffered for us).
+    // The next unread frame was captured this long ago: what the source holds and what is
+    // buffered for us lie between it and now.
     pa_usec_t latency = 0;
     int negative = 0;
-    if (pa_stream_get_latency(stream, &latency, &negative) < 0 || negative) latency = 0;
-    const int64_t newestCapturedUs = monotonicMicroseconds() - int64_t(latency);
-    const size_t waiting = pa_stream_readable_size(stream);
-    size_t taken = 0;
+    if (pa_stream_get_latency(stream, &latency, &negative) == 0 && !negative)
+        recorder->addClockReading(monotonicMicroseconds() - int64_t(latency));
     const void* data = nullptr;
     size_t bytes = 0;
     while (pa_stream_readable_size(stream) > 0) {
         if (pa_stream_peek(stream, &data, &bytes) < 0 || bytes == 0) break;
-        taken += bytes;
-        // The end of this piece came before what is still waiting behind it.
-        const int64_t behindUs =
-            int64_t(waiting > taken ? waiting - taken : 0) * 1000000 / (4 * recorder->m_sampleRate);
-        // A hole (no data) is sound the server lost: silence keeps the blocks in time.
-        recorder->append(static_cast<const uint8_t*>(data), bytes, newestCapturedUs - behindUs);
+        // A hole (no data) is sound the server lost: silence keeps the frames counted.
+        recorder->append(static_cast<const uint8_t*>(data), bytes);
         pa_stream_drop(stream);
     }
 }
@@ -259,8 +253,12 @@ void Recorder::onStreamState(pa_stream* stream, void* userdata) {
     recorder->m_bufferChanged.notify_all();
 }
 
-void Recorder::append(const uint8_t* data, size_t bytes, int64_t endCaptureUs) {
-    const int64_t bytesPerSecond = 4 * int64_t(m_sampleRate);
+void Recorder::addClockReading(int64_t capturedUs) {
+    std::lock_guard<std::mutex> lock(m_bufferLock);
+    if (m_started) m_clock.addReading(m_framesAppended, capturedUs);
+}
+
+void Recorder::append(const uint8_t* data, size_t bytes) {
     std::deque<MMPacket> dropped;
     bool blockDone = false;
     {
@@ -269,8 +267,9 @@ void Recorder::append(const uint8_t* data, size_t bytes, int64_t endCaptureUs) {
         size_t used = 0;
         while (used < bytes) {
             if (m_filling.isEmpty()) {
-                m_filling.attach(new uint8_t[size_t(m_blockBytes)], uint32_t(m_blockBytes), 0,
-                                 true);
+                // Until the block is delivered its pts is its first frame's index.
+                m_filling.attach(new uint8_t[size_t(m_blockBytes)], uint32_t(m_blockBytes),
+                                 m_framesAppended, true);
                 m_fillingBytes = 0;
             }
             const size_t piece = std::min(bytes - used, size_t(m_blockBytes) - m_fillingBytes);
@@ -281,17 +280,17 @@ void Recorder::append(const uint8_t* data, size_t bytes, int64_t endCaptureUs) {
                 std::memset(target, 0, piece);
             used += piece;
             m_fillingBytes += uint32_t(piece);
+            m_framesAppended += int64_t(piece / 4);
             if (m_fillingBytes < uint32_t(m_blockBytes)) continue;
-            // The block's last sample came before the rest of these bytes.
-            m_filling.pts = endCaptureUs - int64_t(bytes - used) * 1000000 / bytesPerSecond;
             m_ready.push_back(m_filling);
             m_filling = MMPacket();
             m_fillingBytes = 0;
             blockDone = true;
         }
         const size_t limitBlocks =
-            size_t(kMaxBufferedSeconds) * size_t(bytesPerSecond) / size_t(m_blockBytes);
+            size_t(kMaxBufferedSeconds) * size_t(m_sampleRate) * 4 / size_t(m_blockBytes);
         while (m_ready.size() > limitBlocks) {
+            // The frames keep their indices: the gap they leave is known downstream.
             dropped.push_back(m_ready.front());
             m_ready.pop_front();
             m_droppedBytes += m_blockBytes;
@@ -307,6 +306,7 @@ int Recorder::run() {
     int reportedDrops = 0;
     for (;;) {
         int droppedBytes = 0;
+        int64_t firstFrame = 0;
         MMPacket block;
         {
             std::unique_lock<std::mutex> lock(m_bufferLock);
@@ -315,19 +315,24 @@ int Recorder::run() {
             if (m_lost) {
                 lock.unlock();
                 gLog.error("sound capture: source %d lost its sound server; capture ends\n", m_id);
+                MMPacket none;
+                if (m_callback) m_callback->OnRecordedBlock(m_id, 0, none);
                 break;
             }
             block = m_ready.front();
             m_ready.pop_front();
             droppedBytes = m_droppedBytes;
+            firstFrame = block.pts;
+            block.pts = m_clock.timeOfFrame(firstFrame);
         }
         if (droppedBytes != reportedDrops) {
             gLog.warn("sound capture: source %d fell behind, %d bytes dropped\n", m_id,
                       droppedBytes);
             reportedDrops = droppedBytes;
         }
-        m_timeStamp += m_blockDuration;
-        if (m_callback) m_callback->OnRecordedBlock(m_id, m_timeStamp, block);
+        // The stream's own time of the block's end, holes and dropped frames counted.
+        const double timeStamp = double(firstFrame + m_framesPerBlock) / m_sampleRate;
+        if (m_callback) m_callback->OnRecordedBlock(m_id, timeStamp, block);
         block.release();
     }
     return 0;

@@ -1,27 +1,8 @@
 #include "pipeline/audio_converter.h"
 
 #include <algorithm>
-#include <cmath>
-
-extern "C" {
-#include <libavutil/opt.h>
-}
 
 #include "base/log_file.h"
-
-namespace {
-
-// Beyond 100 ms the sound is set right at once: silence in, or sound out.
-constexpr int64_t kResyncSamples = AudioConverter::kSampleRate / 10;
-// The blocks over which the least late one is trusted: two seconds.
-constexpr size_t kDriftWindow = 77;
-// Samples added or removed per block at most (0.43 %), the drift left alone (2 ms: the
-// measurement's own noise), and the drift beyond that which asks for one sample of correction.
-constexpr int kMaxCorrection = 5;
-constexpr int64_t kDeadband = AudioConverter::kSampleRate / 500;
-constexpr double kDriftPerCorrection = 160.0;
-
-}  // namespace
 
 int AudioConverter::init(int encoderDelay) {
     close();
@@ -30,8 +11,6 @@ int AudioConverter::init(int encoderDelay) {
     int ret = swr_alloc_set_opts2(&resampler, &stereo, AV_SAMPLE_FMT_FLTP, kSampleRate, &stereo,
                                   AV_SAMPLE_FMT_S16, kSampleRate, 0, nullptr);
     m_resampler.reset(resampler);
-    // Resampling from the start, so that stretching later needs no restart of the converter.
-    if (ret >= 0) ret = av_opt_set_int(m_resampler.get(), "flags", SWR_FLAG_RESAMPLE, 0);
     if (ret >= 0) ret = swr_init(m_resampler.get());
     if (ret < 0) {
         gLog.error("audio converter: cannot set up the sample converter: %s\n",
@@ -51,7 +30,7 @@ int AudioConverter::init(int encoderDelay) {
         return frame;
     };
     m_frame = makeFrame(kFrameSamples);
-    m_converted = makeFrame(kFrameSamples + 2 * kMaxCorrection + 64);
+    m_converted = makeFrame(kFrameSamples + 64);
     m_fifo.reset(av_audio_fifo_alloc(AV_SAMPLE_FMT_FLTP, 2, 4 * kFrameSamples));
     if (!m_frame || !m_converted || !m_fifo) {
         gLog.error("audio converter: cannot allocate frames\n");
@@ -60,9 +39,8 @@ int AudioConverter::init(int encoderDelay) {
     }
     m_origin = encoderDelay;
     m_produced = m_emitted = 0;
-    m_blocks = 0;
     m_pendingSkip = 0;
-    m_recentDrift.clear();
+    m_silenceWritten = 0;
     return 0;
 }
 
@@ -74,45 +52,22 @@ void AudioConverter::writeSilence(int64_t samples) {
         left -= chunk;
     }
     m_produced += samples;
-    for (int64_t& recent : m_recentDrift)
-        recent += samples;
-}
-
-void AudioConverter::skipSamples(int64_t samples) {
-    m_pendingSkip += samples;
-    for (int64_t& recent : m_recentDrift)
-        recent -= samples;
 }
 
 AVFrame* AudioConverter::convert(const uint8_t* data, uint32_t size, int64_t pts) {
     if (!m_resampler || !data || size < kBlockBytes) return nullptr;
-    // Where this block lands in the written sound, against when it was captured.
-    m_recentDrift.push_back(m_origin + m_produced - m_pendingSkip - pts);
-    if (m_recentDrift.size() > kDriftWindow) m_recentDrift.pop_front();
-    ++m_blocks;
-    // The least late block of late: a late block would make the written sound look early.
-    const int64_t drift = *std::max_element(m_recentDrift.begin(), m_recentDrift.end());
-
-    int correction = 0;
-    if (m_blocks == 1 || m_blocks == long(kDriftWindow)) {
-        // The first block sets the sound in place; the first two seconds' least late block
-        // then sets it right.
-        const int64_t placing = m_blocks == 1 ? m_recentDrift.back() : drift;
-        if (placing < 0) writeSilence(-placing);
-        if (placing > kDeadband || (m_blocks == 1 && placing > 0)) skipSamples(placing);
-    } else if (drift < -kResyncSamples) {
-        gLog.warn("sound: %lld ms missing from capture, filled with silence\n",
-                  static_cast<long long>(-drift * 1000 / kSampleRate));
-        writeSilence(-drift);
-    } else if (drift > kResyncSamples) {
-        gLog.warn("sound: %lld ms arrived too early and is left out\n",
-                  static_cast<long long>(drift * 1000 / kSampleRate));
-        skipSamples(drift);
-    } else if (m_blocks > long(kDriftWindow) && std::abs(drift) > kDeadband) {
-        // Stretching (positive) or squeezing (negative) this block by a few samples.
-        const int64_t beyond = drift > 0 ? drift - kDeadband : drift + kDeadband;
-        correction = int(std::clamp(std::lround(-double(beyond) / kDriftPerCorrection),
-                                    long(-kMaxCorrection), long(kMaxCorrection)));
+    // Where the written sound ends against where this block belongs.
+    const int64_t offset = writtenEnd() - pts;
+    if (offset < 0) {
+        const int64_t missing = -offset;
+        // A gap of more than a frame is news; the first block's place and rounding are not.
+        if (missing > kFrameSamples && m_produced > 0)
+            gLog.warn("sound: %lld ms missing from capture, filled with silence\n",
+                      static_cast<long long>(missing * 1000 / kSampleRate));
+        writeSilence(missing);
+        m_silenceWritten += missing;
+    } else if (offset > 0) {
+        m_pendingSkip += offset;
     }
 
     int inputFrames = kFrameSamples;
@@ -122,7 +77,6 @@ AVFrame* AudioConverter::convert(const uint8_t* data, uint32_t size, int64_t pts
     m_pendingSkip -= skipped;
     if (inputFrames == 0) return nextFrame();
 
-    swr_set_compensation(m_resampler.get(), correction, correction ? inputFrames : 0);
     const uint8_t* input[1] = {data};
     const int produced = swr_convert(m_resampler.get(), m_converted->data, m_converted->nb_samples,
                                      input, inputFrames);
@@ -145,6 +99,14 @@ AVFrame* AudioConverter::nextFrame() {
     m_frame->pts = m_origin + m_emitted;
     m_emitted += kFrameSamples;
     return m_frame.get();
+}
+
+AVFrame* AudioConverter::flush() {
+    if (!m_fifo) return nullptr;
+    const int left = av_audio_fifo_size(m_fifo.get());
+    if (left == 0 || left >= kFrameSamples) return nextFrame();
+    writeSilence(kFrameSamples - left);
+    return nextFrame();
 }
 
 void AudioConverter::close() {

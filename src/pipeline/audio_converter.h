@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <deque>
 #include <memory>
 
 #include "pipeline/ffmpeg_util.h"
@@ -12,17 +11,12 @@ extern "C" {
 
 // Turns sound blocks (1152 sample frames of 16-bit interleaved stereo at 44100 Hz, the frame of
 // MPEG audio layer III that the whole sound path works in) into the encoder's frames of planar
-// float samples, and keeps the written sound on the recording clock.
+// float samples, written from the recording's time 0 on.
 //
-// A sound device runs on a clock of its own: one 0.1% fast would put the sound 3.6 s behind the
-// picture after an hour if the written time only counted blocks. Each block comes with its
-// capture time on the recording clock (pts, in samples); the converter compares it with the
-// block's place in the written sound and stretches or squeezes the sound slightly (at most
-// 0.4%) until the two agree. Blocks reach the writer late by varying amounts, never early, so the
-// comparison trusts the least late block of the last two seconds. The first two seconds set the
-// sound in place once, at their end; later, sound more than 100 ms out of place by that measure
-// (the capture lost sound) is set right at once too: silence fills a gap, sound too early is
-// left out.
+// Each block comes placed on the recording's timeline (pts, in samples); the sound input hands
+// them over one after the other, so a block normally lands exactly where the last one ended.
+// Where one does not, the written sound is kept on the timeline: silence fills a gap, and what
+// overlaps sound already written is left out (at the start, the encoder's own delay).
 //
 // Threads: used by the writer thread only.
 class AudioConverter {
@@ -44,8 +38,11 @@ public:
     // none. The frame stays the converter's and is overwritten by the next call. A block of less
     // than kBlockBytes is ignored.
     AVFrame* convert(const uint8_t* data, uint32_t size, int64_t pts);
-    // A further frame ready after convert() (a stretched block can complete two), or none.
+    // A further frame ready after convert(), or none.
     AVFrame* nextFrame();
+    // At the end of a recording: the samples that do not fill a frame, completed with silence,
+    // as one last frame; none when nothing is left.
+    AVFrame* flush();
     // Frees the frame, the queue and the resampler. Safe to call twice.
     void close();
 
@@ -53,11 +50,11 @@ public:
     // just converted, where its end was written.
     int64_t writtenEnd() const { return m_origin + m_produced - m_pendingSkip; }
 
+    // Samples of silence put in for gaps between blocks since init().
+    int64_t silenceWritten() const { return m_silenceWritten; }
+
 private:
-    // Puts silence into the written sound; leaves input out. Both move the written sound's
-    // place against the clock, and the recent measurements with it.
     void writeSilence(int64_t samples);
-    void skipSamples(int64_t samples);
 
     struct FifoFree {
         void operator()(AVAudioFifo* fifo) const { av_audio_fifo_free(fifo); }
@@ -73,8 +70,6 @@ private:
     int64_t m_origin = 0;
     int64_t m_produced = 0;     // samples put into the queue since then
     int64_t m_emitted = 0;      // samples handed out in frames since then
-    long m_blocks = 0;          // blocks converted
     int64_t m_pendingSkip = 0;  // input samples still to leave out
-    // Written place minus capture time of the recent blocks, in samples, newest last.
-    std::deque<int64_t> m_recentDrift;
+    int64_t m_silenceWritten = 0;
 };

@@ -165,8 +165,15 @@ void AvMuxer::fail(const std::string& reason) {
     m_failed.store(true);
 }
 
+void AvMuxer::drain() {
+    if (!m_headerWritten || m_failed.load()) return;
+    writeVideo(nullptr);
+    writeAudio(nullptr);
+}
+
+// A null frame asks the encoder for everything it still holds.
 int AvMuxer::writeVideo(AVFrame* frame) {
-    if (!m_headerWritten || !frame) return -1;
+    if (!m_headerWritten) return -1;
     int ret = avcodec_send_frame(m_videoCodec.get(), frame);
     if (ret < 0) {
         gLog.debug("video encoder refused a picture: %s\n", avError(ret).c_str());
@@ -203,7 +210,7 @@ int AvMuxer::writeVideo(AVFrame* frame) {
 }
 
 int AvMuxer::writeAudio(AVFrame* frame) {
-    if (!m_headerWritten || !frame) return -1;
+    if (!m_headerWritten) return -1;
     int ret = avcodec_send_frame(m_audioCodec.get(), frame);
     if (ret < 0) {
         gLog.debug("Error encoding audio frame\n");
@@ -226,9 +233,10 @@ int AvMuxer::writeAudio(AVFrame* frame) {
         packet->stream_index = m_audioStream->index;
         const int size = packet->size;
         const int result = writePacket(packet);
+        const int framePts = frame ? int(frame->pts) : -1;
         gLog.debug("save a audio packet(ret=%d): %d bytes, frame pts:%d, packet pts=%d, delta:%d\n",
-                   result, size, int(frame->pts), int(m_audioPacketCounter),
-                   int(frame->pts - m_audioPacketCounter));
+                   result, size, framePts, int(m_audioPacketCounter),
+                   framePts - int(m_audioPacketCounter));
         av_packet_unref(packet);
         written = 1;
     }

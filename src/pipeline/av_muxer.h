@@ -30,6 +30,9 @@ public:
     // 1 when an encoded packet was written, 0 when the encoder kept the input, -1 on error.
     int writeVideo(AVFrame* frame);
     int writeAudio(AVFrame* frame);
+    // Takes what both encoders still hold and writes it: the last pictures and sound frames.
+    // On the owner's thread once the writer thread has ended.
+    void drain();
     // Writes the trailer (completing the index) if the header was written, then frees the
     // encoders, the file and the output context. Safe after a failed open and twice.
     void close();

@@ -42,9 +42,11 @@ int AvPacker::push(const MMPacket& packet) {
     MMPacket dropped;
     {
         OS_MutexLocker locker(m_queueLock);
-        if (!m_open ||
-            (packet.type == MMPacket::kVideo && m_queuedPictures >= kMaxWaitingPictures)) {
+        if (!m_open) {
             dropped = packet;
+        } else if (packet.type == MMPacket::kVideo && m_queuedPictures >= kMaxWaitingPictures) {
+            dropped = packet;
+            ++m_shedPictures;
         } else {
             m_queue.push_back(packet);
             if (packet.type == MMPacket::kVideo) ++m_queuedPictures;
@@ -55,13 +57,18 @@ int AvPacker::push(const MMPacket& packet) {
     return 0;
 }
 
-bool AvPacker::takeFirst(MMPacket& packet) {
+void AvPacker::takeAll(std::list<MMPacket>& packets) {
     OS_MutexLocker locker(m_queueLock);
-    if (m_queue.empty()) return false;
-    packet = m_queue.front();
-    m_queue.pop_front();
-    if (packet.type == MMPacket::kVideo) --m_queuedPictures;
-    return true;
+    packets.splice(packets.end(), m_queue);
+    m_queuedPictures = 0;
+}
+
+void AvPacker::writeAll(std::list<MMPacket>& packets) {
+    for (MMPacket& packet : packets) {
+        write(packet);
+        packet.release();
+    }
+    packets.clear();
 }
 
 void AvPacker::write(MMPacket& packet) {
@@ -83,12 +90,12 @@ void AvPacker::write(MMPacket& packet) {
 
 int AvPacker::run() {
     pthread_setname_np(pthread_self(), "av-writer");
+    std::list<MMPacket> packets;
     while (!m_stop.load()) {
         msleep(kPassSleepMs);
-        MMPacket packet;
-        if (!takeFirst(packet)) continue;
-        write(packet);
-        packet.release();
+        // Everything that waits, in arrival order: a burst of sound costs no picture.
+        takeAll(packets);
+        writeAll(packets);
     }
     return 0;
 }
@@ -105,11 +112,26 @@ void AvPacker::releaseQueue() {
         packet.release();
 }
 
+void AvPacker::drain() {
+    std::list<MMPacket> packets;
+    takeAll(packets);
+    writeAll(packets);
+    if (m_muxer.failed()) return;
+    if (AVFrame* last = m_audioConverter.flush()) m_muxer.writeAudio(last);
+    m_muxer.drain();
+}
+
 void AvPacker::close() {
     m_stop.store(true);
     join();
+    // The writer thread has ended: what it left is written here, so nothing captured is lost.
+    if (m_muxer.isOpen()) drain();
     m_muxer.close();
     m_videoConverter.close();
     m_audioConverter.close();
     releaseQueue();
+    if (m_shedPictures > 0)
+        gLog.warn("writer: %d pictures of %s shed because converting and encoding fell behind\n",
+                  m_shedPictures, m_fileName.c_str());
+    m_shedPictures = 0;
 }

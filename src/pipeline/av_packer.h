@@ -15,9 +15,10 @@
 // The single writer of one recording: capture threads push raw pictures and sound blocks, a
 // worker thread converts, encodes and writes them into the AVI file.
 //
-// The queue never blocks a capture thread for longer than a list operation. When encoding falls
-// behind it sheds pictures, never sound: a picture that arrives while two wait is released at
-// once (its block goes straight back to its allocator).
+// The queue never blocks a capture thread for longer than a list operation. The writer thread
+// takes everything that waits at each wake. When converting and encoding fall behind it sheds
+// pictures, never sound: a picture that arrives while two wait is released at once (its block
+// goes straight back to its allocator), and close() logs how many were shed.
 //
 // Threads: open() and close() on the owner's (GUI) thread; push() from any capture thread, but
 // never once close() has begun (owners stop their producers first); run() is the writer thread.
@@ -37,9 +38,9 @@ public:
              uint32_t fourcc, int dstWidth, int dstHeight, int fps);
     // Hands a packet over (type MMPacket::kVideo or kSound); the writer owns its data from now on.
     int push(const MMPacket& packet);
-    // Stops the thread (the packet being written is finished), completes the file, frees the
-    // encoders and converters, and releases what is still queued without writing it. Safe to
-    // call twice and after a failed open.
+    // Stops the thread, writes what is still queued, drains the sound converter and both
+    // encoders, completes the file and frees the encoders and converters. Safe to call twice
+    // and after a failed open.
     void close();
 
     int run() override;
@@ -57,14 +58,19 @@ public:
     static constexpr int kPassSleepMs = 5;
 
 private:
-    bool takeFirst(MMPacket& packet);
+    // Moves every waiting packet to the end of packets (one list operation under the lock).
+    void takeAll(std::list<MMPacket>& packets);
+    void writeAll(std::list<MMPacket>& packets);
     void write(MMPacket& packet);
+    // After the thread: the queue, the sound converter's last samples and both encoders.
+    void drain();
     void releaseQueue();
 
     OS_Mutex m_queueLock;
     std::list<MMPacket> m_queue;  // in arrival order
     int m_queuedPictures = 0;
-    bool m_open = false;  // set by open(), cleared by close(); read by push() under the lock
+    int m_shedPictures = 0;  // guarded by m_queueLock until close() reads it
+    bool m_open = false;     // set by open(), cleared by close(); read by push() under the lock
     std::atomic<bool> m_stop{false};
 
     std::string m_fileName;

@@ -2,22 +2,13 @@
 
 #include <unistd.h>
 
-#include <algorithm>
+#include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
 
 #include "base/log_file.h"
-#include "base/mono_clock.h"
-#include "base/os_thread.h"
-
-namespace {
-
-// What is already on its way when sound forwarding stops: a sound block being mixed, a picture
-// being grabbed.
-constexpr int kStopSettleMs = 200;
-
-}  // namespace
 
 Recording::Recording(const char* kind) : m_kind(kind) {
     m_clock.reset();
@@ -90,15 +81,24 @@ void Recording::setStamping(double frameIntervalMs, double soundDelayMs) {
 }
 
 void Recording::begin() {
-    if (m_sound) m_sound->beginRecording();
+    m_lastPictureIndex.store(INT64_MAX);
+    // Sound heard at the recording's time t is placed at t plus the delay.
+    if (m_sound) m_sound->beginRecording(m_clock.startedAtUs() - int64_t(m_soundDelayMs * 1000));
     m_recording.store(true);
 }
 
 void Recording::stop() {
     if (!m_recording.load()) return;
-    if (m_sound) m_sound->endRecording();
+    // The picture slot open now is the recording's last; the sound is taken up to its end, so
+    // that sound and picture end together.
+    const int64_t lastPicture = pictureIndexNow();
+    m_lastPictureIndex.store(lastPicture);
     m_recording.store(false);
-    OS_Thread::msleep(kStopSettleMs);
+    if (m_sound) {
+        m_sound->finishRecording(
+            std::llround(double(lastPicture + 1) * m_frameIntervalMs / kAudioMsPerSample));
+        m_sound->endRecording();
+    }
     stopPictures();
     closeWriter();
 }
@@ -117,10 +117,6 @@ int64_t Recording::pictureIndexNow() const {
     return int64_t(double(m_clock.elapsed()) / m_frameIntervalMs + 0.5);
 }
 
-int64_t Recording::sampleIndexNow() const {
-    return int64_t(double(m_clock.elapsed()) / kAudioMsPerSample + 0.5);
-}
-
 void Recording::push(MMPacket* packet) {
     if (AvPacker* writer = m_writer.load())
         writer->push(*packet);
@@ -131,20 +127,14 @@ void Recording::push(MMPacket* packet) {
 void Recording::pushPicture(MMPacket* packet) {
     packet->type = MMPacket::kVideo;
     packet->pts = pictureIndexNow();
-    push(packet);
+    if (packet->pts > m_lastPictureIndex.load())
+        packet->release();  // after the end: the sound stops there too
+    else
+        push(packet);
 }
 
-int Recording::OnAudioCaptured(MMPacket* block, int frameCount) {
-    if (!m_writer.load()) {
-        block->release();
-        return 0;
-    }
-    // The block's first sample was heard frameCount samples before its end was captured, and
-    // that was this long ago (what the sound server and the capture thread held it for).
-    const double ageMs =
-        std::clamp(double(monotonicMicroseconds() - block->pts) / 1000.0, 0.0, 1000.0);
-    block->pts = std::max<int64_t>(
-        0, sampleIndexNow() - frameCount + int64_t((m_soundDelayMs - ageMs) / kAudioMsPerSample));
+int Recording::OnAudioCaptured(MMPacket* block, int) {
+    // Placed by the sound input already: its pts is its sample on the recording's timeline.
     block->type = MMPacket::kSound;
     push(block);
     return 0;

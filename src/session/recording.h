@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <climits>
 #include <cstdint>
 #include <string>
 
@@ -8,11 +9,12 @@
 #include "pipeline/av_packer.h"
 #include "session/sound_input.h"
 
-// One recording into one AVI file, whatever its picture source: the writer, the recording clock
-// and the time stamps of pictures and sound, and the order in which a recording ends (sound
-// forwarding stops, 200 ms for what is under way, the picture source stops, the file is
-// finished), so that no packet ever reaches a closed writer. ScreenRecording and CameraRecording
-// add their picture sources.
+// One recording into one AVI file, whatever its picture source: the writer, the recording clock,
+// the pictures' time stamps, the origin of the sound's timeline, and the order in which a
+// recording ends (the picture slot open at the stop is the last; the sound input hands over its
+// sound up to that slot's end; the picture source stops; the file is finished and drained), so
+// that no packet ever reaches a closed writer and sound and picture end together.
+// ScreenRecording and CameraRecording add their picture sources.
 //
 // Threads: the setters, start, stop() and the queries on the owner's (GUI) thread; pushPicture()
 // on the picture source's thread; OnAudioCaptured on a sound capture thread (with the sound
@@ -34,8 +36,8 @@ public:
     // a recording of the same second exists.
     static std::string makeFileName(const std::string& folder, const char* kind);
 
-    // Ends a running recording: sound forwarding stops, 200 ms pass, the picture source stops and
-    // the file is finished. Does nothing when none runs.
+    // Ends a running recording (waiting up to SoundInput::kFinishWaitMs for the sound to
+    // arrive). Does nothing when none runs.
     void stop();
 
     bool isRecording() const { return m_recording.load(); }
@@ -53,8 +55,7 @@ public:
     // Stamps a picture with the nearest frame slot of the recording clock and hands it to the
     // writer (without one it is released).
     void pushPicture(MMPacket* packet);
-    // Stamps a mixed sound block with its first sample's index at 44100 Hz and hands it to the
-    // writer.
+    // Hands a mixed sound block, placed on the recording's timeline, to the writer.
     int OnAudioCaptured(MMPacket* block, int frameCount) override;
 
     // Sound is stamped in samples at 44100 a second.
@@ -83,13 +84,14 @@ protected:
 
 private:
     int64_t pictureIndexNow() const;
-    int64_t sampleIndexNow() const;
     void push(MMPacket* packet);
 
     const char* m_kind;
     SoundInput* m_sound = nullptr;
     std::atomic<AvPacker*> m_writer{nullptr};  // owned
     std::atomic<bool> m_recording{false};
+    // The last picture slot of the recording, once stop() has begun.
+    std::atomic<int64_t> m_lastPictureIndex{INT64_MAX};
     double m_frameIntervalMs = 40.0;
     double m_soundDelayMs = 0;
     std::string m_fileName;

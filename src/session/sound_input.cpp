@@ -1,10 +1,14 @@
 #include "session/sound_input.h"
 
+#include <climits>
+#include <cmath>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "base/log_file.h"
+#include "base/os_thread.h"
+#include "capture/sound_level.h"
 
 namespace {
 
@@ -15,20 +19,31 @@ constexpr const char* kDefaultMicrophoneSource = "@DEFAULT_SOURCE@";
 // Every 7th block of a source is metered: about every 183 ms.
 constexpr int kBlocksPerLevel = 7;
 
+constexpr int kStereoRate = 44100;
+constexpr int kMicrophoneRate = 11025;
+
+const char* sourceName(int id) {
+    return id == SoundInput::kStereoId ? "stereo mix" : "microphone";
+}
+
 }  // namespace
 
 SoundInput::SoundInput() {
     m_lock.create();
-    m_mixer.init(kFramesPerBlock);
-    m_resampler.init();
+    m_tracks[kStereoId].init(kStereoRate);
+    m_tracks[kMicrophoneId].init(kMicrophoneRate);
 }
 
 SoundInput::~SoundInput() {
     close();
 }
 
-int SoundInput::open() {
+int SoundInput::open(const std::string& stereoName, const std::string& microphoneName) {
     close();
+    {
+        OS_MutexLocker locker(m_lock);
+        m_ended[kStereoId] = m_ended[kMicrophoneId] = false;
+    }
     m_bridge.startBridge();
     std::string stereoSource = kDefaultStereoSource;
     std::string micSource = kDefaultMicrophoneSource;
@@ -40,11 +55,11 @@ int SoundInput::open() {
         else if (strstr(device.description, "麦克风"))
             micSource = device.guid;
     }
-    // A fresh filter for the new microphone stream.
-    m_resampler.init();
+    if (!stereoName.empty()) stereoSource = stereoName;
+    if (!microphoneName.empty()) micSource = microphoneName;
 
     auto mic = std::make_unique<Recorder>(this);
-    if (mic->open(micSource.c_str(), kMicrophoneId, 11025, kFramesPerBlock / 4) < 0) {
+    if (mic->open(micSource.c_str(), kMicrophoneId, kMicrophoneRate, kFramesPerBlock / 4) < 0) {
         gLog.error("failed to open microphone device! \n");
         return -1;
     }
@@ -53,7 +68,7 @@ int SoundInput::open() {
     m_micRecorder->startCapture();
 
     auto stereo = std::make_unique<Recorder>(this);
-    if (stereo->open(stereoSource.c_str(), kStereoId, 44100, kFramesPerBlock) < 0) {
+    if (stereo->open(stereoSource.c_str(), kStereoId, kStereoRate, kFramesPerBlock) < 0) {
         gLog.error("failed to open stereo device! \n");
         return 0;
     }
@@ -74,8 +89,6 @@ void SoundInput::close() {
         m_micRecorder.reset();
         gLog.info("==> stop microphone capture .\n");
     }
-    // No capture thread is left to use it.
-    resetMixer();
     m_bridge.stopBridge();
 }
 
@@ -84,28 +97,111 @@ void SoundInput::setSourceEnabled(int id, bool enabled) {
     if (id == kMicrophoneId) m_micEnabled.store(enabled);
 }
 
-void SoundInput::resetMixer() {
-    OS_MutexLocker locker(m_lock);
-    m_mixer.reset();
+void SoundInput::beginRecording(int64_t originUs) {
+    {
+        OS_MutexLocker locker(m_lock);
+        m_live[kStereoId] = m_stereoEnabled.load() && stereoOpen() && !m_ended[kStereoId];
+        m_live[kMicrophoneId] = m_micEnabled.load() && microphoneOpen() && !m_ended[kMicrophoneId];
+        for (int id : {kStereoId, kMicrophoneId})
+            m_tracks[id].begin(originUs);
+        m_mixedEnd = 0;
+        m_endSample = -1;
+    }
+    m_recording.store(true);
 }
 
-void SoundInput::beginRecording() {
-    resetMixer();
-    m_recording.store(true);
+bool SoundInput::mixDone() const {
+    if (m_mixedEnd >= m_endSample) return true;
+    return !m_live[kStereoId] && !m_live[kMicrophoneId];
+}
+
+void SoundInput::finishRecording(int64_t endSample) {
+    if (!m_recording.load()) return;
+    {
+        OS_MutexLocker locker(m_lock);
+        // The nearest whole block: the sound ends within half a block of the picture.
+        m_endSample = (endSample + kFramesPerBlock / 2) / kFramesPerBlock * kFramesPerBlock;
+        mixReady(false);
+    }
+    for (int waitedMs = 0; waitedMs < kFinishWaitMs; waitedMs += 5) {
+        {
+            OS_MutexLocker locker(m_lock);
+            if (mixDone()) break;
+        }
+        OS_Thread::msleep(5);
+    }
+    OS_MutexLocker locker(m_lock);
+    // A source that has not delivered up to the end by now is silent for the rest.
+    mixReady(true);
 }
 
 void SoundInput::endRecording() {
     m_recording.store(false);
-    resetMixer();
+    OS_MutexLocker locker(m_lock);
+    m_endSample = -1;
+    m_live[kStereoId] = m_live[kMicrophoneId] = false;
 }
 
-int SoundInput::OnRecordedBlock(int id, double, MMPacket& block) {
-    if (id != kStereoId && id != kMicrophoneId) return 0;
-    const int samples = int(block.size / sizeof(int16_t));
+void SoundInput::mixReady(bool force) {
+    if (force && m_endSample < 0) return;
+    for (;;) {
+        if (m_endSample >= 0 && m_mixedEnd >= m_endSample) return;
+        const int64_t blockEnd = m_mixedEnd + kFramesPerBlock;
+        bool anyLive = false, allHave = true;
+        int64_t furthest = LLONG_MIN;
+        for (int id : {kStereoId, kMicrophoneId}) {
+            if (!m_live[id]) continue;
+            anyLive = true;
+            const SoundTrack& track = m_tracks[id];
+            if (!track.started() || track.end() < blockEnd) allHave = false;
+            if (track.started()) furthest = std::max(furthest, track.end());
+        }
+        if (!anyLive) return;
+        const bool lagTooLong = furthest != LLONG_MIN && furthest - blockEnd >= kMaxLagSamples;
+        if (!allHave && !force && !lagTooLong) return;
+
+        const uint32_t blockBytes = uint32_t(kFramesPerBlock) * 4;
+        MMPacket mixed;
+        // Zeroed: a source with no sound at a place leaves silence there.
+        mixed.attach(new uint8_t[blockBytes](), blockBytes, m_mixedEnd, true);
+        for (int id : {kStereoId, kMicrophoneId}) {
+            if (m_tracks[id].started())
+                m_tracks[id].mixInto(reinterpret_cast<int16_t*>(mixed.data), m_mixedEnd,
+                                     kFramesPerBlock);
+        }
+        m_mixedEnd = blockEnd;
+        if (AudioCaptureListener* listener = m_listener.load())
+            listener->OnAudioCaptured(&mixed, kFramesPerBlock);
+        else
+            mixed.release();
+    }
+}
+
+int SoundInput::OnRecordedBlock(int id, double timeStamp, MMPacket& block) {
+    if (!validId(id)) return 0;
+    if (block.size == 0) {
+        // The source's stream has ended; the other goes on alone.
+        bool wasLive = false, otherLive = false;
+        {
+            OS_MutexLocker locker(m_lock);
+            if (m_ended[id]) return 0;
+            m_ended[id] = true;
+            wasLive = m_live[id];
+            m_live[id] = false;
+            otherLive = m_live[id == kStereoId ? kMicrophoneId : kStereoId];
+            mixReady(false);
+        }
+        if (wasLive)
+            gLog.warn("sound: the %s has ended; the recording goes on %s\n", sourceName(id),
+                      otherLive ? "with the other input" : "without sound");
+        return 0;
+    }
+
+    const auto* samples = reinterpret_cast<const int16_t*>(block.data);
+    const int frames = int(block.size / 4);
     if (m_levelCounters[id].fetch_add(1) >= kBlocksPerLevel - 1) {
         m_levelCounters[id].store(0);
-        m_bridge.postEvent(
-            id, unsigned(soundLevel(reinterpret_cast<const int16_t*>(block.data), samples)), 0);
+        m_bridge.postEvent(id, unsigned(soundLevel(samples, frames * 2)), 0);
     }
 
     if (!m_recording.load()) return 0;
@@ -113,44 +209,15 @@ int SoundInput::OnRecordedBlock(int id, double, MMPacket& block) {
         (id == kMicrophoneId && !m_micEnabled.load()))
         return 0;
 
-    MMPacket packet;
-    if (id == kStereoId) {
-        // The capture thread's block itself goes on.
-        packet = block;
-        block.owns = false;
-    } else {
-        const uint32_t blockBytes = uint32_t(kFramesPerBlock) * 4;
-        packet.attach(new uint8_t[blockBytes], blockBytes, block.pts, true);
-        m_resampler.convert(reinterpret_cast<const int16_t*>(block.data), samples / 2,
-                            reinterpret_cast<int16_t*>(packet.data), kFramesPerBlock);
-    }
-
-    int droppedBlocks = 0;
-    bool reportDrops = false;
-    {
-        OS_MutexLocker locker(m_lock);
-        // Checked again under the lock: once endRecording() has taken the lock, no block
-        // reaches the listener, however late its capture thread arrives here.
-        if (!m_recording.load()) {
-            packet.release();
-            return 0;
-        }
-        m_mixer.activate(id);
-        MMPacket mixed;
-        if (m_mixer.pushAndMix(id, packet, &mixed) == 1) {
-            if (AudioCaptureListener* listener = m_listener.load())
-                listener->OnAudioCaptured(&mixed, kFramesPerBlock);
-            else
-                mixed.release();
-        }
-        // The first drop and every hundredth after it are logged.
-        droppedBlocks = m_mixer.droppedBlocks();
-        reportDrops = droppedBlocks / 100 != m_reportedDrops / 100 ||
-                      (droppedBlocks > 0 && m_reportedDrops == 0);
-        m_reportedDrops = droppedBlocks;
-    }
-    if (reportDrops)
-        gLog.warn("sound mixer: source %d runs ahead of the others; %d blocks dropped\n", id,
-                  droppedBlocks);
+    const int rate = id == kStereoId ? kStereoRate : kMicrophoneRate;
+    const int64_t firstFrame = std::llround(timeStamp * rate) - frames;
+    OS_MutexLocker locker(m_lock);
+    // Checked again under the lock: once endRecording() has taken the lock, no block reaches the
+    // listener, however late its capture thread arrives here.
+    if (!m_recording.load() || m_ended[id]) return 0;
+    // A source that delivers is live, whether or not its device counted as open at the start.
+    m_live[id] = true;
+    m_tracks[id].add(samples, frames, firstFrame, block.pts);
+    mixReady(false);
     return 0;
 }

@@ -3,18 +3,19 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "base/os_mutex.h"
-#include "capture/audio_mixer.h"
 #include "capture/event_bridge.h"
-#include "capture/mic_resampler.h"
 #include "capture/recorder.h"
+#include "session/sound_track.h"
 
 // Receives the recording's sound: one mixed block of frameCount (1152) frames of 44100 Hz
-// interleaved 16-bit stereo, whose pts is when the last sample of its first source's block was
-// captured, in microseconds of the monotonic clock. The listener takes the block over: it hands
-// it on or releases it. Called on a capture thread with the sound input's lock held: it must not
-// call back into the sound input, and takes no lock but the writer's queue lock.
+// interleaved 16-bit stereo, whose pts is its first frame's place on the recording's timeline
+// (samples since time 0; the blocks follow one another without gap or overlap). The listener
+// takes the block over: it hands it on or releases it. Called on a capture thread with the sound
+// input's lock held: it must not call back into the sound input, and takes no lock but the
+// writer's queue lock.
 class AudioCaptureListener {
 public:
     virtual ~AudioCaptureListener() = default;
@@ -23,31 +24,40 @@ public:
 
 // The sound of a recorder window: the stereo mix (what the computer plays, source id 1) and the
 // microphone (source id 2), each captured by its own Recorder from open() to close(). Every 7th
-// block of each source is metered and its level posted through the level relay (id, level, 0);
-// between beginRecording() and endRecording() the enabled sources are resampled to 44100 Hz,
-// mixed into 1152-frame blocks and handed to the listener.
+// block of each source is metered and its level posted through the level relay (id, level, 0).
+// During a recording each enabled source's blocks are placed on the recording's timeline by
+// their capture time (SoundTrack), and the sources are mixed by place, not by arrival: a mixed
+// block goes to the listener once every live source has sound up to its end, or once one runs
+// more than kMaxLagSamples ahead of a silent one. A source that ends (its device or the sound
+// server gone) leaves the others recording, and the log says so once.
 //
-// Threads: open(), close(), setListener(), setSourceEnabled(), beginRecording() and
-// endRecording() on the owner's (GUI) thread; OnRecordedBlock on the two capture threads at
-// once. m_lock guards the mixer and the listener call; beginRecording() and endRecording() take
-// it, so once endRecording() has returned no block reaches the listener. The flags are written
-// by the owner and read by the capture threads. Each level counter belongs to one source's
-// capture thread; the resampler to the microphone's.
+// Threads: open(), close(), setListener(), setSourceEnabled(), beginRecording(),
+// finishRecording() and endRecording() on the owner's (GUI) thread; OnRecordedBlock on the two
+// capture threads at once. m_lock guards the tracks, the timeline fields and the listener call;
+// once endRecording() has returned no block reaches the listener. The flags are written by the
+// owner and read by the capture threads. Each level counter belongs to one source's capture
+// thread.
 class SoundInput : public RecorderCallback {
 public:
     static constexpr int kStereoId = 1;
     static constexpr int kMicrophoneId = 2;
     static constexpr int kFramesPerBlock = 1152;
+    // How far one source may run ahead of another that has fallen silent before the mix goes on
+    // without it: 3 s (sources that deliver in bursts hand over up to two seconds at once).
+    static constexpr int64_t kMaxLagSamples = 3 * SoundTrack::kRate;
+    // How long finishRecording() waits at most for the sources to deliver up to the end.
+    static constexpr int kFinishWaitMs = 3000;
 
     SoundInput();
     ~SoundInput() override;
     SoundInput(const SoundInput&) = delete;
     SoundInput& operator=(const SoundInput&) = delete;
 
-    // Starts the level relay and opens the microphone, then the stereo mix (devices whose
-    // description names them win over the server's defaults). Returns -1 when the microphone
-    // cannot be opened: the stereo mix is then not tried either. Each failure has a log line.
-    int open();
+    // Starts the level relay and opens the microphone, then the stereo mix: the sources named,
+    // or else devices whose description names them, or else the server's defaults. Returns -1
+    // when the microphone cannot be opened: the stereo mix is then not tried either. Each failure
+    // has a log line.
+    int open(const std::string& stereoName = "", const std::string& microphoneName = "");
     // Closes both devices and stops the relay. Safe twice and after a failed open().
     void close();
 
@@ -59,24 +69,35 @@ public:
     void setListener(AudioCaptureListener* listener) { m_listener.store(listener); }
     // Whether the source's blocks go into the mix; fixed while a recording runs.
     void setSourceEnabled(int id, bool enabled);
-    // Starts and stops handing mixed sound to the listener; each resets the mixer.
-    void beginRecording();
+    // A recording whose time 0 is originUs (monotonic microseconds) begins: from now on enabled
+    // sources are placed and mixed.
+    void beginRecording(int64_t originUs);
+    // Waits (kFinishWaitMs at most) until the mix has reached endSample on the timeline, then
+    // hands over what is left up to there, with silence for a source that did not deliver.
+    void finishRecording(int64_t endSample);
+    // No block reaches the listener any more.
     void endRecording();
 
     int OnRecordedBlock(int id, double timeStamp, MMPacket& block) override;
 
 private:
-    void resetMixer();
+    static bool validId(int id) { return id == kStereoId || id == kMicrophoneId; }
+    // Under m_lock: hands over every block that is ready; with force, also what a silent
+    // source holds up, until the timeline reaches m_endSample.
+    void mixReady(bool force);
+    bool mixDone() const;
 
     EventBridge m_bridge;
     std::unique_ptr<Recorder> m_micRecorder;
     std::unique_ptr<Recorder> m_stereoRecorder;
-    MicResampler m_resampler;
     std::atomic<int> m_levelCounters[3] = {};
 
     OS_Mutex m_lock;
-    AudioMixer m_mixer;       // guarded by m_lock
-    int m_reportedDrops = 0;  // the mixer's drops already logged; guarded by m_lock
+    SoundTrack m_tracks[3];    // by source id; guarded by m_lock
+    bool m_live[3] = {};       // recorded and not ended; guarded by m_lock
+    bool m_ended[3] = {};      // the source's stream ended; guarded by m_lock
+    int64_t m_mixedEnd = 0;    // timeline place of the next mixed block; guarded by m_lock
+    int64_t m_endSample = -1;  // where finishRecording() ends the mix, -1 before; m_lock
 
     std::atomic<bool> m_recording{false};
     std::atomic<AudioCaptureListener*> m_listener{nullptr};

@@ -20,15 +20,14 @@ using namespace testsupport;
 
 namespace {
 
-// Keeps what the sound input hands over: the blocks' lengths, capture times and samples.
+// Keeps what the sound input hands over: the blocks' lengths, places and samples.
 class BlockListener : public AudioCaptureListener {
 public:
     int OnAudioCaptured(MMPacket* block, int frameCount) override {
         std::lock_guard<std::mutex> lock(mutex);
         frameCounts.push_back(frameCount);
         sizes.push_back(block->size);
-        captureTimesUs.push_back(block->pts);
-        receivedUs.push_back(monotonicMicroseconds());
+        places.push_back(block->pts);
         const auto* samples = reinterpret_cast<const int16_t*>(block->data);
         sound.insert(sound.end(), samples, samples + block->size / 2);
         block->release();
@@ -41,8 +40,7 @@ public:
     std::mutex mutex;
     std::vector<int> frameCounts;
     std::vector<uint32_t> sizes;
-    std::vector<int64_t> captureTimesUs;
-    std::vector<int64_t> receivedUs;
+    std::vector<int64_t> places;
     std::vector<int16_t> sound;
 };
 
@@ -102,8 +100,7 @@ TEST_F(SoundInputTest, HandsMixedBlocksToTheListenerOnlyWhileRecording) {
     OS_Thread::msleep(500);
     EXPECT_EQ(listener.blocks(), 0) << "nothing flows outside a recording";
 
-    const int64_t beganUs = monotonicMicroseconds();
-    sound.beginRecording();
+    sound.beginRecording(monotonicMicroseconds());
     ASSERT_TRUE(waitUntil([&] { return listener.blocks() >= 40; }, 10000));
     sound.endRecording();
     const int atEnd = listener.blocks();
@@ -115,9 +112,7 @@ TEST_F(SoundInputTest, HandsMixedBlocksToTheListenerOnlyWhileRecording) {
     for (size_t n = 0; n < listener.frameCounts.size(); ++n) {
         EXPECT_EQ(listener.frameCounts[n], 1152);
         EXPECT_EQ(listener.sizes[n], 1152u * 4);
-        // A block was captured before it arrived, and not long before the recording began.
-        EXPECT_LE(listener.captureTimesUs[n], listener.receivedUs[n]);
-        EXPECT_GT(listener.captureTimesUs[n], beganUs - 4000000);
+        EXPECT_EQ(listener.places[n], int64_t(n) * 1152) << "placed one after the other";
     }
     // Tone (0.25 of full scale) and sine microphone mixed: louder than the tone alone.
     EXPECT_GT(peakOf(listener.sound, listener.sound.size() / 2), 0.25 * 32767 + 1000);
@@ -130,7 +125,7 @@ TEST_F(SoundInputTest, MicrophoneAloneKeepsItsPitchAtFourTimesItsRate) {
     sound.setSourceEnabled(SoundInput::kStereoId, false);
     sound.setSourceEnabled(SoundInput::kMicrophoneId, true);
     ASSERT_EQ(sound.open(), 0);
-    sound.beginRecording();
+    sound.beginRecording(monotonicMicroseconds());
     ASSERT_TRUE(waitUntil([&] { return listener.blocks() >= 60; }, 10000));
     sound.endRecording();
     sound.close();
@@ -140,54 +135,86 @@ TEST_F(SoundInputTest, MicrophoneAloneKeepsItsPitchAtFourTimesItsRate) {
     EXPECT_NEAR(toneHz(listener.sound, 2, 0, 44100, 1152), 440.0, 5.0);
 }
 
-// The capture threads' side, driven by hand: blocks as the Recorders hand them over.
-TEST(SoundInputMixing, WaitsForBothSourcesAndLogsOneThatRunsAhead) {
+// The capture threads' side, driven by hand: blocks as the Recorders hand them over, their
+// pts the capture time of their first frame and their time stamp the stream's time of their end.
+class HandDrivenSoundInput : public ::testing::Test {
+protected:
+    static constexpr int64_t kOriginUs = 10000000;
+
+    void SetUp() override {
+        sound.setListener(&listener);
+        sound.setSourceEnabled(SoundInput::kStereoId, true);
+        sound.setSourceEnabled(SoundInput::kMicrophoneId, true);
+        sound.beginRecording(kOriginUs);
+    }
+    // Hands the source's blocks [from, to) of a steady value over, as its capture thread would.
+    void deliver(int id, int from, int to, int16_t value) {
+        const int rate = id == SoundInput::kStereoId ? 44100 : 11025;
+        const int frames = id == SoundInput::kStereoId ? 1152 : 288;
+        for (int n = from; n < to; ++n) {
+            std::vector<int16_t> samples(size_t(frames) * 2, value);
+            MMPacket block;
+            block.copyFrom(reinterpret_cast<const uint8_t*>(samples.data()),
+                           uint32_t(samples.size() * 2),
+                           kOriginUs + std::llround(double(n) * frames * 1e6 / rate));
+            sound.OnRecordedBlock(id, double(n + 1) * frames / rate, block);
+            block.release();
+        }
+    }
+
     LogCapture log;
     SoundInput sound;
     BlockListener listener;
-    sound.setListener(&listener);
-    sound.setSourceEnabled(SoundInput::kStereoId, true);
-    sound.setSourceEnabled(SoundInput::kMicrophoneId, true);
-    auto captured = [](int frames, int16_t value) {
-        std::vector<int16_t> samples(size_t(frames) * 2, value);
-        MMPacket block;
-        block.copyFrom(reinterpret_cast<const uint8_t*>(samples.data()),
-                       uint32_t(samples.size() * 2), 0);
-        return block;
-    };
+};
 
-    MMPacket early = captured(1152, 1000);
-    sound.OnRecordedBlock(SoundInput::kStereoId, 0, early);
-    early.release();
-    EXPECT_EQ(listener.blocks(), 0) << "nothing before the recording";
-
-    sound.beginRecording();
-    MMPacket firstMic = captured(288, 16384);
-    sound.OnRecordedBlock(SoundInput::kMicrophoneId, 0, firstMic);
-    firstMic.release();
-    EXPECT_EQ(listener.blocks(), 1) << "the microphone alone until the stereo mix is heard";
-
-    // The stereo mix comes in and the microphone falls silent: its blocks wait, the oldest
-    // dropped beyond the bound.
-    for (int n = 0; n < AudioMixer::kMaxQueuedBlocks; ++n) {
-        // The sound input takes the block over: the capture thread's packet no longer owns it.
-        MMPacket block = captured(1152, 16384);
-        sound.OnRecordedBlock(SoundInput::kStereoId, 0, block);
-        EXPECT_FALSE(block.owns);
-    }
-    EXPECT_EQ(listener.blocks(), 1);
-    EXPECT_FALSE(log.contains("runs ahead"));
-    MMPacket oneTooMany = captured(1152, 16384);
-    sound.OnRecordedBlock(SoundInput::kStereoId, 0, oneTooMany);
-    EXPECT_TRUE(log.contains("sound mixer: source 1 runs ahead of the others; 1 blocks dropped"));
-
-    MMPacket mic = captured(288, 16384);
-    sound.OnRecordedBlock(SoundInput::kMicrophoneId, 0, mic);
-    mic.release();
-    EXPECT_EQ(listener.blocks(), 2) << "one block of each makes one mixed block";
+TEST_F(HandDrivenSoundInput, MixesBlocksOnlyWhereEverySourceHasSoundAndEachFollowsTheLast) {
+    deliver(SoundInput::kMicrophoneId, 0, 1, 16384);
+    EXPECT_EQ(listener.blocks(), 1) << "the microphone alone, until the stereo mix is heard";
+    deliver(SoundInput::kStereoId, 0, 10, 16384);
+    EXPECT_EQ(listener.blocks(), 1) << "the stereo mix waits for the microphone";
+    deliver(SoundInput::kMicrophoneId, 1, 8, 16384);
+    EXPECT_EQ(listener.blocks(), 8) << "up to where the microphone's sound ends";
+    deliver(SoundInput::kMicrophoneId, 8, 12, 16384);
+    EXPECT_EQ(listener.blocks(), 10) << "up to where the stereo mix's sound ends";
     sound.endRecording();
 
     std::lock_guard<std::mutex> lock(listener.mutex);
-    // 16384 and the upsampled 16384 mix to 28672.
-    EXPECT_NEAR(listener.sound.back(), 28672, 16);
+    for (size_t n = 0; n < listener.places.size(); ++n)
+        EXPECT_EQ(listener.places[n], int64_t(n) * 1152) << "one after the other";
+    // 16384 and 16384 mix to 28672 where both sources have sound.
+    EXPECT_NEAR(listener.sound[5 * 2304], 28672, 8);
+}
+
+TEST_F(HandDrivenSoundInput, ASilentSourceHoldsTheMixUpForThreeSecondsAtMostAndMayEnd) {
+    deliver(SoundInput::kMicrophoneId, 0, 1, 16384);
+    // The microphone falls silent; the stereo mix goes on for two, then four seconds.
+    deliver(SoundInput::kStereoId, 0, 77, 8000);
+    EXPECT_EQ(listener.blocks(), 1);
+    deliver(SoundInput::kStereoId, 77, 154, 8000);
+    // The stereo mix's last three seconds (115 blocks) are still held.
+    EXPECT_EQ(listener.blocks(), 154 - 115);
+
+    MMPacket ended;
+    sound.OnRecordedBlock(SoundInput::kMicrophoneId, 0, ended);
+    sound.OnRecordedBlock(SoundInput::kMicrophoneId, 0, ended);
+    EXPECT_EQ(listener.blocks(), 154) << "with the microphone gone nothing waits for it";
+    EXPECT_EQ(log.count("sound: the microphone has ended; the recording goes on with the other "
+                        "input"),
+              1);
+    deliver(SoundInput::kStereoId, 154, 160, 8000);
+    EXPECT_EQ(listener.blocks(), 160);
+    sound.endRecording();
+}
+
+TEST_F(HandDrivenSoundInput, FinishingHandsOverEverythingUpToTheEnd) {
+    deliver(SoundInput::kStereoId, 0, 1, 16384);
+    deliver(SoundInput::kMicrophoneId, 0, 40, 16384);
+    deliver(SoundInput::kStereoId, 1, 5, 16384);
+    EXPECT_EQ(listener.blocks(), 5) << "the microphone waits for the stereo mix";
+    // The stereo mix does not deliver up to the end: after the wait its part is silence.
+    sound.finishRecording(20 * 1152);
+    sound.endRecording();
+    EXPECT_EQ(listener.blocks(), 20);
+    deliver(SoundInput::kStereoId, 5, 30, 16384);
+    EXPECT_EQ(listener.blocks(), 20) << "nothing after the end";
 }

@@ -30,10 +30,13 @@ public:
         std::lock_guard<std::mutex> lock(mutex());
         return lines();
     }
-    bool contains(const std::string& text) const {
+    bool contains(const std::string& text) const { return count(text) > 0; }
+    // How many messages hold text.
+    int count(const std::string& text) const {
+        int found = 0;
         for (const std::string& line : messages())
-            if (line.find(text) != std::string::npos) return true;
-        return false;
+            found += line.find(text) != std::string::npos;
+        return found;
     }
 
 private:

@@ -2,6 +2,8 @@
 
 #include <sys/types.h>
 
+#include <algorithm>
+#include <cmath>
 #include <functional>
 #include <map>
 #include <string>
@@ -26,15 +28,26 @@ private:
 };
 
 // Frequency of the strongest tone of one channel of interleaved samples, from its rising zero
-// crossings from frame firstFrame on; 0 when there are fewer than two.
+// crossings from frame firstFrame on; 0 when there are fewer than two. A crossing counts only
+// after the sound has gone below a tenth of its peak, so that the low noise of an encoder's
+// priming or of a tone's abrupt end is not counted as tone.
 template <typename Sample>
 double toneHz(const std::vector<Sample>& samples, int channels, int channel, int sampleRate,
               size_t firstFrame = 0) {
     const size_t step = size_t(channels);
+    double peak = 0;
+    for (size_t i = firstFrame * step + size_t(channel); i < samples.size(); i += step)
+        peak = std::max(peak, std::abs(double(samples[i])));
+    const double hysteresis = peak / 10;
     int crossings = 0;
+    bool armed = false;
     size_t first = 0, last = 0;
-    for (size_t i = (firstFrame + 1) * step + size_t(channel); i < samples.size(); i += step) {
-        if (samples[i - step] < 0 && samples[i] >= 0) {
+    for (size_t i = firstFrame * step + size_t(channel); i < samples.size(); i += step) {
+        const double value = double(samples[i]);
+        if (value < -hysteresis) {
+            armed = true;
+        } else if (armed && value >= 0) {
+            armed = false;
             if (crossings++ == 0) first = i;
             last = i;
         }

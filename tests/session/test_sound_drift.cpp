@@ -1,4 +1,5 @@
-// Sound from a device whose clock is off stays in step with the picture.
+// Sound from a card whose clock is off stays in step with the picture: the stream's fitted clock,
+// the placing of its blocks and the writer's converter together.
 #include <gtest/gtest.h>
 
 #include "base/log_file.h"
@@ -9,9 +10,6 @@ using namespace testsupport;
 
 namespace {
 
-// Sound the encoder and its frame queue still hold when a recording closes.
-constexpr double kHeldAtCloseSeconds = (5 + 1) * 1152 / 44100.0;
-
 void expectInStep(double skew, double stallEverySeconds = 0, double stallMs = 0) {
     gLog.setLevel(LogFile::kInfo);
     gLog.setEcho(false);
@@ -19,9 +17,10 @@ void expectInStep(double skew, double stallEverySeconds = 0, double stallMs = 0)
     // Five minutes: 0.2 % would already be 600 ms adrift without correction.
     const DriftResult result =
         simulateSkewedRecording(dir.file("drift.avi"), 300, skew, 3.0, stallEverySeconds, stallMs);
-    EXPECT_LT(result.worstOffsetMs, 40.0) << "skew " << skew;
-    EXPECT_LT(std::abs(result.finalOffsetMs), 40.0) << "skew " << skew;
-    EXPECT_NEAR(result.soundSeconds + kHeldAtCloseSeconds, result.pictureSeconds, 0.04 + 0.04)
+    EXPECT_LT(result.worstOffsetMs, 20.0) << "skew " << skew;
+    EXPECT_LT(std::abs(result.finalOffsetMs), 20.0) << "skew " << skew;
+    // Nothing is held back at the end: the encoders are drained.
+    EXPECT_NEAR(result.soundSeconds, result.pictureSeconds, 0.05)
         << "the file's sound against its picture, skew " << skew;
     gLog.setLevel(LogFile::kDebug);
 }
@@ -40,8 +39,13 @@ TEST(SoundDrift, ExactDeviceIsLeftAlone) {
     expectInStep(0.0);
 }
 
-TEST(SoundDrift, LateDeliveriesDoNotPushTheSoundOutOfStep) {
-    // The capture thread held up for 150 ms every 20 s, then catching up: no sound is lost or
-    // moved for it.
+TEST(SoundDrift, LateReadingsDoNotPushTheSoundOutOfStep) {
+    // The reader held up for 150 ms every 20 s, then catching up: no sound is lost or moved for
+    // it.
     expectInStep(0.001, 20, 150);
+}
+
+TEST(SoundDrift, ASecondLongStallAndItsBacklogStayInStep) {
+    // A microphone that stops delivering for a second and then hands over its backlog at once.
+    expectInStep(0.0, 30, 1000);
 }

@@ -1,0 +1,71 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "pipeline/ffmpeg_util.h"
+
+// One sound source's part of a recording, on the recording's timeline of 44100 Hz stereo
+// samples (sample 0 is the recording's time 0). Each captured block is placed where its first
+// frame was captured, by the source's fitted clock: sound from before time 0 is cut at the frame
+// whose time is 0, frames the stream skipped become silence, and the small difference between
+// the source's clock and the recording's is taken up by stretching or squeezing the sound by a
+// few samples per block with the resampler's compensation. Sound is never cut for it.
+//
+// Threads: not thread-safe; its owner (the sound input, under its lock) serialises every call.
+class SoundTrack {
+public:
+    static constexpr int kRate = 44100;
+    // Samples per block by which the sound is stretched or squeezed at most (0.35 %: a tone
+    // moves by less than a listener hears).
+    static constexpr int kMaxCompensation = 4;
+    // A place more than this far ahead of the sound so far, with no frames missing, is a break
+    // of the source's timing (frames it never delivered): silence fills it at once. Less is
+    // taken up by stretching.
+    static constexpr int64_t kJumpSamples = kRate / 50;
+
+    SoundTrack() = default;
+    SoundTrack(const SoundTrack&) = delete;
+    SoundTrack& operator=(const SoundTrack&) = delete;
+
+    // sourceRate: the source's frames per second. Returns 0, or -1 with a log line.
+    int init(int sourceRate);
+    // A recording whose time 0 is originUs on the monotonic clock begins: nothing is placed yet.
+    void begin(int64_t originUs);
+
+    // One captured block of frames of interleaved 16-bit stereo at the source's rate: the
+    // stream's index of its first frame, and when that frame was captured (monotonic
+    // microseconds).
+    void add(const int16_t* samples, int frames, int64_t firstFrame, int64_t firstFrameUs);
+
+    // Whether a block has been placed since begin().
+    bool started() const { return m_started; }
+    // Where the placed sound ends on the timeline (exclusive); 0 before the first block.
+    int64_t end() const { return m_end; }
+    // Mixes the track's samples of [from, from + frames) into output (frames of stereo), with
+    // silence where it has none; samples before from + frames are forgotten afterwards.
+    void mixInto(int16_t* output, int64_t from, int frames);
+
+    // Samples of silence put in for frames the stream skipped, and for jumps, since begin().
+    int64_t silenceSamples() const { return m_silenceSamples; }
+
+private:
+    void appendSilence(int64_t frames);
+    void appendConverted(const int16_t* samples, int frames, int compensation);
+    // Frees the room of samples already mixed, now and then.
+    void compact();
+
+    SwrContextPtr m_resampler;
+    int m_sourceRate = 0;
+    int m_nominalOutput = 0;  // output frames of one source block at the nominal rates
+    int64_t m_originUs = 0;
+    bool m_started = false;
+    int64_t m_nextFrame = 0;  // the stream's frame expected next
+    // Placed samples not yet mixed, interleaved stereo: m_samples[m_head] is the left sample of
+    // timeline frame m_first. The resampler writes straight behind the last of them.
+    std::vector<int16_t> m_samples;
+    size_t m_head = 0;
+    int64_t m_first = 0;
+    int64_t m_end = 0;
+    int64_t m_silenceSamples = 0;
+};

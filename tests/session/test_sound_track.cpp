@@ -1,0 +1,144 @@
+// Placing a source's sound on the recording's timeline, mixing sources by place, and the level
+// the meters show: the arithmetic a listener hears.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "capture/sound_level.h"
+#include "session/sound_track.h"
+#include "test_support.h"
+
+namespace {
+
+constexpr int kFrames = 1152;
+constexpr int kSamples = kFrames * 2;
+constexpr int64_t kOriginUs = 10000000;
+
+// Frames of a sine at hz, both channels, from the stream's frame first on.
+std::vector<int16_t> sine(int frames, int64_t first, double hz, int rate, double amplitude) {
+    std::vector<int16_t> samples(size_t(frames) * 2);
+    for (int i = 0; i < frames; ++i)
+        samples[size_t(2 * i)] = samples[size_t(2 * i + 1)] =
+            int16_t(std::lround(amplitude * std::sin(2 * M_PI * hz * double(first + i) / rate)));
+    return samples;
+}
+
+// Feeds a track blocks of a steady source that starts capturing at startUs, on a clock skew off
+// its rate, until its sound reaches frames on the timeline; mixes it into a timeline of its own.
+std::vector<int16_t> placeAndMix(SoundTrack& track, int rate, int blockFrames, double hz,
+                                 int64_t startUs, int64_t timelineFrames, double value = -1) {
+    std::vector<int16_t> timeline(size_t(timelineFrames) * 2, 0);
+    int64_t mixed = 0;
+    for (int64_t first = 0; mixed < timelineFrames; first += blockFrames) {
+        const int64_t firstUs = startUs + std::llround(double(first) * 1e6 / rate);
+        std::vector<int16_t> block =
+            value >= 0 ? std::vector<int16_t>(size_t(blockFrames) * 2, int16_t(value))
+                       : sine(blockFrames, first, hz, rate, 12000);
+        track.add(block.data(), blockFrames, first, firstUs);
+        while (track.started() && track.end() >= mixed + kFrames && mixed < timelineFrames) {
+            const int frames = int(std::min<int64_t>(kFrames, timelineFrames - mixed));
+            track.mixInto(&timeline[size_t(mixed) * 2], mixed, frames);
+            mixed += frames;
+        }
+    }
+    return timeline;
+}
+
+int peakOf(const std::vector<int16_t>& samples, size_t from, size_t to) {
+    int peak = 0;
+    for (size_t i = from; i < std::min(to, samples.size()); ++i)
+        peak = std::max(peak, std::abs(int(samples[i])));
+    return peak;
+}
+
+}  // namespace
+
+TEST(SoundLevel, PeakAgainstSixtyPercentOfFullScale) {
+    std::vector<int16_t> block(kSamples, 0);
+    EXPECT_EQ(soundLevel(block.data(), kSamples), 0);
+    block[7] = 9830;
+    block[8] = -9000;
+    EXPECT_EQ(soundLevel(block.data(), kSamples), 50);
+    block[kSamples - 1] = -32768;  // the most negative sample counts as 32768
+    EXPECT_EQ(soundLevel(block.data(), kSamples), 100);
+    block.assign(kSamples, 19659);
+    EXPECT_EQ(soundLevel(block.data(), kSamples), 99);
+    block[0] = 19660;
+    EXPECT_EQ(soundLevel(block.data(), kSamples), 100);
+}
+
+TEST(SoundTrack, MicrophoneKeepsItsPitchAtFourTimesItsRate) {
+    SoundTrack track;
+    ASSERT_EQ(track.init(11025), 0);
+    track.begin(kOriginUs);
+    const std::vector<int16_t> timeline = placeAndMix(track, 11025, 288, 440, kOriginUs, 44100);
+    EXPECT_NEAR(testsupport::toneHz(timeline, 2, 0, 44100, 1152), 440.0, 1.0);
+    EXPECT_NEAR(peakOf(timeline, 4608, timeline.size()), 12000, 400);
+}
+
+TEST(SoundTrack, SoundBeforeTimeZeroIsCutAndALateStartLeavesSilenceBeforeIt) {
+    SoundTrack early;
+    ASSERT_EQ(early.init(44100), 0);
+    early.begin(kOriginUs);
+    // A source that has captured for a second already: its sound starts at time 0 exactly.
+    const std::vector<int16_t> cut =
+        placeAndMix(early, 44100, kFrames, 1000, kOriginUs - 1000000, 22050);
+    EXPECT_LT(early.silenceSamples(), 1);
+    EXPECT_GT(peakOf(cut, 2 * 64, 2 * 22050), 11000) << "sound from (nearly) the first sample";
+
+    SoundTrack late;
+    ASSERT_EQ(late.init(44100), 0);
+    late.begin(kOriginUs);
+    // A source whose first frame was captured 100 ms into the recording.
+    const std::vector<int16_t> delayed =
+        placeAndMix(late, 44100, kFrames, 1000, kOriginUs + 100000, 22050);
+    EXPECT_EQ(peakOf(delayed, 0, 2 * 4400), 0) << "silence before the source's first frame";
+    EXPECT_GT(peakOf(delayed, 2 * 4500, 2 * 6000), 11000);
+}
+
+TEST(SoundTrack, FramesTheStreamSkippedKeepTheirTimeAsSilence) {
+    SoundTrack track;
+    ASSERT_EQ(track.init(44100), 0);
+    track.begin(kOriginUs);
+    auto timeOf = [](int64_t frame) {
+        return kOriginUs + std::llround(double(frame) * 1e6 / 44100);
+    };
+    const std::vector<int16_t> block(kSamples, 8000);
+    for (int64_t first = 0; first < 10 * kFrames; first += kFrames)
+        track.add(block.data(), kFrames, first, timeOf(first));
+    // Ten blocks dropped by a stalled reader: the next one carries on where its frames belong.
+    const int64_t resumed = 20 * kFrames;
+    track.add(block.data(), kFrames, resumed, timeOf(resumed));
+    EXPECT_EQ(track.silenceSamples(), 10 * kFrames);
+    EXPECT_NEAR(double(track.end()), double(21 * kFrames), 40.0);
+
+    std::vector<int16_t> timeline(size_t(21) * kSamples, 0);
+    track.mixInto(timeline.data(), 0, 21 * kFrames);
+    EXPECT_EQ(peakOf(timeline, size_t(10 * kSamples + 200), size_t(20 * kSamples - 200)), 0);
+    EXPECT_NEAR(timeline[size_t(5 * kSamples)], 8000, 2);
+}
+
+TEST(SoundTrack, SourcesMixByPlaceWithASoftClamp) {
+    const int16_t cases[][3] = {
+        {16384, 16384, 28672}, {30000, 30000, 32767}, {-20000, -20000, -32768}, {1000, -1000, 16}};
+    for (const auto& [stereo, microphone, mixed] : cases) {
+        SoundTrack first, second;
+        ASSERT_EQ(first.init(44100), 0);
+        ASSERT_EQ(second.init(11025), 0);
+        first.begin(kOriginUs);
+        second.begin(kOriginUs);
+        std::vector<int16_t> block(kSamples, stereo), micBlock(288 * 2, microphone);
+        for (int n = 0; n < 4; ++n) {
+            first.add(block.data(), kFrames, n * kFrames,
+                      kOriginUs + std::llround(n * kFrames * 1e6 / 44100));
+            second.add(micBlock.data(), 288, n * 288,
+                       kOriginUs + std::llround(n * 288 * 1e6 / 11025));
+        }
+        std::vector<int16_t> output(kSamples, 0);
+        first.mixInto(output.data(), 2 * kFrames, kFrames);
+        second.mixInto(output.data(), 2 * kFrames, kFrames);
+        EXPECT_NEAR(output[kFrames], mixed, 8) << stereo << " with " << microphone;
+    }
+}
