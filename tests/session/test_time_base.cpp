@@ -24,22 +24,6 @@ namespace {
 constexpr int kSeconds = 10;
 constexpr int kFrameRate = 25;
 
-// Two processes that keep both cores busy for as long as the object lives.
-class BusyCores {
-public:
-    BusyCores() {
-        for (auto& process : m_processes)
-            process.start({"/bin/sh", "-c", "while :; do :; done"}, "/");
-    }
-    ~BusyCores() {
-        for (auto& process : m_processes)
-            process.terminate();
-    }
-
-private:
-    ChildProcess m_processes[2];
-};
-
 class TimeBaseTest : public ::testing::Test {
 protected:
     void SetUp() override {
