@@ -211,13 +211,25 @@ int SoundInput::OnRecordedBlock(int id, double timeStamp, MMPacket& block) {
 
     const int rate = id == kStereoId ? kStereoRate : kMicrophoneRate;
     const int64_t firstFrame = std::llround(timeStamp * rate) - frames;
-    OS_MutexLocker locker(m_lock);
-    // Checked again under the lock: once endRecording() has taken the lock, no block reaches the
-    // listener, however late its capture thread arrives here.
-    if (!m_recording.load() || m_ended[id]) return 0;
-    // A source that delivers is live, whether or not its device counted as open at the start.
-    m_live[id] = true;
-    m_tracks[id].add(samples, frames, firstFrame, block.pts);
-    mixReady(false);
+    int64_t breakSilence = 0;
+    int refusal = 0;
+    {
+        OS_MutexLocker locker(m_lock);
+        // Checked again under the lock: once endRecording() has taken the lock, no block
+        // reaches the listener, however late its capture thread arrives here.
+        if (!m_recording.load() || m_ended[id]) return 0;
+        // A source that delivers is live, whether or not its device counted as open at the
+        // start.
+        m_live[id] = true;
+        breakSilence = m_tracks[id].add(samples, frames, firstFrame, block.pts);
+        refusal = m_tracks[id].takeRefusal();
+        mixReady(false);
+    }
+    if (breakSilence > 0)
+        gLog.warn("sound: %lld ms the %s did not deliver, filled with silence\n",
+                  static_cast<long long>(breakSilence * 1000 / SoundTrack::kRate), sourceName(id));
+    if (refusal < 0)
+        gLog.warn("sound: the %s's resampler refused to stretch: %s\n", sourceName(id),
+                  avError(refusal).c_str());
     return 0;
 }

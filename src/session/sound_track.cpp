@@ -48,8 +48,9 @@ void SoundTrack::begin(int64_t originUs) {
     if (m_resampler) swr_init(m_resampler.get());
 }
 
-void SoundTrack::add(const int16_t* samples, int frames, int64_t firstFrame, int64_t firstFrameUs) {
-    if (!m_resampler || frames <= 0) return;
+int64_t SoundTrack::add(const int16_t* samples, int frames, int64_t firstFrame,
+                        int64_t firstFrameUs) {
+    if (!m_resampler || frames <= 0) return 0;
     m_nominalOutput = int(int64_t(frames) * kRate / m_sourceRate);
     const double usPerFrame = 1e6 / m_sourceRate;
     if (!m_started) {
@@ -58,7 +59,7 @@ void SoundTrack::add(const int16_t* samples, int frames, int64_t firstFrame, int
         int skip = 0;
         if (firstFrameUs < m_originUs) {
             skip = int(std::ceil(double(m_originUs - firstFrameUs) / usPerFrame));
-            if (skip >= frames) return;
+            if (skip >= frames) return 0;
         }
         const double startUs = double(firstFrameUs) + skip * usPerFrame;
         const int64_t place = std::llround((startUs - double(m_originUs)) * kRate / 1e6);
@@ -72,7 +73,7 @@ void SoundTrack::add(const int16_t* samples, int frames, int64_t firstFrame, int
         // where the block's last frame belongs.
         m_end = place + int64_t(frames - skip) * kRate / m_sourceRate;
         m_first = m_end - int64_t((m_samples.size() - m_head) / 2);
-        return;
+        return 0;
     }
     if (firstFrame > m_nextFrame) {
         // The stream skipped frames (nobody read them in time): their time stays, silent.
@@ -81,15 +82,16 @@ void SoundTrack::add(const int16_t* samples, int frames, int64_t firstFrame, int
     m_nextFrame = firstFrame + frames;
     const int64_t place = std::llround(double(firstFrameUs - m_originUs) * kRate / 1e6);
     int64_t error = place - m_end;
+    int64_t breakSilence = 0;
     if (error > kJumpSamples) {
-        gLog.warn("sound: %lld ms the source did not deliver, filled with silence\n",
-                  static_cast<long long>(error * 1000 / kRate));
         appendSilence(error);
+        breakSilence = error;
         error = 0;
     }
     const int compensation = int(std::clamp<long>(std::lround(double(error) * kErrorGain),
                                                   -kMaxCompensation, kMaxCompensation));
     appendConverted(samples, frames, compensation);
+    return breakSilence;
 }
 
 void SoundTrack::appendSilence(int64_t frames) {

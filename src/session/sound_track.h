@@ -35,8 +35,9 @@ public:
 
     // One captured block of frames of interleaved 16-bit stereo at the source's rate: the
     // stream's index of its first frame, and when that frame was captured (monotonic
-    // microseconds).
-    void add(const int16_t* samples, int frames, int64_t firstFrame, int64_t firstFrameUs);
+    // microseconds). Returns the samples of silence put in before it for a break of the
+    // source's timing (0 almost always); the caller logs it, outside its lock.
+    int64_t add(const int16_t* samples, int frames, int64_t firstFrame, int64_t firstFrameUs);
 
     // Whether a block has been placed since begin().
     bool started() const { return m_started; }
@@ -48,6 +49,12 @@ public:
 
     // Samples of silence put in for frames the stream skipped, and for jumps, since begin().
     int64_t silenceSamples() const { return m_silenceSamples; }
+    // The resampler's last refusal of a compensation (an FFmpeg error code), then 0 again.
+    int takeRefusal() {
+        const int refusal = m_refusal;
+        m_refusal = 0;
+        return refusal;
+    }
 
 private:
     void appendSilence(int64_t frames);
@@ -68,4 +75,5 @@ private:
     int64_t m_first = 0;
     int64_t m_end = 0;
     int64_t m_silenceSamples = 0;
+    int m_refusal = 0;
 };
