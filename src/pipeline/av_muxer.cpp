@@ -35,6 +35,7 @@ int AvMuxer::open(const std::string& fileName, int width, int height, int fps) {
     m_fps = fps;
     m_audioPacketCounter = 0;
     m_audioCounterStarted = false;
+    m_audioEndSample = -1;
     m_videoStarted = false;
     m_packetsWritten = 0;
     m_failed.store(false);
@@ -165,9 +166,10 @@ void AvMuxer::fail(const std::string& reason) {
     m_failed.store(true);
 }
 
-void AvMuxer::drain() {
+void AvMuxer::drain(int64_t soundEndSample) {
     if (!m_headerWritten || m_failed.load()) return;
     writeVideo(nullptr);
+    m_audioEndSample = soundEndSample;
     writeAudio(nullptr);
 }
 
@@ -226,6 +228,13 @@ int AvMuxer::writeAudio(AVFrame* frame) {
             m_audioPacketCounter =
                 av_rescale_q(packet->pts, m_audioCodec->time_base, m_audioStream->time_base);
             m_audioCounterStarted = true;
+        }
+        // Past the sound's end the encoder's last frames hold only its own padding. The sound's
+        // last samples lie up to one frame further than their place (the decoder's delay).
+        if (m_audioEndSample >= 0 &&
+            m_audioPacketCounter * m_audioCodec->frame_size >= m_audioEndSample) {
+            av_packet_unref(packet);
+            continue;
         }
         ++m_audioPacketCounter;
         packet->pts = packet->dts = m_audioPacketCounter;

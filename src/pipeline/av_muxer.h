@@ -30,9 +30,10 @@ public:
     // 1 when an encoded packet was written, 0 when the encoder kept the input, -1 on error.
     int writeVideo(AVFrame* frame);
     int writeAudio(AVFrame* frame);
-    // Takes what both encoders still hold and writes it: the last pictures and sound frames.
-    // On the owner's thread once the writer thread has ended.
-    void drain();
+    // Takes what both encoders still hold and writes it: the last pictures, and the sound frames
+    // that begin before soundEndSample (samples of the decoded sound, its priming included;
+    // beyond it the encoder only pads). On the owner's thread once the writer thread has ended.
+    void drain(int64_t soundEndSample);
     // Writes the trailer (completing the index) if the header was written, then frees the
     // encoders, the file and the output context. Safe after a failed open and twice.
     void close();
@@ -69,6 +70,7 @@ private:
     std::string m_failure;         // written once, before m_failed is set
     std::atomic<bool> m_failed{false};
     bool m_audioCounterStarted = false;
+    int64_t m_audioEndSample = -1;  // set by drain(); -1: every sound frame is written
     bool m_fileOpen = false;
     bool m_headerWritten = false;
     OS_Mutex m_writeLock;

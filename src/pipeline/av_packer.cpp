@@ -117,8 +117,9 @@ void AvPacker::drain() {
     takeAll(packets);
     writeAll(packets);
     if (m_muxer.failed()) return;
+    const int64_t soundEnd = m_audioConverter.writtenEnd();
     if (AVFrame* last = m_audioConverter.flush()) m_muxer.writeAudio(last);
-    m_muxer.drain();
+    m_muxer.drain(soundEnd);
 }
 
 void AvPacker::close() {

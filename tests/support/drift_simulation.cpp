@@ -90,8 +90,9 @@ DriftResult simulateSkewedRecording(const std::string& path, double seconds, dou
             mixedEnd += kFrames;
         }
     }
+    const int64_t soundEnd = sound.writtenEnd();
     if (AVFrame* last = sound.flush()) muxer.writeAudio(last);
-    muxer.drain();
+    muxer.drain(soundEnd);
     muxer.close();
 
     AvFile file;
