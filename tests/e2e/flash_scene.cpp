@@ -38,6 +38,12 @@ FlashScene::~FlashScene() {
 }
 
 void FlashScene::playSound() {
+    // A write that comes late leaves the stream short (the server plays silence) and every tone
+    // after it late, which would be measured as the recorder's fault; so does a starved writer
+    // on a busy machine.
+    sched_param realtime = {};
+    realtime.sched_priority = 2;
+    pthread_setschedparam(pthread_self(), SCHED_FIFO, &realtime);
     const pa_sample_spec format = {PA_SAMPLE_S16LE, kRate, 2};
     // A short buffer keeps the time from writing to hearing small and steady.
     pa_buffer_attr attributes;
