@@ -16,7 +16,6 @@ SoundClock::SoundClock(int sampleRate)
 
 void SoundClock::reset() {
     restart();
-    m_breaks = 0;
 }
 
 void SoundClock::restart() {
@@ -40,24 +39,28 @@ void SoundClock::addReading(int64_t frameIndex, int64_t capturedUs) {
         const bool lateForAWhile =
             m_lateSince >= 0 && frameIndex - m_lateSince >= m_sampleRate / kBreakFractionOfSecond;
         if (departure < -kBreakUs || lateForAWhile) {
-            ++m_breaks;
             restart();
         }
     }
     const double residual = double(capturedUs) - double(frameIndex) * m_nominalUsPerFrame;
     const int64_t window = frameIndex / windowFrames();
+    // The line changes only with the completed windows, or, before there are enough of them,
+    // with a new earliest reading; a reading that changes neither costs no fit.
+    bool changed = false;
     if (m_current.index >= 0 && window != m_current.index) {
         m_windows.push_back(m_current);
         if (m_windows.size() > size_t(kFittedWindows)) m_windows.pop_front();
         m_current = Window();
+        changed = true;
     }
     if (m_current.index < 0 || residual < m_current.residualUs) {
         m_current.index = window;
         m_current.frame = frameIndex;
         m_current.residualUs = residual;
+        changed = changed || m_windows.size() < size_t(kWindowsForSlope);
     }
     m_haveReading = true;
-    refit();
+    if (changed) refit();
 }
 
 void SoundClock::refit() {
@@ -112,8 +115,4 @@ int64_t SoundClock::timeOfFrame(int64_t frameIndex) const {
     if (!m_haveReading) return 0;
     const double residual = m_offsetUs + m_slope * double(frameIndex - m_anchorFrame);
     return int64_t(std::llround(double(frameIndex) * m_nominalUsPerFrame + residual));
-}
-
-double SoundClock::measuredRate() const {
-    return 1e6 / (m_nominalUsPerFrame + m_slope);
 }

@@ -28,13 +28,9 @@ public:
     // Frame frameIndex was captured at capturedUs (microseconds of the monotonic clock), or
     // earlier.
     void addReading(int64_t frameIndex, int64_t capturedUs);
-    bool hasReadings() const { return m_haveReading; }
     // When frame frameIndex was captured, in microseconds of the monotonic clock; 0 before the
     // first reading.
     int64_t timeOfFrame(int64_t frameIndex) const;
-    // The card's frames per second of the monotonic clock, by the fit (the nominal rate until
-    // enough readings are in).
-    double measuredRate() const;
 
     // Frames per window, whose earliest reading is kept: half a second.
     int windowFrames() const { return m_sampleRate / 2; }
@@ -48,8 +44,6 @@ public:
     static constexpr int64_t kBreakUs = 30000;
     // The frames (as a fraction of a second) over which every reading must come late.
     static constexpr int kBreakFractionOfSecond = 5;
-    // Breaks of the stream's timing seen since reset().
-    int breaks() const { return m_breaks; }
 
 private:
     struct Window {
@@ -72,5 +66,4 @@ private:
     double m_slope = 0;  // microseconds per frame beyond the nominal ones
     // The first frame of a run of readings that all came more than kBreakUs late; -1: none.
     int64_t m_lateSince = -1;
-    int m_breaks = 0;
 };

@@ -40,7 +40,6 @@ int AudioConverter::init(int encoderDelay) {
     m_origin = encoderDelay;
     m_produced = m_emitted = 0;
     m_pendingSkip = 0;
-    m_silenceWritten = 0;
     return 0;
 }
 
@@ -65,7 +64,6 @@ AVFrame* AudioConverter::convert(const uint8_t* data, uint32_t size, int64_t pts
             gLog.warn("sound: %lld ms missing from capture, filled with silence\n",
                       static_cast<long long>(missing * 1000 / kSampleRate));
         writeSilence(missing);
-        m_silenceWritten += missing;
     } else if (offset > 0) {
         m_pendingSkip += offset;
     }

@@ -50,9 +50,6 @@ public:
     // just converted, where its end was written.
     int64_t writtenEnd() const { return m_origin + m_produced - m_pendingSkip; }
 
-    // Samples of silence put in for gaps between blocks since init().
-    int64_t silenceWritten() const { return m_silenceWritten; }
-
 private:
     void writeSilence(int64_t samples);
 
@@ -71,5 +68,4 @@ private:
     int64_t m_produced = 0;     // samples put into the queue since then
     int64_t m_emitted = 0;      // samples handed out in frames since then
     int64_t m_pendingSkip = 0;  // input samples still to leave out
-    int64_t m_silenceWritten = 0;
 };

@@ -43,7 +43,6 @@ public:
     bool isRecording() const { return m_recording.load(); }
     // Milliseconds on the clock of the running or last recording.
     int64_t elapsedMs() const { return m_clock.elapsed(); }
-    const char* kind() const { return m_kind; }
     // The file of the running or last recording.
     const std::string& fileName() const { return m_fileName; }
     // Why the last start could not open the file, in the library's words; empty when it did.

@@ -44,12 +44,21 @@ public:
     std::vector<int16_t> sound;
 };
 
+// A sound input on the test sound server, handing what it mixes to a listener of the test's.
 class SoundInputTest : public ::testing::Test {
 protected:
     void SetUp() override {
         gLog.setEcho(false);
         if (!testSoundServer()) GTEST_SKIP() << "needs the sound server scripts/test starts";
+        sound.setListener(&listener);
     }
+    void enable(bool stereo, bool microphone) {
+        sound.setSourceEnabled(SoundInput::kStereoId, stereo);
+        sound.setSourceEnabled(SoundInput::kMicrophoneId, microphone);
+    }
+
+    BlockListener listener;  // outlives the sound input, which may still call it until closed
+    SoundInput sound;
 };
 
 int16_t peakOf(const std::vector<int16_t>& samples, size_t from) {
@@ -62,7 +71,6 @@ int16_t peakOf(const std::vector<int16_t>& samples, size_t from) {
 }  // namespace
 
 TEST_F(SoundInputTest, MetersBothSourcesWhetherOrNotARecordingRuns) {
-    SoundInput sound;
     std::mutex mutex;
     std::vector<unsigned> stereoLevels, micLevels;
     QObject::connect(
@@ -90,11 +98,7 @@ TEST_F(SoundInputTest, MetersBothSourcesWhetherOrNotARecordingRuns) {
 }
 
 TEST_F(SoundInputTest, HandsMixedBlocksToTheListenerOnlyWhileRecording) {
-    SoundInput sound;
-    BlockListener listener;
-    sound.setListener(&listener);
-    sound.setSourceEnabled(SoundInput::kStereoId, true);
-    sound.setSourceEnabled(SoundInput::kMicrophoneId, true);
+    enable(true, true);
     TonePlayer tone("", 1000, 0.25);
     ASSERT_EQ(sound.open(), 0);
     OS_Thread::msleep(500);
@@ -119,11 +123,7 @@ TEST_F(SoundInputTest, HandsMixedBlocksToTheListenerOnlyWhileRecording) {
 }
 
 TEST_F(SoundInputTest, MicrophoneAloneKeepsItsPitchAtFourTimesItsRate) {
-    SoundInput sound;
-    BlockListener listener;
-    sound.setListener(&listener);
-    sound.setSourceEnabled(SoundInput::kStereoId, false);
-    sound.setSourceEnabled(SoundInput::kMicrophoneId, true);
+    enable(false, true);
     ASSERT_EQ(sound.open(), 0);
     sound.beginRecording(monotonicMicroseconds());
     ASSERT_TRUE(waitUntil([&] { return listener.blocks() >= 60; }, 10000));
