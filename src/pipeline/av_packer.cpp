@@ -44,10 +44,18 @@ int AvPacker::push(const MMPacket& packet) {
         OS_MutexLocker locker(m_queueLock);
         if (!m_open) {
             dropped = packet;
-        } else if (packet.type == MMPacket::kVideo && m_queuedPictures >= kMaxWaitingPictures) {
-            dropped = packet;
-            ++m_shedPictures;
         } else {
+            if (packet.type == MMPacket::kVideo && m_queuedPictures >= kMaxWaitingPictures) {
+                // The oldest waiting picture goes: the file keeps the newest screen.
+                for (auto it = m_queue.begin(); it != m_queue.end(); ++it) {
+                    if (it->type != MMPacket::kVideo) continue;
+                    dropped = *it;
+                    m_queue.erase(it);
+                    --m_queuedPictures;
+                    ++m_shedPictures;
+                    break;
+                }
+            }
             m_queue.push_back(packet);
             if (packet.type == MMPacket::kVideo) ++m_queuedPictures;
         }

@@ -17,8 +17,9 @@
 //
 // The queue never blocks a capture thread for longer than a list operation. The writer thread
 // takes everything that waits at each wake. When converting and encoding fall behind it sheds
-// pictures, never sound: a picture that arrives while two wait is released at once (its block
-// goes straight back to its allocator), and close() logs how many were shed.
+// pictures, never sound: when a picture arrives while two wait, the oldest waiting one is
+// released at once (its block goes straight back to its allocator) so the file keeps the newest
+// screen, and close() logs how many were shed.
 //
 // Threads: open() and close() on the owner's (GUI) thread; push() from any capture thread, but
 // never once close() has begun (owners stop their producers first); run() is the writer thread.
