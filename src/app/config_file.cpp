@@ -52,7 +52,16 @@ int64_t ConfigFile::findLine(const std::string& key) const {
     if (!m_text || key.empty()) return -1;
     const char* text = m_text.get();
     for (uint32_t at = 0; at + key.size() <= m_length;) {
-        if (std::memcmp(text + at, key.data(), key.size()) == 0) return at;
+        // The key must be whole: "video.folder_old=" is not a "video.folder" line. Blanks may
+        // stand before the "="; a line that ends after the key is found too (get() refuses it).
+        if (std::memcmp(text + at, key.data(), key.size()) == 0) {
+            uint32_t after = at + uint32_t(key.size());
+            while (after < m_length && (text[after] == ' ' || text[after] == '\t'))
+                ++after;
+            if (after >= m_length || text[after] == '=' || text[after] == '\n' ||
+                text[after] == '\r')
+                return at;
+        }
         const void* next = std::memchr(text + at, '\n', m_length - at);
         if (!next) break;
         at = uint32_t(static_cast<const char*>(next) - text) + 1;

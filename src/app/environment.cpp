@@ -38,6 +38,11 @@ std::string moduleDirectory() {
     return directory;
 }
 
+std::string normalizedFolder(const std::string& folder) {
+    if (folder.empty() || folder.back() == '/') return folder;
+    return folder + "/";
+}
+
 std::string defaultVideoFolder() {
     return moduleDirectory() + "video/";
 }
@@ -47,7 +52,10 @@ int loadConfig() {
     if (!config.load("default.cfg", 8192)) return -1;
     if (!config.isWholeText())
         gLog.warn("default.cfg holds bytes that are not text; only its readable settings count\n");
-    if (!config.get("video.folder", videoFolder) && config.hasLine("video.folder"))
+    std::string folder;
+    if (config.get("video.folder", folder))
+        videoFolder = normalizedFolder(folder);
+    else if (config.hasLine("video.folder"))
         gLog.warn(
             "default.cfg: the video.folder line has no \"=\" or is cut off; recordings go "
             "to the default folder\n");

@@ -14,5 +14,8 @@ std::string moduleDirectory();
 // when the file cannot be opened (the settings keep their defaults).
 int loadConfig();
 
+// folder with a final "/" (an empty one stays empty: no folder is configured).
+std::string normalizedFolder(const std::string& folder);
+
 // The folder recordings fall back to when none is configured.
 std::string defaultVideoFolder();

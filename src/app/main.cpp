@@ -2,11 +2,14 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QMessageBox>
 #include <QSocketNotifier>
 #include <QtGlobal>
 
 #include <cstring>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "app/environment.h"
 #include "app/skin.h"
@@ -62,6 +65,17 @@ void logQtWarnings(QtMsgType type, const QMessageLogContext& context, const QStr
     if (qtDefaultHandler) qtDefaultHandler(type, context, message);
 }
 
+// Told without waiting: the chooser stays usable behind the box.
+void showRecoveryProblems(QWidget* parent, const std::vector<std::string>& problems) {
+    std::string text = "以下录像在程序意外退出时未能完成，也未能修复：";
+    for (const std::string& problem : problems)
+        text += "\n" + problem;
+    auto* box = new QMessageBox(QMessageBox::Warning, QString::fromUtf8("录像修复"),
+                                QString::fromUtf8(text.c_str()), QMessageBox::Ok, parent);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -79,7 +93,7 @@ int main(int argc, char** argv) {
     loadConfig();
     if (videoFolder.empty()) videoFolder = defaultVideoFolder();
     gLog.info("video folder: %s\n", videoFolder.c_str());
-    recoverUnfinishedRecordings(videoFolder);
+    const RecoveryReport recovery = recoverUnfinishedRecordings(videoFolder);
 
     qtDefaultHandler = qInstallMessageHandler(logQtWarnings);
     {
@@ -88,6 +102,7 @@ int main(int argc, char** argv) {
         const auto terminationSignals = closeOnTerminationSignals(app);
         auto chooser = std::make_unique<Glimmora>();
         chooser->show();
+        if (!recovery.problems.empty()) showRecoveryProblems(chooser.get(), recovery.problems);
         app.exec();
         chooser.reset();
     }

@@ -83,11 +83,20 @@ int AvMuxer::open(const std::string& fileName, int width, int height, int fps) {
         return -1;
     }
 
+    // The file is made for its owner only, and locked for as long as it is being written:
+    // start-up recovery leaves a locked file alone and rebuilds an unlocked unfinished one.
+    if (m_lock.acquire(fileName, true, 0600) < 0) {
+        gLog.error("failed to open ts file to write \n");
+        gLog.error("cannot write %s: %s\n", fileName.c_str(), m_lock.error().c_str());
+        return -1;
+    }
     // "file:" so that no part of the name is ever taken for another protocol.
     ret = avio_open(&m_format->pb, ("file:" + fileName).c_str(), AVIO_FLAG_WRITE);
     if (ret < 0) {
         gLog.error("failed to open ts file to write \n");
         gLog.error("cannot write %s: %s\n", fileName.c_str(), avError(ret).c_str());
+        close();
+        std::remove(fileName.c_str());  // made empty by the lock above
         return -1;
     }
     m_fileOpen = true;
@@ -275,6 +284,7 @@ void AvMuxer::close() {
         avformat_free_context(m_format);
         m_format = nullptr;
     }
+    m_lock.release();
     m_fileOpen = false;
     m_videoStream = nullptr;
     m_audioStream = nullptr;

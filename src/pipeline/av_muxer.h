@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "base/file_lock.h"
 #include "base/os_mutex.h"
 #include "pipeline/ffmpeg_util.h"
 
@@ -53,6 +54,7 @@ private:
     void fail(const std::string& reason);
 
     std::string m_fileName;
+    FileLock m_lock;  // held from before the file is opened until after it is closed
     AVFormatContext* m_format = nullptr;  // owned; freed by close()
     AVStream* m_videoStream = nullptr;    // owned by m_format
     AVStream* m_audioStream = nullptr;

@@ -1,20 +1,23 @@
 #include "pipeline/avi_recovery.h"
 
 #include <dirent.h>
-#include <sys/stat.h>
+#include <sys/statvfs.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
-#include <vector>
+#include <regex>
 
+#include "base/file_lock.h"
 #include "base/log_file.h"
+#include "pipeline/avi_scan.h"
 #include "pipeline/ffmpeg_util.h"
 
 namespace {
 
-// A file this recently changed may still be written by a recording in progress.
-constexpr time_t kQuietSeconds = 10;
+// Besides a full copy, the rebuilt file's index and some room for the next recording.
+constexpr int64_t kSpareBytes = 16 << 20;
+constexpr const char* kRebuildingSuffix = ".rebuilding";
 
 struct InputFree {
     void operator()(AVFormatContext* context) const { avformat_close_input(&context); }
@@ -29,53 +32,40 @@ struct OutputFree {
 };
 using OutputPtr = std::unique_ptr<AVFormatContext, OutputFree>;
 
-InputPtr openInput(const std::string& path) {
+// The streams as the file's header describes them. Its packets are not read through the
+// demuxer: the indexes of a file cut short cover at most its finished first part, and the
+// demuxer follows them, so the packets of an unfinished OpenDML part would be lost.
+InputPtr openHeader(const std::string& path) {
     AVFormatContext* context = nullptr;
-    if (avformat_open_input(&context, ("file:" + path).c_str(), nullptr, nullptr) < 0)
+    const int ret = avformat_open_input(&context, ("file:" + path).c_str(), nullptr, nullptr);
+    if (ret < 0) {
+        gLog.error("recovery: cannot read %s: %s\n", path.c_str(), avError(ret).c_str());
         return nullptr;
+    }
     InputPtr input(context);
-    if (avformat_find_stream_info(context, nullptr) < 0) return nullptr;
+    if (avformat_find_stream_info(context, nullptr) < 0) {
+        gLog.error("recovery: the streams of %s cannot be told\n", path.c_str());
+        return nullptr;
+    }
     return input;
 }
 
-// Packets per stream, read through to the end.
-std::vector<long> countPackets(const std::string& path) {
-    std::vector<long> counts;
-    InputPtr input = openInput(path);
-    if (!input) return counts;
-    counts.assign(input->nb_streams, 0);
-    AVPacketPtr packet(av_packet_alloc());
-    while (av_read_frame(input.get(), packet.get()) >= 0) {
-        if (packet->stream_index < int(counts.size())) ++counts[size_t(packet->stream_index)];
-        av_packet_unref(packet.get());
-    }
-    return counts;
+// An MPEG-4 picture is a key picture when its VOP is intra-coded; other codecs' packets are
+// all taken as key packets (the program writes MP3 sound, every frame of which stands alone).
+bool isKeyPacket(const AVCodecParameters* codec, const uint8_t* data, int size) {
+    if (codec->codec_id != AV_CODEC_ID_MPEG4) return true;
+    for (int i = 0; i + 4 < size; ++i)
+        if (data[i] == 0 && data[i + 1] == 0 && data[i + 2] == 1 && data[i + 3] == 0xB6)
+            return (data[i + 4] >> 6) == 0;
+    return false;
 }
 
-}  // namespace
-
-bool isUnfinishedAvi(const std::string& path) {
-    FILE* file = fopen(path.c_str(), "rb");
-    if (!file) return false;
-    unsigned char header[12] = {};
-    const size_t read = fread(header, 1, sizeof header, file);
-    fclose(file);
-    // "RIFF", a size the muxer fills in only when it finishes the file, "AVI ".
-    return read == sizeof header && memcmp(header, "RIFF", 4) == 0 &&
-           memcmp(header + 8, "AVI ", 4) == 0 &&
-           (memcmp(header + 4, "\xff\xff\xff\xff", 4) == 0 ||
-            memcmp(header + 4, "\0\0\0\0", 4) == 0);
-}
-
-int rebuildAvi(const std::string& path) {
-    InputPtr input = openInput(path);
-    if (!input) {
-        gLog.error("recovery: %s cannot be read; it is left as it is\n", path.c_str());
-        return -1;
-    }
-    const std::string rebuilt = path + ".rebuilding.avi";
+// Writes every data chunk of path, in file order, into a new AVI at rebuilt: each chunk is one
+// unit of its stream's time (a picture slot, an MP3 frame), so an empty picture chunk keeps its
+// slot as an empty packet. 0 or -1.
+int copyChunks(const std::string& path, AVFormatContext* input, const std::string& rebuilt) {
     AVFormatContext* outputContext = nullptr;
-    int ret = avformat_alloc_output_context2(&outputContext, nullptr, "avi", rebuilt.c_str());
+    int ret = avformat_alloc_output_context2(&outputContext, nullptr, "avi", nullptr);
     if (ret < 0) {
         gLog.error("recovery: no AVI writer: %s\n", avError(ret).c_str());
         return -1;
@@ -88,6 +78,7 @@ int rebuildAvi(const std::string& path) {
             gLog.error("recovery: cannot copy the streams of %s\n", path.c_str());
             return -1;
         }
+        out->codecpar->codec_tag = 0;
         out->time_base = in->time_base;
         out->avg_frame_rate = in->avg_frame_rate;
     }
@@ -95,33 +86,90 @@ int rebuildAvi(const std::string& path) {
     if (ret >= 0) ret = avformat_write_header(outputContext, nullptr);
     if (ret < 0) {
         gLog.error("recovery: cannot write %s: %s\n", rebuilt.c_str(), avError(ret).c_str());
-        std::remove(rebuilt.c_str());
         return -1;
     }
-
-    std::vector<long> copied(input->nb_streams, 0);
-    AVPacketPtr packet(av_packet_alloc());
-    // The readable packets, up to where the recording was cut off.
-    while (av_read_frame(input.get(), packet.get()) >= 0) {
-        const int index = packet->stream_index;
-        if (index >= 0 && unsigned(index) < input->nb_streams && packet->size > 0) {
-            av_packet_rescale_ts(packet.get(), input->streams[index]->time_base,
-                                 outputContext->streams[index]->time_base);
-            packet->pos = -1;
-            if (av_interleaved_write_frame(outputContext, packet.get()) >= 0)
-                ++copied[size_t(index)];
-        }
-        av_packet_unref(packet.get());
+    FILE* original = fopen(path.c_str(), "rb");
+    if (!original) {
+        gLog.error("recovery: cannot read %s: %s\n", path.c_str(), strerror(errno));
+        return -1;
     }
+    std::vector<int64_t> units(input->nb_streams, 0);
+    AVPacketPtr packet(av_packet_alloc());
+    int failure = 0;
+    scanAvi(path, [&](int stream, int64_t offset, uint32_t bytes) {
+        if (failure < 0 || stream < 0 || unsigned(stream) >= input->nb_streams) return;
+        const int64_t unit = units[size_t(stream)]++;
+        if (av_new_packet(packet.get(), int(bytes)) < 0 || fseeko(original, offset, SEEK_SET) != 0 ||
+            fread(packet->data, 1, bytes, original) != bytes) {
+            gLog.error("recovery: cannot read a packet of %s\n", path.c_str());
+            failure = -1;
+            return;
+        }
+        packet->stream_index = stream;
+        const AVRational from = input->streams[stream]->time_base;
+        const AVRational to = outputContext->streams[stream]->time_base;
+        packet->pts = packet->dts = av_rescale_q(unit, from, to);
+        packet->duration = av_rescale_q(1, from, to);
+        if (isKeyPacket(input->streams[stream]->codecpar, packet->data, int(bytes)))
+            packet->flags |= AV_PKT_FLAG_KEY;
+        const int written = av_write_frame(outputContext, packet.get());
+        av_packet_unref(packet.get());
+        if (written < 0) {
+            gLog.error("recovery: writing %s failed: %s\n", rebuilt.c_str(), avError(written).c_str());
+            failure = -1;
+        }
+    });
+    fclose(original);
+    if (failure < 0) return -1;
     ret = av_write_trailer(outputContext);
-    output.reset();
-    input.reset();
+    if (ret < 0) {
+        gLog.error("recovery: cannot finish %s: %s\n", rebuilt.c_str(), avError(ret).c_str());
+        return -1;
+    }
+    return 0;
+}
 
-    // Verified before the original goes: the rebuilt file opens and holds what was copied.
-    const std::vector<long> found = countPackets(rebuilt);
-    if (ret < 0 || found.size() != copied.size() || found != copied) {
-        gLog.error("recovery: the rebuilt copy of %s is not complete; the original is kept\n",
-                   path.c_str());
+int64_t freeBytes(const std::string& folder) {
+    struct statvfs disk;
+    if (statvfs(folder.c_str(), &disk) != 0) return -1;
+    return int64_t(disk.f_bavail) * int64_t(disk.f_frsize);
+}
+}  // namespace
+
+bool isUnfinishedAvi(const std::string& path) {
+    const AviScan scan = scanAvi(path);
+    return scan.isAvi && !scan.finished;
+}
+
+bool isRecordingName(const std::string& fileName) {
+    static const std::regex pattern("[0-9]{8}-[0-9]{6}-[a-z]+(-[0-9]+)?\\.avi");
+    return std::regex_match(fileName, pattern);
+}
+
+int rebuildAvi(const std::string& path) {
+    const AviScan original = scanAvi(path);
+    const std::string rebuilt = path + kRebuildingSuffix;
+    // The copy is locked too, so that another instance starting now leaves it alone.
+    FileLock copyLock;
+    if (copyLock.acquire(rebuilt, true, 0600) < 0) {
+        gLog.error("recovery: cannot write %s: %s\n", rebuilt.c_str(), copyLock.error().c_str());
+        return -1;
+    }
+    int ret = -1;
+    if (InputPtr input = openHeader(path)) ret = copyChunks(path, input.get(), rebuilt);
+
+    // The rebuilt file is judged against the original's own chunks, not against what the
+    // demuxer happened to hand over: a packet it skipped would otherwise be lost unnoticed.
+    const AviScan copy = scanAvi(rebuilt);
+    bool complete = ret == 0 && copy.finished && copy.packets.size() >= original.packets.size();
+    for (size_t i = 0; complete && i < original.packets.size(); ++i)
+        complete = copy.packets[i] >= original.packets[i];
+    if (!complete) {
+        if (ret == 0)
+            gLog.error(
+                "recovery: the rebuilt copy of %s holds %ld of its %ld packets; the original "
+                "is kept\n",
+                path.c_str(), copy.totalPackets(), original.totalPackets());
         std::remove(rebuilt.c_str());
         return -1;
     }
@@ -130,41 +178,61 @@ int rebuildAvi(const std::string& path) {
         std::remove(rebuilt.c_str());
         return -1;
     }
-    gLog.info(
-        "recovery: rebuilt %s, which was cut short: %ld packets kept\n", path.c_str(),
-        copied.empty() ? 0 : [&] {
-            long total = 0;
-            for (long count : copied)
-                total += count;
-            return total;
-        }());
+    gLog.info("recovery: rebuilt %s, which was cut short: %ld packets kept\n", path.c_str(),
+              copy.totalPackets());
     return 0;
 }
 
-int recoverUnfinishedRecordings(const std::string& folder) {
+RecoveryReport recoverUnfinishedRecordings(const std::string& folder) {
+    RecoveryReport report;
     DIR* directory = opendir(folder.c_str());
-    if (!directory) return 0;
+    if (!directory) return report;
     std::vector<std::string> candidates;
+    std::vector<std::string> leftCopies;
     while (dirent* entry = readdir(directory)) {
         const std::string name = entry->d_name;
-        if (name.size() < 4 || name.compare(name.size() - 4, 4, ".avi") != 0) continue;
-        if (name.find(".rebuilding.avi") != std::string::npos) {
-            // A rebuild that was itself cut short: the original is still there.
-            std::remove((folder + name).c_str());
-            continue;
-        }
-        candidates.push_back(folder + name);
+        const size_t suffix = name.size() - std::strlen(kRebuildingSuffix);
+        if (name.size() > std::strlen(kRebuildingSuffix) &&
+            name.compare(suffix, std::string::npos, kRebuildingSuffix) == 0 &&
+            isRecordingName(name.substr(0, suffix)))
+            leftCopies.push_back(folder + name);
+        else if (isRecordingName(name))
+            candidates.push_back(folder + name);
     }
     closedir(directory);
 
-    int rebuilt = 0;
-    for (const std::string& path : candidates) {
-        struct stat status;
-        if (stat(path.c_str(), &status) != 0 || time(nullptr) - status.st_mtime < kQuietSeconds)
-            continue;
-        if (!isUnfinishedAvi(path)) continue;
-        gLog.warn("recovery: %s was cut short (no index); rebuilding it\n", path.c_str());
-        if (rebuildAvi(path) == 0) ++rebuilt;
+    // A rebuild that was itself cut short: its original is still there and is rebuilt again.
+    for (const std::string& path : leftCopies) {
+        FileLock lock;
+        if (lock.acquire(path, false) == 0) std::remove(path.c_str());
     }
-    return rebuilt;
+    for (const std::string& path : candidates) {
+        FileLock lock;
+        if (lock.acquire(path, false) < 0) {
+            if (lock.busy())
+                gLog.info("recovery: %s is being recorded by a running program; left alone\n",
+                          path.c_str());
+            else
+                gLog.warn("recovery: cannot open %s: %s\n", path.c_str(), lock.error().c_str());
+            continue;
+        }
+        const AviScan scan = scanAvi(path);
+        if (!scan.isAvi || scan.finished) continue;
+        gLog.warn("recovery: %s was cut short (no index); rebuilding it\n", path.c_str());
+        const int64_t needed = scan.fileBytes + kSpareBytes;
+        const int64_t available = freeBytes(folder);
+        if (available >= 0 && available < needed) {
+            char why[256];
+            snprintf(why, sizeof why, "needs %lld MB free on its disk to be rebuilt, %lld MB are free",
+                     (long long)(needed >> 20), (long long)(available >> 20));
+            gLog.error("recovery: %s %s; it stays as it is\n", path.c_str(), why);
+            report.problems.push_back(path + ": " + why);
+            continue;
+        }
+        if (rebuildAvi(path) == 0)
+            ++report.rebuilt;
+        else
+            report.problems.push_back(path + ": the rebuilt copy was not complete");
+    }
+    return report;
 }

@@ -1,21 +1,36 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
-// Recordings cut short (the program was killed, the machine lost power) end without the AVI
-// index, and many players refuse them. These find such files and rebuild each into a playable
-// file by copying every readable packet into a new AVI, without encoding anything again. The
-// original is kept until the rebuilt file has been opened and found complete; then the rebuilt
-// file takes its name.
+// Recordings cut short (the program was killed, the machine lost power) end without their
+// index and the sizes of their last RIFF, and many players refuse them. At start-up each of the
+// program's own such files is rebuilt into a playable file by copying every readable packet into
+// a new AVI, without encoding anything again.
+//
+// A recording in progress holds a lock on its file (see AvMuxer), which dies with its process:
+// a locked file is left alone whatever its age, an unlocked unfinished one is rebuilt at once.
+// Files not named like the program's recordings are never opened for writing. The original is
+// replaced only when the rebuilt file holds every complete packet the original does.
 //
 // Threads: any one thread; the program calls it at start-up, before any recording.
 
-// True when path is an AVI whose header still says its length is unknown.
+// True when path is an AVI whose last RIFF was never finished (of any size, OpenDML included).
 bool isUnfinishedAvi(const std::string& path);
 
+// True for names the program gives its recordings: "20261207-093000-screen.avi",
+// "20261207-093000-camera-2.avi".
+bool isRecordingName(const std::string& fileName);
+
 // Rebuilds one file. Returns 0, or -1 with a log line (the original is then left as it was).
+// The caller holds the file's lock.
 int rebuildAvi(const std::string& path);
 
-// Rebuilds every unfinished AVI in folder that has not changed for a while (one that is still
-// growing belongs to a running recording). Returns how many were rebuilt.
-int recoverUnfinishedRecordings(const std::string& folder);
+struct RecoveryReport {
+    int rebuilt = 0;
+    // Recordings that stay cut short, each with why ("needs 812 MB free…"), for the user.
+    std::vector<std::string> problems;
+};
+
+// Rebuilds every unlocked unfinished recording of the program's in folder (ending with "/").
+RecoveryReport recoverUnfinishedRecordings(const std::string& folder);

@@ -1,12 +1,14 @@
 #include "session/recording.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
-#include <filesystem>
 
 #include "base/log_file.h"
 
@@ -26,14 +28,27 @@ void Recording::setSoundInput(SoundInput* sound) {
     if (m_sound) m_sound->setListener(this);
 }
 
-std::string Recording::makeFileName(const std::string& folder, const char* kind) {
-    std::error_code error;
-    if (!std::filesystem::is_directory(folder, error)) {
-        std::filesystem::create_directories(folder, error);
-        if (error)
-            gLog.warn("cannot create the video folder %s: %s\n", folder.c_str(),
-                      error.message().c_str());
+namespace {
+
+// Makes each missing folder on the way for its owner only (other users of the machine must not
+// watch the lessons); folders that exist keep their modes.
+void createFolder(const std::string& folder) {
+    struct stat status;
+    if (stat(folder.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) return;
+    for (size_t slash = folder.find('/', 1);; slash = folder.find('/', slash + 1)) {
+        const std::string part = folder.substr(0, slash);
+        if (!part.empty() && mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) {
+            gLog.warn("cannot create the video folder %s: %s\n", part.c_str(), strerror(errno));
+            return;
+        }
+        if (slash == std::string::npos) return;
     }
+}
+
+}  // namespace
+
+std::string Recording::makeFileName(const std::string& folder, const char* kind) {
+    createFolder(folder);
     const time_t now = time(nullptr);
     tm local;
     localtime_r(&now, &local);

@@ -33,7 +33,8 @@ void DlgSystemSettings::OnChooseFolder() {
 }
 
 void DlgSystemSettings::OnBtnOK() {
-    videoFolder = m_ui->textVideoPath->text().toStdString();
+    const std::string folder = normalizedFolder(m_ui->textVideoPath->text().toStdString());
+    if (!folder.empty()) videoFolder = folder;
     ConfigFile config;
     if (config.load("default.cfg", 8192)) {
         config.set("video.folder", videoFolder);

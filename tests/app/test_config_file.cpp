@@ -67,6 +67,18 @@ TEST_F(ConfigFileTest, FindsOnlyLinesThatBeginWithTheKey) {
                  "note=video.folder=/wrong/\nvideo.folder=/s/\nvideo.folder=/second/\n");
 }
 
+TEST_F(ConfigFileTest, KeyMatchesOnlyWholeBeforeItsEqualsSign) {
+    loadText("video.folder_old=/old/\nvideo.folders=/many/\nvideo.folder \t= /mine/\n");
+    std::string value;
+    ASSERT_TRUE(config.get("video.folder", value));
+    EXPECT_EQ(value, "/mine/");
+
+    ASSERT_TRUE(config.set("video.folder", "/new/"));
+    EXPECT_STREQ(config.text(), "video.folder_old=/old/\nvideo.folders=/many/\nvideo.folder=/new/\n");
+    ASSERT_TRUE(config.set("video.folder_old", "/x/"));
+    EXPECT_STREQ(config.text(), "video.folder_old=/x/\nvideo.folders=/many/\nvideo.folder=/new/\n");
+}
+
 TEST_F(ConfigFileTest, LineWithoutEqualsSignIsNoSetting) {
     loadText("video.folder\nvideo.folder.backup=/b/\n");
     std::string value = "untouched";
@@ -164,6 +176,11 @@ TEST(LoadConfig, ReadsVideoFolderFromCurrentDirectory) {
     EXPECT_EQ(loadConfig(), 0);
     EXPECT_EQ(videoFolder, "/home/teacher/课堂 录像/");
     EXPECT_EQ(readFile("default.cfg"), "video.folder= /home/teacher/课堂 录像/ \n");
+
+    // A folder written without its final "/" still holds the recordings, not its parent.
+    writeFile("default.cfg", "video.folder_old=/old\nvideo.folder=/srv/lessons\n");
+    EXPECT_EQ(loadConfig(), 0);
+    EXPECT_EQ(videoFolder, "/srv/lessons/");
 
     ASSERT_EQ(chdir(previous.c_str()), 0);
 }

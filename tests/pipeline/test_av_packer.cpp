@@ -1,5 +1,6 @@
 // The writer end to end: packets in, an AVI file out, read back as a player reads it.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <atomic>
 #include <cmath>
@@ -15,6 +16,7 @@ extern "C" {
 }
 
 #include "av_file.h"
+#include "base/file_lock.h"
 #include "base/log_file.h"
 #include "log_capture.h"
 #include "pipeline/av_packer.h"
@@ -387,6 +389,26 @@ TEST_F(AvPackerTest, CloseRightAfterOpenGivesAFileWithHeaderAndTrailer) {
     ASSERT_TRUE(file.open(path)) << file.error();
     EXPECT_EQ(file.streamCount(), 2);
     EXPECT_TRUE(file.packets().empty());
+}
+
+TEST_F(AvPackerTest, FileIsItsOwnersAndLockedWhileBeingWritten) {
+    ASSERT_EQ(writer.open(path, 64, 64, 32, 0, 64, 64, 25), 0);
+    struct stat status;
+    ASSERT_EQ(stat(path.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0600u);
+
+    LogCapture log;
+    AvPacker second;
+    EXPECT_EQ(second.open(path, 64, 64, 32, 0, 64, 64, 25), -1);
+    EXPECT_TRUE(log.contains("another program is writing it"));
+    pushPictures(rgbPattern(64, 64, 4), 3);
+    writer.close();
+
+    AvFile file;
+    ASSERT_TRUE(file.open(path)) << file.error();
+    EXPECT_EQ(file.picturePts().size(), 3u) << "the refused second writer touched nothing";
+    FileLock lock;
+    EXPECT_EQ(lock.acquire(path, false), 0) << "closing the file lets go of its lock";
 }
 
 TEST_F(AvPackerTest, RefusedOpenWritesNothingAndPushOnlyReleases) {

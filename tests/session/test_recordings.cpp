@@ -1,6 +1,7 @@
 // Screen and camera recordings without any window: a display of the test's own, the test
 // cameras and the test sound server's microphone, recorded into files that are read back.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cmath>
 #include <filesystem>
@@ -97,6 +98,11 @@ TEST(RecordingFiles, NamesFollowTheStartTimeAndNeverOverwrite) {
     const std::string videoFolder = dir.path() + "/lessons/today/";
     const std::string first = Recording::makeFileName(videoFolder, "screen");
     EXPECT_TRUE(std::filesystem::is_directory(videoFolder)) << "the folder is made when missing";
+    for (const std::string& made : {dir.path() + "/lessons", videoFolder}) {
+        struct stat status;
+        ASSERT_EQ(stat(made.c_str(), &status), 0);
+        EXPECT_EQ(status.st_mode & 0777, 0700u) << made << " is its owner's only";
+    }
     ASSERT_EQ(first.rfind(videoFolder, 0), 0u);
     const std::string name = first.substr(videoFolder.size());
     EXPECT_EQ(name.size(), std::string("20261205-101500-screen.avi").size()) << name;

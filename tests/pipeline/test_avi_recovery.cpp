@@ -1,0 +1,256 @@
+// Recordings cut short, as a killed program leaves them, and what start-up recovery makes of
+// them: its own files rebuilt whole whatever their size, files being written or not its own
+// left byte for byte.
+#include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "av_file.h"
+#include "base/file_lock.h"
+#include "base/log_file.h"
+#include "log_capture.h"
+#include "pipeline/avi_recovery.h"
+#include "pipeline/avi_scan.h"
+#include "pipeline/ffmpeg_util.h"
+#include "test_support.h"
+
+using testsupport::AvFile;
+using testsupport::LogCapture;
+using testsupport::TempDir;
+
+namespace {
+
+// One real encoded picture (noise, so that it is large) and one real MP3 frame, written again
+// and again by FFmpeg's AVI writer with every packet flushed, and never finished: the file a
+// recording leaves when its program is killed.
+class CutShortAvi {
+public:
+    CutShortAvi(int width, int height) {
+        const AVCodec* mpeg4 = avcodec_find_encoder_by_name("mpeg4");
+        m_video.reset(avcodec_alloc_context3(mpeg4));
+        m_video->width = width;
+        m_video->height = height;
+        m_video->time_base = AVRational{1, 25};
+        m_video->pix_fmt = AV_PIX_FMT_YUV420P;
+        m_video->flags |= AV_CODEC_FLAG_QSCALE;
+        m_video->global_quality = FF_QP2LAMBDA;  // the finest: noise then takes ~1.5 bytes/pixel
+        EXPECT_EQ(avcodec_open2(m_video.get(), mpeg4, nullptr), 0);
+        AVFramePtr picture(av_frame_alloc());
+        picture->format = AV_PIX_FMT_YUV420P;
+        picture->width = width;
+        picture->height = height;
+        EXPECT_EQ(av_frame_get_buffer(picture.get(), 0), 0);
+        std::mt19937 random(7);
+        for (int plane = 0; plane < 3; ++plane)
+            for (int y = 0; y < (plane ? height / 2 : height); ++y)
+                for (int x = 0; x < (plane ? width / 2 : width); ++x)
+                    picture->data[plane][y * picture->linesize[plane] + x] = uint8_t(random());
+        picture->pts = 0;
+        m_picture = encode(m_video.get(), picture.get());
+
+        const AVCodec* mp3 = avcodec_find_encoder_by_name("libmp3lame");
+        m_sound.reset(avcodec_alloc_context3(mp3));
+        m_sound->sample_fmt = AV_SAMPLE_FMT_FLTP;
+        m_sound->sample_rate = 44100;
+        m_sound->bit_rate = 64000;
+        m_sound->time_base = AVRational{1, 44100};
+        const AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
+        av_channel_layout_copy(&m_sound->ch_layout, &stereo);
+        EXPECT_EQ(avcodec_open2(m_sound.get(), mp3, nullptr), 0);
+        AVFramePtr silence(av_frame_alloc());
+        silence->format = AV_SAMPLE_FMT_FLTP;
+        silence->nb_samples = m_sound->frame_size;
+        av_channel_layout_copy(&silence->ch_layout, &stereo);
+        EXPECT_EQ(av_frame_get_buffer(silence.get(), 0), 0);
+        av_samples_set_silence(silence->data, 0, silence->nb_samples, 2, AV_SAMPLE_FMT_FLTP);
+        for (int i = 0; m_frame.empty() && i < 8; ++i) {
+            silence->pts = i * m_sound->frame_size;
+            m_frame = encode(m_sound.get(), silence.get());
+        }
+    }
+
+    size_t pictureBytes() const { return m_picture.size(); }
+
+    // Writes pictures at 25 a second with two sound frames after each, and leaves the file
+    // unfinished. With skipEvery, every so many pictures a slot stays empty (as when a picture
+    // was shed). Returns false when FFmpeg refused something.
+    bool write(const std::string& path, int pictures, int skipEvery = 0) {
+        AVFormatContext* format = nullptr;
+        if (avformat_alloc_output_context2(&format, nullptr, "avi", nullptr) < 0) return false;
+        AVStream* video = avformat_new_stream(format, nullptr);
+        AVStream* sound = avformat_new_stream(format, nullptr);
+        avcodec_parameters_from_context(video->codecpar, m_video.get());
+        avcodec_parameters_from_context(sound->codecpar, m_sound.get());
+        video->time_base = AVRational{1, 25};
+        sound->time_base = AVRational{1152, 44100};
+        AVDictionary* options = nullptr;
+        av_dict_set(&options, "flush_packets", "1", 0);
+        bool ok = avio_open(&format->pb, ("file:" + path).c_str(), AVIO_FLAG_WRITE) >= 0 &&
+                  avformat_write_header(format, &options) >= 0;
+        av_dict_free(&options);
+        AVPacketPtr packet(av_packet_alloc());
+        for (int i = 0; ok && i < pictures; ++i) {
+            const int64_t slot = skipEvery ? i + i / skipEvery : i;
+            ok = put(format, packet.get(), m_picture, 0, slot, true);
+            for (int k = 0; ok && k < 2; ++k)
+                ok = put(format, packet.get(), m_frame, 1, 2 * i + k, true);
+        }
+        // No trailer: the program died here.
+        avio_closep(&format->pb);
+        avformat_free_context(format);
+        return ok;
+    }
+
+private:
+    static std::vector<uint8_t> encode(AVCodecContext* codec, AVFrame* frame) {
+        std::vector<uint8_t> bytes;
+        if (avcodec_send_frame(codec, frame) < 0) return bytes;
+        AVPacketPtr packet(av_packet_alloc());
+        if (avcodec_receive_packet(codec, packet.get()) == 0)
+            bytes.assign(packet->data, packet->data + packet->size);
+        return bytes;
+    }
+
+    static bool put(AVFormatContext* format, AVPacket* packet, const std::vector<uint8_t>& bytes,
+                    int stream, int64_t pts, bool key) {
+        if (av_new_packet(packet, int(bytes.size())) < 0) return false;
+        std::copy(bytes.begin(), bytes.end(), packet->data);
+        packet->stream_index = stream;
+        packet->pts = packet->dts = pts;
+        packet->duration = 1;
+        if (key) packet->flags |= AV_PKT_FLAG_KEY;
+        const int ret = av_write_frame(format, packet);
+        av_packet_unref(packet);
+        return ret >= 0;
+    }
+
+    AVCodecContextPtr m_video;
+    AVCodecContextPtr m_sound;
+    std::vector<uint8_t> m_picture;
+    std::vector<uint8_t> m_frame;
+};
+
+std::string bytesOf(const std::string& path) {
+    std::string bytes;
+    FILE* file = fopen(path.c_str(), "rb");
+    if (!file) return bytes;
+    char buffer[1 << 16];
+    for (size_t n; (n = fread(buffer, 1, sizeof buffer, file)) > 0;)
+        bytes.append(buffer, n);
+    fclose(file);
+    return bytes;
+}
+
+class AviRecoveryTest : public ::testing::Test {
+protected:
+    void SetUp() override { gLog.setEcho(false); }
+
+    TempDir dir;
+    std::string folder = dir.path() + "/";
+};
+
+}  // namespace
+
+TEST_F(AviRecoveryTest, OwnCutShortFileIsRebuiltAtOnceAndOthersAreLeftByteForByte) {
+    CutShortAvi writer(64, 48);
+    const std::string own = folder + "20261207-093000-screen.avi";
+    const std::string locked = folder + "20261207-093000-camera-2.avi";
+    const std::string foreign = folder + "lesson.avi";
+    ASSERT_TRUE(writer.write(own, 100, 10));
+    ASSERT_TRUE(writer.write(locked, 50));
+    ASSERT_TRUE(writer.write(foreign, 50));
+    const AviScan before = scanAvi(own);
+    ASSERT_TRUE(before.isAvi);
+    EXPECT_FALSE(before.finished);
+    EXPECT_EQ(before.packets, (std::vector<long>{100, 200}));
+    const std::string lockedBytes = bytesOf(locked);
+    const std::string foreignBytes = bytesOf(foreign);
+
+    // Another running program is still writing this one.
+    FileLock writing;
+    ASSERT_EQ(writing.acquire(locked, true), 0);
+    LogCapture log;
+    const RecoveryReport report = recoverUnfinishedRecordings(folder);
+    EXPECT_EQ(report.rebuilt, 1);
+    EXPECT_TRUE(report.problems.empty());
+    EXPECT_TRUE(log.contains("being recorded by a running program"));
+
+    const AviScan after = scanAvi(own);
+    EXPECT_TRUE(after.finished);
+    EXPECT_EQ(after.packets, before.packets);
+    AvFile file;
+    ASSERT_TRUE(file.open(own)) << file.error();
+    std::vector<int64_t> slots;
+    for (int i = 0; i < 100; ++i)
+        slots.push_back(i + i / 10);
+    EXPECT_EQ(file.picturePts(), slots) << "every picture keeps its slot, empty ones stay empty";
+    EXPECT_NEAR(file.durationSeconds(), 110 / 25.0, 0.1);
+    struct stat status;
+    ASSERT_EQ(stat(own.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0600u) << "the rebuilt file is its owner's only";
+
+    EXPECT_EQ(bytesOf(locked), lockedBytes);
+    EXPECT_EQ(bytesOf(foreign), foreignBytes);
+    EXPECT_TRUE(isUnfinishedAvi(foreign));
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+        EXPECT_EQ(entry.path().string().find(".rebuilding"), std::string::npos) << entry.path();
+
+    // Once its writer is gone, the next start takes it too; a finished file is not touched.
+    writing.release();
+    const std::string ownBytes = bytesOf(own);
+    EXPECT_EQ(recoverUnfinishedRecordings(folder).rebuilt, 1);
+    EXPECT_EQ(scanAvi(locked).packets, (std::vector<long>{50, 100}));
+    EXPECT_EQ(bytesOf(own), ownBytes);
+}
+
+TEST_F(AviRecoveryTest, FilePastItsFirstGibibyteIsRebuiltWhole) {
+    CutShortAvi writer(1024, 768);
+    ASSERT_GT(writer.pictureBytes(), 500000u);
+    // Enough pictures to pass 1 GiB by a few dozen: the writer has begun an AVIX part.
+    const int pictures = int((1100ll << 20) / int64_t(writer.pictureBytes()));
+    const std::string path = folder + "20261207-100000-screen.avi";
+    ASSERT_TRUE(writer.write(path, pictures));
+    const AviScan before = scanAvi(path);
+    ASSERT_GE(before.riffCount, 2) << "the file must reach its AVIX part";
+    EXPECT_FALSE(before.finished) << "the first RIFF is complete, the AVIX part is not";
+    ASSERT_EQ(before.packets.size(), 2u);
+    EXPECT_EQ(before.packets[0], pictures);
+
+    EXPECT_EQ(recoverUnfinishedRecordings(folder).rebuilt, 1);
+    const AviScan after = scanAvi(path);
+    EXPECT_TRUE(after.finished);
+    EXPECT_EQ(after.packets, before.packets);
+    AvFile file;
+    ASSERT_TRUE(file.open(path)) << file.error();
+    EXPECT_NEAR(file.durationSeconds(), pictures / 25.0, 0.1);
+    std::filesystem::remove(path);
+}
+
+TEST_F(AviRecoveryTest, DiskWithoutRoomForACopyKeepsTheOriginalAndSaysWhy) {
+    if (mount("tmpfs", dir.path().c_str(), "tmpfs", 0, "size=24m") != 0)
+        GTEST_SKIP() << "cannot mount a small disk here (needs root)";
+    struct Unmount {
+        std::string path;
+        ~Unmount() { umount2(path.c_str(), MNT_DETACH); }
+    } unmount{dir.path()};
+    CutShortAvi writer(320, 240);
+    const std::string path = folder + "20261207-110000-screen.avi";
+    // About 14 MB: a copy and its margin do not fit beside it.
+    const int pictures = int((14 << 20) / writer.pictureBytes());
+    ASSERT_TRUE(writer.write(path, pictures));
+    const std::string bytes = bytesOf(path);
+
+    LogCapture log;
+    const RecoveryReport report = recoverUnfinishedRecordings(folder);
+    EXPECT_EQ(report.rebuilt, 0);
+    ASSERT_EQ(report.problems.size(), 1u);
+    EXPECT_NE(report.problems[0].find("MB free"), std::string::npos) << report.problems[0];
+    EXPECT_TRUE(log.contains("it stays as it is"));
+    EXPECT_EQ(bytesOf(path), bytes);
+}
