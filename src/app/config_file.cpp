@@ -1,5 +1,6 @@
 #include "app/config_file.h"
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -48,19 +49,19 @@ bool ConfigFile::load(const std::string& path, uint32_t capacity) {
     return true;
 }
 
-int64_t ConfigFile::findLine(const std::string& key) const {
+int64_t ConfigFile::findLine(const std::string& key, bool setting) const {
     if (!m_text || key.empty()) return -1;
     const char* text = m_text.get();
     for (uint32_t at = 0; at + key.size() <= m_length;) {
-        // The key must be whole: "video.folder_old=" is not a "video.folder" line. Blanks may
-        // stand before the "="; a line that ends after the key is found too (get() refuses it).
         if (std::memcmp(text + at, key.data(), key.size()) == 0) {
             uint32_t after = at + uint32_t(key.size());
+            const char next = after < m_length ? text[after] : '\n';
+            if (!setting && !std::isalnum(static_cast<unsigned char>(next)) && next != '_' &&
+                next != '.' && next != '-')
+                return at;
             while (after < m_length && (text[after] == ' ' || text[after] == '\t'))
                 ++after;
-            if (after >= m_length || text[after] == '=' || text[after] == '\n' ||
-                text[after] == '\r')
-                return at;
+            if (setting && after < m_length && text[after] == '=') return at;
         }
         const void* next = std::memchr(text + at, '\n', m_length - at);
         if (!next) break;

@@ -45,15 +45,17 @@ public:
     void close();
 
     const char* text() const { return m_text ? m_text.get() : ""; }
-    // Whether some line begins with key (usable as a setting or not).
-    bool hasLine(const std::string& key) const { return findLine(key) >= 0; }
+    // Whether some line begins with key as a whole word (usable as a setting or not: a line
+    // "video.folder /x/" counts, "video.folder_old=/x/" does not).
+    bool hasLine(const std::string& key) const { return findLine(key, false) >= 0; }
     // Whether the text is UTF-8 without zero bytes; false also when it did not fit the buffer.
     bool isWholeText() const;
     bool dirty() const { return m_dirty; }
 
 private:
-    // Offset of the first line that begins with key, or -1.
-    int64_t findLine(const std::string& key) const;
+    // Offset of the first line that begins with key followed by optional blanks and "=" (with
+    // setting false: by anything that cannot continue a name), or -1.
+    int64_t findLine(const std::string& key, bool setting = true) const;
     // Offset of the "\n" that ends the line starting at lineStart.
     uint32_t lineEnd(uint32_t lineStart) const;
 

@@ -41,6 +41,13 @@ public:
     int grabRegion(uint8_t* destination, int x, int y, int width, int height);
 
     bool ready() const;
+    // The screen became smaller than it was at init() during grabs: they keep their size, and
+    // what the screen no longer has is black. Any thread.
+    bool screenShrank() const;
+    // The display connection is gone: no grab will deliver again. Any thread.
+    bool displayLost() const;
+    // Forgets that the screen shrank (a new recording starts). GUI thread, while no grab runs.
+    void forgetShrinking();
     int screenWidth() const { return m_screenWidth; }
     int screenHeight() const { return m_screenHeight; }
     // Bytes of one full-screen frame.

@@ -4,6 +4,7 @@
 #include <xcb/shm.h>
 #include <xcb/xcb.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
@@ -78,6 +79,12 @@ struct ScreenGrabber::SharedImage {
     xcb_shm_seg_t segment = 0;
     bool attached = false;
     std::atomic<bool> reportedFailure{false};  // one log line per grabber, not one per frame
+    // The screen's size when the grabber was made: what a recording keeps.
+    int screenWidth = 0;
+    int screenHeight = 0;
+    bool clipping = false;           // capture thread: the screen was smaller at the last grab
+    std::atomic<bool> shrank{false};  // the screen became smaller at some time (any thread)
+    std::atomic<bool> lost{false};    // the display connection is gone (any thread)
 
     // The caller's memory the display writes into directly, if any.
     int sharedId = -1;
@@ -114,18 +121,62 @@ struct ScreenGrabber::SharedImage {
 
     // Has the server write the rectangle into destination, directly when it lies in the
     // caller's shared memory, otherwise through the grabber's own image. True when the server
-    // delivered it.
+    // delivered it. Capture thread.
     bool grabInto(uint8_t* destination, int x, int y, int width, int height) {
-        const size_t bytes = size_t(width) * size_t(height) * 4;
-        if (isShared(destination, bytes))
-            return fetch(x, y, width, height, sharedSegment, uint32_t(destination - sharedStart));
-        if (!fetch(x, y, width, height, segment, 0)) return false;
-        std::memcpy(destination, shmAddress, bytes);
+        if (!clipping) {
+            uint8_t errorCode = 0;
+            const size_t bytes = size_t(width) * size_t(height) * 4;
+            const bool direct = isShared(destination, bytes);
+            if (fetch(x, y, width, height, direct ? sharedSegment : segment,
+                      direct ? uint32_t(destination - sharedStart) : 0, &errorCode)) {
+                if (!direct) std::memcpy(destination, shmAddress, bytes);
+                return true;
+            }
+            if (errorCode == 0) return false;  // the connection is gone
+            // A rectangle the server refuses: most likely the screen has become smaller.
+            clipping = true;
+        }
+        return grabClipped(destination, x, y, width, height);
+    }
+
+    // The part of the rectangle the screen still has, the rest black: a recording keeps the
+    // size it began with when the screen shrinks under it. Goes back to plain grabs once the
+    // screen has its old size again.
+    bool grabClipped(uint8_t* destination, int x, int y, int width, int height) {
+        int nowWidth = 0, nowHeight = 0;
+        if (!rootSize(connection, root, &nowWidth, &nowHeight)) {
+            reportLost();
+            return false;
+        }
+        if (nowWidth >= screenWidth && nowHeight >= screenHeight) {
+            clipping = false;
+            return grabInto(destination, x, y, width, height);
+        }
+        if (!shrank.exchange(true))
+            gLog.warn(
+                "screen grabber: the screen is now %dx%d; the recording keeps its %dx%d size and "
+                "shows what is gone as black\n",
+                nowWidth, nowHeight, screenWidth, screenHeight);
+        const int seenWidth = std::min(x + width, nowWidth) - x;
+        const int seenHeight = std::min(y + height, nowHeight) - y;
+        std::memset(destination, 0, size_t(width) * size_t(height) * 4);
+        if (seenWidth <= 0 || seenHeight <= 0) return true;
+        uint8_t errorCode = 0;
+        if (!fetch(x, y, seenWidth, seenHeight, segment, 0, &errorCode)) {
+            if (errorCode != 0 && !reportedFailure.exchange(true))
+                gLog.error("the X server refused a screen grab (error %d)\n", errorCode);
+            return false;
+        }
+        for (int row = 0; row < seenHeight; ++row)
+            std::memcpy(destination + size_t(row) * size_t(width) * 4,
+                        shmAddress + size_t(row) * size_t(seenWidth) * 4, size_t(seenWidth) * 4);
         return true;
     }
 
     // Fills a shared segment at offset with the rectangle; true when the server delivered it.
-    bool fetch(int x, int y, int width, int height, xcb_shm_seg_t into, uint32_t offset) {
+    // Otherwise *errorCode is the X error, or 0 when the connection is lost (logged here).
+    bool fetch(int x, int y, int width, int height, xcb_shm_seg_t into, uint32_t offset,
+               uint8_t* errorCode) {
         xcb_generic_error_t* error = nullptr;
         Reply<xcb_shm_get_image_reply_t> reply(xcb_shm_get_image_reply(
             connection,
@@ -133,14 +184,15 @@ struct ScreenGrabber::SharedImage {
                               uint16_t(height), ~0u, XCB_IMAGE_FORMAT_Z_PIXMAP, into, offset),
             &error));
         if (reply) return true;
-        if (!reportedFailure.exchange(true)) {
-            if (error)
-                gLog.error("the X server refused a screen grab (error %d)\n", error->error_code);
-            else
-                gLog.error("the X display connection is lost: no more screen grabs\n");
-        }
+        *errorCode = error ? error->error_code : 0;
         std::free(error);
+        if (*errorCode == 0) reportLost();
         return false;
+    }
+
+    void reportLost() {
+        if (!lost.exchange(true))
+            gLog.error("the X display connection is lost: no more screen grabs\n");
     }
 };
 
@@ -152,6 +204,18 @@ ScreenGrabber::~ScreenGrabber() {
 
 bool ScreenGrabber::ready() const {
     return m_display != nullptr;
+}
+
+bool ScreenGrabber::screenShrank() const {
+    return m_display && m_display->shrank.load();
+}
+
+bool ScreenGrabber::displayLost() const {
+    return m_display && m_display->lost.load();
+}
+
+void ScreenGrabber::forgetShrinking() {
+    if (m_display) m_display->shrank.store(false);
 }
 
 int ScreenGrabber::init(int bitsPerPixel) {
@@ -204,6 +268,8 @@ int ScreenGrabber::init(int bitsPerPixel) {
         gLog.error("screen grabber: cannot read the size of the X screen\n");
         return -1;
     }
+    display->screenWidth = m_screenWidth;
+    display->screenHeight = m_screenHeight;
     display->shmBytes = size_t(m_screenWidth) * size_t(m_screenHeight) * 4;
     display->shmId = shmget(IPC_PRIVATE, display->shmBytes, IPC_CREAT | 0600);
     if (display->shmId < 0) {

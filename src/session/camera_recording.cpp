@@ -1,6 +1,7 @@
 #include "session/camera_recording.h"
 
 #include "base/log_file.h"
+#include "base/mono_clock.h"
 
 CameraRecording::CameraRecording() : Recording("camera") {}
 
@@ -20,6 +21,8 @@ int CameraRecording::start(const std::string& folder, int width, int height, int
         return -1;
     setStamping(1000.0 / kFrameRate, 0);
     m_clock.start(0);
+    m_lastPictureUs.store(monotonicMicroseconds());
+    m_cameraLost.store(false);
     {
         std::lock_guard<std::mutex> lock(m_frameLock);
         m_takingPictures.store(true);
@@ -30,6 +33,7 @@ int CameraRecording::start(const std::string& folder, int width, int height, int
 
 int CameraRecording::OnCameraFrame(double, unsigned char* data, long length) {
     if (!m_takingPictures.load()) return 0;
+    m_lastPictureUs.store(monotonicMicroseconds());
     MMPacket packet;
     packet.copyFrom(data, uint32_t(length), 0);
     std::lock_guard<std::mutex> lock(m_frameLock);
@@ -43,4 +47,12 @@ int CameraRecording::OnCameraFrame(double, unsigned char* data, long length) {
 void CameraRecording::stopPictures() {
     std::lock_guard<std::mutex> lock(m_frameLock);
     m_takingPictures.store(false);
+}
+
+unsigned CameraRecording::lostPictures() const {
+    if (isRecording() && monotonicMicroseconds() - m_lastPictureUs.load() > kSilentCameraUs &&
+        !m_cameraLost.exchange(true))
+        gLog.warn("camera recorder: no picture from the camera for %lld s; the recording goes on\n",
+                  (long long)(kSilentCameraUs / 1000000));
+    return m_cameraLost.load() ? unsigned(kCameraLost) : 0u;
 }

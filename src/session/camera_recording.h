@@ -29,10 +29,18 @@ public:
     // Copies the picture (the camera's buffer is its own) into the recording.
     int OnCameraFrame(double sampleTime, unsigned char* data, long length) override;
 
+    // A camera that has sent no picture for this long during a recording counts as lost.
+    static constexpr int64_t kSilentCameraUs = 2000000;
+
 protected:
     void stopPictures() override;
+    unsigned lostPictures() const override;
 
 private:
     std::mutex m_frameLock;
     std::atomic<bool> m_takingPictures{false};  // written under m_frameLock
+    // Monotonic microseconds of the last picture (or of the start); camera thread and owner.
+    std::atomic<int64_t> m_lastPictureUs{0};
+    // Once lost during a recording, it stays so until the next start (the window told the user).
+    mutable std::atomic<bool> m_cameraLost{false};
 };

@@ -154,3 +154,13 @@ int Recording::OnAudioCaptured(MMPacket* block, int) {
     push(block);
     return 0;
 }
+
+unsigned Recording::lostSources() const {
+    unsigned lost = lostPictures();
+    if (m_sound) {
+        const unsigned sound = m_sound->lostSources();
+        if (sound & (1u << SoundInput::kMicrophoneId)) lost |= kMicrophoneLost;
+        if (sound & (1u << SoundInput::kStereoId)) lost |= kStereoMixLost;
+    }
+    return lost;
+}

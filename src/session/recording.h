@@ -51,6 +51,18 @@ public:
     bool failed() const;
     std::string failure() const;
 
+    // What stopped delivering during the running or last recording; the recording goes on
+    // with the rest. Flags, any combination.
+    enum LostSource : unsigned {
+        kScreenShrank = 1u << 0,  // pictures keep their size; what the screen lost is black
+        kScreenLost = 1u << 1,    // the display is gone: the last picture stays
+        kCameraLost = 1u << 2,
+        kMicrophoneLost = 1u << 3,
+        kStereoMixLost = 1u << 4,
+    };
+    // Owner's thread; the window asks once a second.
+    unsigned lostSources() const;
+
     // Stamps a picture with the nearest frame slot of the recording clock and hands it to the
     // writer (without one it is released).
     void pushPicture(MMPacket* packet);
@@ -78,6 +90,8 @@ protected:
     void begin();
     // Stops the picture source; when it returns no picture is being pushed and none will be.
     virtual void stopPictures() = 0;
+    // The picture source's part of lostSources().
+    virtual unsigned lostPictures() const = 0;
 
     Stopwatch m_clock;
 

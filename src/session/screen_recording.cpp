@@ -68,6 +68,7 @@ int ScreenRecording::start(const std::string& folder, bool fullScreen, int x, in
     // that a change on the screen and its sound come together.
     const double frameIntervalMs = 1000.0 / frameRate;
     setStamping(frameIntervalMs, frameIntervalMs / 2);
+    m_grabber->forgetShrinking();
     m_task = std::make_unique<ScreenCapTask>(m_grabber.get());
     m_task->setListener(this);
     // The clock starts with the capture timer, so that its ticks fall on whole frame slots and
@@ -92,4 +93,10 @@ int ScreenRecording::OnScreenFrame(MMPacket* packet) {
 void ScreenRecording::stopPictures() {
     if (m_task) m_task->stopCapture();
     m_task.reset();
+}
+
+unsigned ScreenRecording::lostPictures() const {
+    if (!m_grabber) return 0;
+    return (m_grabber->screenShrank() ? unsigned(kScreenShrank) : 0u) |
+           (m_grabber->displayLost() ? unsigned(kScreenLost) : 0u);
 }

@@ -40,6 +40,7 @@ public:
 
 protected:
     void stopPictures() override;
+    unsigned lostPictures() const override;
 
 private:
     std::unique_ptr<ScreenGrabber> m_grabber;

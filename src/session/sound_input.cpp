@@ -102,6 +102,12 @@ void SoundInput::beginRecording(int64_t originUs) {
         OS_MutexLocker locker(m_lock);
         m_live[kStereoId] = m_stereoEnabled.load() && stereoOpen() && !m_ended[kStereoId];
         m_live[kMicrophoneId] = m_micEnabled.load() && microphoneOpen() && !m_ended[kMicrophoneId];
+        // A chosen source whose stream ended before the start is missing from this recording.
+        unsigned lost = 0;
+        if (m_stereoEnabled.load() && stereoOpen() && m_ended[kStereoId]) lost |= 1u << kStereoId;
+        if (m_micEnabled.load() && microphoneOpen() && m_ended[kMicrophoneId])
+            lost |= 1u << kMicrophoneId;
+        m_lostSources.store(lost);
         for (int id : {kStereoId, kMicrophoneId})
             m_tracks[id].begin(originUs);
         m_mixedEnd = 0;
@@ -191,6 +197,7 @@ int SoundInput::OnRecordedBlock(int id, double timeStamp, MMPacket& block) {
             otherLive = m_live[id == kStereoId ? kMicrophoneId : kStereoId];
             mixReady(false);
         }
+        if (wasLive) m_lostSources.fetch_or(1u << id);
         if (wasLive)
             gLog.warn("sound: the %s has ended; the recording goes on %s\n", sourceName(id),
                       otherLive ? "with the other input" : "without sound");

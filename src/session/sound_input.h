@@ -80,6 +80,10 @@ public:
 
     int OnRecordedBlock(int id, double timeStamp, MMPacket& block) override;
 
+    // The sources (bit 1 << id) whose stream ended during the running or last recording, or
+    // had ended before it although chosen. Any thread.
+    unsigned lostSources() const { return m_lostSources.load(); }
+
 private:
     static bool validId(int id) { return id == kStereoId || id == kMicrophoneId; }
     // Under m_lock: hands over every block that is ready; with force, also what a silent
@@ -100,6 +104,7 @@ private:
     int64_t m_endSample = -1;  // where finishRecording() ends the mix, -1 before; m_lock
 
     std::atomic<bool> m_recording{false};
+    std::atomic<unsigned> m_lostSources{0};
     std::atomic<AudioCaptureListener*> m_listener{nullptr};
     std::atomic<bool> m_stereoEnabled{false};
     std::atomic<bool> m_micEnabled{false};

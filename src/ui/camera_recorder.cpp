@@ -31,7 +31,8 @@ CameraRecorder::~CameraRecorder() {
 }
 
 int CameraRecorder::OnStartRecord() {
-    if (m_recording.isRecording() || m_closed) return 0;
+    if (m_recording.isRecording() || m_closed || changingState()) return 0;
+    StateChange change(this);
     const CameraPanel::PictureFormat format = m_ui->cameraPanel->pictureFormat();
     if (m_recording.start(videoFolder, format.width, format.height, format.bitsPerPixel,
                           format.fourcc) < 0) {

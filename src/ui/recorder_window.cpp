@@ -53,6 +53,7 @@ void RecorderWindow::timerEvent(QTimerEvent*) {
     // The last recording's time stays on show after it stops.
     if (!m_session->isRecording()) return;
     if (m_timeLabel) m_timeLabel->setText(formatElapsed(m_session->elapsedMs()));
+    showLostSources();
     if (m_session->failed()) {
         // The file holds what was written so far; the recording cannot go on.
         const std::string reason = m_session->failure();
@@ -63,6 +64,59 @@ void RecorderWindow::timerEvent(QTimerEvent*) {
     }
 }
 
+namespace {
+
+// What the user is told about each lost source.
+const char* lostSourceText(unsigned source) {
+    switch (source) {
+        case Recording::kScreenShrank:
+            return "屏幕变小了：录像保持原来的大小，屏幕上已没有的部分为黑色。";
+        case Recording::kScreenLost:
+            return "无法再截取屏幕画面：录像继续，画面停在最后一帧。";
+        case Recording::kCameraLost:
+            return "摄像头没有画面了（可能已被拔出）：录像继续录制声音。";
+        case Recording::kMicrophoneLost:
+            return "麦克风已断开：录像继续，没有麦克风的声音。";
+        case Recording::kStereoMixLost:
+            return "立体声混音已断开：录像继续，没有电脑播放的声音。";
+    }
+    return "";
+}
+
+}  // namespace
+
+void RecorderWindow::showLostSources() {
+    if (m_lostShownFor != m_session->fileName()) {
+        // A new recording: nothing of it has been told yet.
+        m_lostShownFor = m_session->fileName();
+        m_lostShown = 0;
+        if (m_timeLabel) {
+            m_timeLabel->setStyleSheet(QString());
+            m_timeLabel->setToolTip(QString());
+        }
+    }
+    const unsigned lost = m_session->lostSources();
+    if ((lost & ~m_lostShown) == 0) return;
+    m_lostShown = lost;
+    std::string text;
+    for (unsigned source = 1; source <= Recording::kStereoMixLost; source <<= 1)
+        if (lost & source) text += std::string(text.empty() ? "" : "\n") + lostSourceText(source);
+    gLog.info("recorder window: told the user that a source was lost (flags %u)\n", lost);
+    // The window shows it for as long as it shows this recording's time.
+    if (m_timeLabel) {
+        m_timeLabel->setStyleSheet(QStringLiteral("color: #d02020;"));
+        m_timeLabel->setToolTip(utf8ToQString(text));
+    }
+    // Without waiting: the recording and the window go on behind the box.
+    if (!m_lostBox) {
+        m_lostBox = new QMessageBox(QMessageBox::Warning, utf8ToQString(std::string("提示")),
+                                    QString(), QMessageBox::Ok, this);
+        m_lostBox->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    m_lostBox->setText(utf8ToQString(text));
+    m_lostBox->open();
+}
+
 void RecorderWindow::warnCannotWrite() {
     QMessageBox::warning(this, utf8ToQString(std::string("提示")),
                          utf8ToQString("无法写入录像文件：\n" + m_session->fileName() + "\n" +
@@ -70,7 +124,8 @@ void RecorderWindow::warnCannotWrite() {
 }
 
 int RecorderWindow::OnStopRecord() {
-    if (!m_session->isRecording()) return 0;
+    if (!m_session->isRecording() || m_changingState) return 0;
+    StateChange change(this);
     m_session->stop();
     showRecording(false);
     return 0;

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QDialog>
+#include <QMessageBox>
+#include <QPointer>
 
 #include <cstdint>
 #include <string>
@@ -55,16 +57,40 @@ protected:
     void startTimeDisplay(QLabel* label);
     // Start and stop usable as the recording allows; settings locked while it runs.
     virtual void showRecording(bool recording) = 0;
+    // Held by a start or a stop from its beginning to its end. A message box shown on the way
+    // runs a nested event loop in which F3, F4 and the buttons still arrive: while a start or
+    // stop is under way, another one is ignored.
+    class StateChange {
+    public:
+        explicit StateChange(RecorderWindow* window) : m_window(window) {
+            m_window->m_changingState = true;
+        }
+        ~StateChange() { m_window->m_changingState = false; }
+        StateChange(const StateChange&) = delete;
+        StateChange& operator=(const StateChange&) = delete;
+
+    private:
+        RecorderWindow* m_window;
+    };
+    bool changingState() const { return m_changingState; }
     // Tells the user that the recording's file could not be opened, and why.
     void warnCannotWrite();
 
     void timerEvent(QTimerEvent* event) override;
+    // A source that stopped during the recording: a box (once for each) and the time in red,
+    // with the lost sources in its tool tip.
+    void showLostSources();
     // Escape must end the window through its full clean-up, as closing it does.
     void reject() override;
 
 private:
     Recording* m_session;
+    bool m_changingState = false;
     QLabel* m_timeLabel = nullptr;
+    // The recording (by file) whose lost sources were told, and which were.
+    std::string m_lostShownFor;
+    unsigned m_lostShown = 0;
+    QPointer<QMessageBox> m_lostBox;  // deletes itself when closed
     GlobalShortcut* m_startShortcut = nullptr;
     GlobalShortcut* m_stopShortcut = nullptr;
 };

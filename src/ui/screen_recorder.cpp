@@ -34,7 +34,8 @@ ScreenRecorder::~ScreenRecorder() {
 }
 
 int ScreenRecorder::OnStartRecord() {
-    if (m_recording.isRecording() || m_closed) return 0;
+    if (m_recording.isRecording() || m_closed || changingState()) return 0;
+    StateChange change(this);
     if (m_recording.prepareGrabber() < 0) return -1;
     ScreenPanel* panel = m_ui->screenPanel;
     panel->collectSettings();

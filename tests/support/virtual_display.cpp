@@ -7,20 +7,67 @@
 #include <xcb/xcb.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
 namespace testsupport {
 
 VirtualDisplay::VirtualDisplay(int width, int height, int depth,
                                const std::vector<std::string>& extraArguments) {
-    int pipeFds[2];
-    if (pipe(pipeFds) != 0) return;
     const std::string screen =
         std::to_string(width) + "x" + std::to_string(height) + "x" + std::to_string(depth);
     std::vector<std::string> arguments = {"Xvfb", "-displayfd", "3",   "-screen", "0",
                                           screen, "-nolisten",  "tcp", "-noreset"};
     arguments.insert(arguments.end(), extraArguments.begin(), extraArguments.end());
+    launch(arguments);
+}
+
+VirtualDisplay::VirtualDisplay(const Resizable& sizes, int width, int height) {
+    char folder[] = "/tmp/glimmora-xorg.XXXXXX";
+    if (!mkdtemp(folder)) return;
+    m_configFolder = folder;
+    // Timings do not matter to the dummy driver; the modes only need to be within the ranges.
+    auto modeline = [](const std::string& size) {
+        int w = 0, h = 0;
+        std::sscanf(size.c_str(), "%dx%d", &w, &h);
+        return "    Modeline \"" + size + "\" 100.0 " + std::to_string(w) + " " +
+               std::to_string(w + 8) + " " + std::to_string(w + 16) + " " + std::to_string(w + 24) +
+               " " + std::to_string(h) + " " + std::to_string(h + 1) + " " +
+               std::to_string(h + 2) + " " + std::to_string(h + 3) + "\n";
+    };
+    const std::string full = std::to_string(width) + "x" + std::to_string(height);
+    std::string modes = modeline(full), names = "\"" + full + "\"";
+    for (const std::string& size : sizes.smallerSizes) {
+        modes += modeline(size);
+        names += " \"" + size + "\"";
+    }
+    const std::string config =
+        "Section \"Device\"\n    Identifier \"dummy\"\n    Driver \"dummy\"\n"
+        "    VideoRam 131072\nEndSection\n"
+        "Section \"Monitor\"\n    Identifier \"monitor\"\n    HorizSync 1.0-10000.0\n"
+        "    VertRefresh 1.0-10000.0\n" +
+        modes +
+        "EndSection\n"
+        "Section \"Screen\"\n    Identifier \"screen\"\n    Device \"dummy\"\n"
+        "    Monitor \"monitor\"\n    DefaultDepth 24\n    SubSection \"Display\"\n"
+        "        Depth 24\n        Virtual " +
+        std::to_string(width) + " " + std::to_string(height) + "\n        Modes " + names +
+        "\n    EndSubSection\nEndSection\n";
+    const std::string configFile = m_configFolder + "/xorg.conf";
+    if (FILE* file = std::fopen(configFile.c_str(), "w")) {
+        std::fputs(config.c_str(), file);
+        std::fclose(file);
+    }
+    launch({"Xorg", "-displayfd", "3", "-config", configFile, "-configdir", m_configFolder,
+            "-logfile", m_configFolder + "/xorg.log", "-nolisten", "tcp", "-noreset",
+            "-novtswitch", "-sharevts"});
+}
+
+void VirtualDisplay::launch(std::vector<std::string> arguments) {
+    int pipeFds[2];
+    if (pipe(pipeFds) != 0) return;
     std::vector<char*> argv;
     for (std::string& argument : arguments)
         argv.push_back(argument.data());
@@ -28,12 +75,12 @@ VirtualDisplay::VirtualDisplay(int width, int height, int depth,
     const pid_t pid = fork();
     if (pid < 0) return;
     if (pid == 0) {
-        // Xvfb picks a free display number and writes it to fd 3 when it is ready.
+        // The server picks a free display number and writes it to fd 3 when it is ready.
         dup2(pipeFds[1], 3);
         // Its complaints about fonts and keymaps would only clutter the test output.
         const int devNull = open("/dev/null", O_WRONLY);
         dup2(devNull, 2);
-        execvp("Xvfb", argv.data());
+        execvp(argv[0], argv.data());
         _exit(127);
     }
     close(pipeFds[1]);
@@ -62,6 +109,7 @@ VirtualDisplay::~VirtualDisplay() {
         setenv("DISPLAY", m_previousDisplay.c_str(), 1);
     else
         unsetenv("DISPLAY");
+    if (!m_configFolder.empty()) std::filesystem::remove_all(m_configFolder);
 }
 
 bool paintScreen(int x, int y, int width, int height, const std::vector<uint8_t>& pixels) {
