@@ -37,6 +37,9 @@ public:
     void walk(int64_t from, int64_t to) {
         Chunk chunk;
         while (from + 8 <= to && chunkAt(from, chunk)) {
+            // Past the last written chunk a file cut short may hold zeros or garbage (a
+            // filesystem that lost its tail): no chunk follows a name that is not text.
+            if (!isName(chunk.id)) return;
             const int64_t body = from + 8;
             if (std::memcmp(chunk.id, "LIST", 4) == 0) {
                 char type[4];
@@ -57,6 +60,12 @@ public:
     }
 
 private:
+    static bool isName(const char* id) {
+        for (int i = 0; i < 4; ++i)
+            if (id[i] < 0x20 || id[i] > 0x7e) return false;
+        return true;
+    }
+
     void count(const Chunk& chunk, int64_t body) {
         const char* id = chunk.id;
         if (id[0] < '0' || id[0] > '9' || id[1] < '0' || id[1] > '9') return;

@@ -279,6 +279,30 @@ TEST_F(FaultTest, ScreenShrinkingDuringARecordingKeepsItsSizeWithBlackForWhatIsG
         << "what the screen still has is still recorded";
 }
 
+TEST_F(FaultTest, RecordingThatCannotBeRebuiltIsToldAtStartAndKept) {
+    TempDir place;
+    const std::string folder = place.file("small-disk");
+    std::filesystem::create_directory(folder);
+    if (mount("tmpfs", folder.c_str(), "tmpfs", 0, "size=24m") != 0)
+        GTEST_SKIP() << "cannot mount a small disk here (needs root)";
+    struct Unmount {
+        std::string folder;
+        ~Unmount() { umount2(folder.c_str(), MNT_DETACH); }
+    } unmount{folder};
+    // A recording cut short in its header's first bytes, too large to be copied beside itself.
+    std::string cut("RIFF\xff\xff\xff\xff" "AVI ", 12);
+    cut.resize(14 << 20, '\0');
+    const std::string path = folder + "/20261207-080000-screen.avi";
+    writeFile(path, cut);
+
+    GlimmoraProgram program(folder + "/");
+    ASSERT_TRUE(program.start());
+    EXPECT_FALSE(program.waitForWindow("录像修复").isEmpty()) << "the user is told at start";
+    program.process().terminate();
+    EXPECT_TRUE(contains(program.log(), "MB free on its disk to be rebuilt")) << program.log();
+    EXPECT_EQ(readFile(path), cut) << "the original is kept as it was";
+}
+
 TEST_F(FaultTest, KilledRecordingIsRebuiltAtTheNextStart) {
     GlimmoraProgram program;
     ChildProcess busy;

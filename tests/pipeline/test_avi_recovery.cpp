@@ -209,6 +209,27 @@ TEST_F(AviRecoveryTest, OwnCutShortFileIsRebuiltAtOnceAndOthersAreLeftByteForByt
     EXPECT_EQ(bytesOf(own), ownBytes);
 }
 
+TEST_F(AviRecoveryTest, ZerosAfterTheLastChunkEndTheScanAndTheRebuildKeepsEveryPacket) {
+    // A filesystem that lost the file's tail on power loss leaves zeros where data was due.
+    CutShortAvi writer(64, 48);
+    const std::string path = folder + "20261207-120000-screen.avi";
+    ASSERT_TRUE(writer.write(path, 40));
+    const AviScan clean = scanAvi(path);
+    {
+        FILE* file = fopen(path.c_str(), "ab");
+        ASSERT_NE(file, nullptr);
+        const std::vector<char> zeros(1 << 20, 0);
+        fwrite(zeros.data(), 1, zeros.size(), file);
+        fclose(file);
+    }
+    const AviScan zeroed = scanAvi(path);
+    EXPECT_FALSE(zeroed.finished);
+    EXPECT_EQ(zeroed.packets, clean.packets);
+    EXPECT_EQ(recoverUnfinishedRecordings(folder).rebuilt, 1);
+    EXPECT_EQ(scanAvi(path).packets, clean.packets);
+    EXPECT_TRUE(scanAvi(path).finished);
+}
+
 TEST_F(AviRecoveryTest, FilePastItsFirstGibibyteIsRebuiltWhole) {
     CutShortAvi writer(1024, 768);
     ASSERT_GT(writer.pictureBytes(), 500000u);
