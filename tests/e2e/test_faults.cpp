@@ -1,7 +1,6 @@
 // Faults during a recording, and a crash: each ends with a file that plays and a log line that
 // says what happened.
 #include <gtest/gtest.h>
-#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -78,12 +77,8 @@ TEST_F(FaultTest, FullDiskStopsTheRecordingAndKeepsWhatFits) {
     TempDir place;
     const std::string folder = place.file("small-disk");
     std::filesystem::create_directory(folder);
-    if (mount("tmpfs", folder.c_str(), "tmpfs", 0, "size=3m") != 0)
-        GTEST_SKIP() << "cannot mount a small disk here (needs root)";
-    struct Unmount {
-        std::string folder;
-        ~Unmount() { umount2(folder.c_str(), MNT_DETACH); }
-    } unmount{folder};
+    SmallDisk disk(folder, "3m");
+    if (!disk.ok()) GTEST_SKIP() << "cannot mount a small disk here (needs root)";
 
     GlimmoraProgram program(folder + "/");
     ChildProcess busy;  // every picture differs: the file grows quickly
@@ -283,12 +278,8 @@ TEST_F(FaultTest, RecordingThatCannotBeRebuiltIsToldAtStartAndKept) {
     TempDir place;
     const std::string folder = place.file("small-disk");
     std::filesystem::create_directory(folder);
-    if (mount("tmpfs", folder.c_str(), "tmpfs", 0, "size=24m") != 0)
-        GTEST_SKIP() << "cannot mount a small disk here (needs root)";
-    struct Unmount {
-        std::string folder;
-        ~Unmount() { umount2(folder.c_str(), MNT_DETACH); }
-    } unmount{folder};
+    SmallDisk disk(folder, "24m");
+    if (!disk.ok()) GTEST_SKIP() << "cannot mount a small disk here (needs root)";
     // A recording cut short in its header's first bytes, too large to be copied beside itself.
     std::string cut("RIFF\xff\xff\xff\xff" "AVI ", 12);
     cut.resize(14 << 20, '\0');

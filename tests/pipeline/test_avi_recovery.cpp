@@ -2,7 +2,6 @@
 // them: its own files rebuilt whole whatever their size, files being written or not its own
 // left byte for byte.
 #include <gtest/gtest.h>
-#include <sys/mount.h>
 #include <sys/stat.h>
 
 #include <cstdio>
@@ -254,12 +253,8 @@ TEST_F(AviRecoveryTest, FilePastItsFirstGibibyteIsRebuiltWhole) {
 }
 
 TEST_F(AviRecoveryTest, DiskWithoutRoomForACopyKeepsTheOriginalAndSaysWhy) {
-    if (mount("tmpfs", dir.path().c_str(), "tmpfs", 0, "size=24m") != 0)
-        GTEST_SKIP() << "cannot mount a small disk here (needs root)";
-    struct Unmount {
-        std::string path;
-        ~Unmount() { umount2(path.c_str(), MNT_DETACH); }
-    } unmount{dir.path()};
+    testsupport::SmallDisk disk(dir.path(), "24m");
+    if (!disk.ok()) GTEST_SKIP() << "cannot mount a small disk here (needs root)";
     CutShortAvi writer(320, 240);
     const std::string path = folder + "20261207-110000-screen.avi";
     // About 14 MB: a copy and its margin do not fit beside it.

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -22,6 +23,15 @@ TempDir::TempDir() {
     char pattern[] = "/tmp/glimmora-test.XXXXXX";
     if (!mkdtemp(pattern)) throw std::runtime_error("mkdtemp failed");
     m_path = pattern;
+}
+
+SmallDisk::SmallDisk(const std::string& folder, const char* size) : m_folder(folder) {
+    m_mounted = mount("tmpfs", folder.c_str(), "tmpfs", 0,
+                      ("size=" + std::string(size) + ",mode=0700").c_str()) == 0;
+}
+
+SmallDisk::~SmallDisk() {
+    if (m_mounted) umount2(m_folder.c_str(), MNT_DETACH);
 }
 
 TempDir::~TempDir() {

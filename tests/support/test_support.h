@@ -27,6 +27,22 @@ private:
     std::string m_path;
 };
 
+// A small disk (tmpfs of size, "24m") mounted on folder, which must exist, while the object
+// lives; for disks that fill up. Needs root: ok() says whether it is there.
+class SmallDisk {
+public:
+    SmallDisk(const std::string& folder, const char* size);
+    ~SmallDisk();
+    SmallDisk(const SmallDisk&) = delete;
+    SmallDisk& operator=(const SmallDisk&) = delete;
+
+    bool ok() const { return m_mounted; }
+
+private:
+    std::string m_folder;
+    bool m_mounted = false;
+};
+
 // Frequency of the strongest tone of one channel of interleaved samples, from its rising zero
 // crossings from frame firstFrame on; 0 when there are fewer than two. A crossing counts only
 // after the sound has gone below a tenth of its peak, so that the low noise of an encoder's
