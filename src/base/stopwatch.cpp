@@ -17,3 +17,9 @@ int64_t Stopwatch::elapsed() const {
     if (startUs == 0) return 0;
     return (monotonicMicroseconds() - startUs) / 1000 + m_offsetMs.load();
 }
+
+double Stopwatch::elapsedAt(int64_t monotonicUs) const {
+    const int64_t startUs = m_startUs.load();
+    if (startUs == 0) return 0;
+    return double(monotonicUs - startUs) / 1000.0 + double(m_offsetMs.load());
+}

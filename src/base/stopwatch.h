@@ -17,6 +17,9 @@ public:
     void start(int64_t offsetMs);
     // Milliseconds since start() plus the offset; 0 before start().
     int64_t elapsed() const;
+    // The reading, in milliseconds with their fraction, that the watch had at monotonicUs (a
+    // moment in microseconds of the monotonic clock); 0 before start().
+    double elapsedAt(int64_t monotonicUs) const;
     // When start() was called, in microseconds of the monotonic clock; 0 before.
     int64_t startedAtUs() const { return m_startUs.load(); }
 

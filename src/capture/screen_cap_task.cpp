@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "base/log_file.h"
+#include "base/mono_clock.h"
 #include "capture/screen_grabber.h"
 
 bool clipToScreen(int* x, int* y, int* width, int* height, int screenWidth, int screenHeight) {
@@ -68,12 +69,13 @@ void ScreenCapTask::stopCapture() {
 }
 
 int ScreenCapTask::onTimer(int) {
+    const int64_t tickUs = monotonicMicroseconds();
     uint8_t* block = m_pool->alloc(uint32_t(m_frameSize));
     if (!block) return -1;
 
     MMPacket packet;
     packet.allocator = m_pool;
-    packet.attach(block, uint32_t(m_frameSize), 0, true);
+    packet.attach(block, uint32_t(m_frameSize), tickUs, true);
     const int grabbed = m_fullScreen ? m_grabber->grabFull(block)
                                      : m_grabber->grabRegion(block, m_x, m_y, m_width, m_height);
     if (grabbed < 0) {

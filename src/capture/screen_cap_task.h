@@ -10,7 +10,8 @@
 class ScreenGrabber;
 
 // Receives the frames of a ScreenCapTask, on the capture timer thread. The listener takes the
-// packet over: it passes it on or releases it.
+// packet over: it passes it on or releases it. The packet's pts is the moment its tick fired
+// (monotonic microseconds), which is what the picture shows, however long the grab then took.
 class ScreenCapListener {
 public:
     virtual ~ScreenCapListener() = default;
@@ -26,7 +27,8 @@ uint32_t screenPoolBlockBytes(int screenWidth, int screenHeight);
 
 // Turns the screen into raw frames at a fixed rate: on every timer tick it takes a pool block,
 // copies the whole screen or one rectangle into it (32-bit pixels, rows top to bottom, no
-// scaling) and hands it to the listener, unstamped: the recording it goes into gives it its time.
+// scaling) and hands it to the listener with the moment of its tick: the recording it goes into
+// gives it its slot.
 // A tick that finds no free block produces nothing; that is the only back-pressure between
 // capture and writing.
 //

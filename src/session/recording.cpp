@@ -140,8 +140,18 @@ void Recording::push(MMPacket* packet) {
 }
 
 void Recording::pushPicture(MMPacket* packet) {
+    pushStamped(packet, pictureIndexNow());
+}
+
+void Recording::pushPicture(MMPacket* packet, int64_t capturedUs) {
+    // A grab that took long (the display server had to wait for the CPU) keeps the slot of its
+    // tick; stamped when it arrived, it would take the next tick's slot and leave its own empty.
+    pushStamped(packet, std::llround(m_clock.elapsedAt(capturedUs) / m_frameIntervalMs));
+}
+
+void Recording::pushStamped(MMPacket* packet, int64_t index) {
     packet->type = MMPacket::kVideo;
-    packet->pts = pictureIndexNow();
+    packet->pts = index;
     if (packet->pts > m_lastPictureIndex.load())
         packet->release();  // after the end: the sound stops there too
     else

@@ -63,9 +63,11 @@ public:
     // Owner's thread; the window asks once a second.
     unsigned lostSources() const;
 
-    // Stamps a picture with the nearest frame slot of the recording clock and hands it to the
-    // writer (without one it is released).
+    // Stamps a picture with the frame slot nearest to now on the recording clock (with
+    // capturedUs: nearest to that moment of the monotonic clock, when the picture was taken)
+    // and hands it to the writer (without one it is released).
     void pushPicture(MMPacket* packet);
+    void pushPicture(MMPacket* packet, int64_t capturedUs);
     // Hands a mixed sound block, placed on the recording's timeline, to the writer.
     int OnAudioCaptured(MMPacket* block, int frameCount) override;
 
@@ -97,6 +99,7 @@ protected:
 
 private:
     int64_t pictureIndexNow() const;
+    void pushStamped(MMPacket* packet, int64_t index);
     void push(MMPacket* packet);
 
     const char* m_kind;

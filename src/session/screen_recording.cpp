@@ -85,7 +85,7 @@ int ScreenRecording::start(const std::string& folder, bool fullScreen, int x, in
 }
 
 int ScreenRecording::OnScreenFrame(MMPacket* packet) {
-    pushPicture(packet);
+    pushPicture(packet, packet->pts);
     gLog.debug("capture a video frame, size = %d , pts=%d\n", int(packet->size), int(packet->pts));
     return 0;
 }

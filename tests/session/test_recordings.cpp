@@ -9,6 +9,7 @@
 
 #include "av_file.h"
 #include "base/log_file.h"
+#include "base/mono_clock.h"
 #include "base/os_thread.h"
 #include "capture/camera_device.h"
 #include "gst_test_cameras.h"
@@ -91,6 +92,36 @@ private:
     CameraListener* m_listener;
 };
 
+// Pictures whose grabs sometimes wait for the display server: every other one reaches the
+// recording three quarters of a picture after its tick.
+class UnevenPictures : public Recording {
+public:
+    UnevenPictures() : Recording("screen") {}
+    int start(const std::string& folder) {
+        if (openWriter(folder, 64, 48, 32, 0, 64, 48, kRate) < 0) return -1;
+        setStamping(1000.0 / kRate, 0);
+        m_clock.start(0);
+        begin();
+        return 0;
+    }
+    void pushTicks(int count) {
+        const std::vector<uint8_t> picture(64 * 48 * 4, 0x80);
+        for (int tick = 1; tick <= count; ++tick) {
+            const int64_t tickUs = m_clock.startedAtUs() + tick * 1000000 / kRate;
+            const int64_t lateUs = tick % 2 ? 30000 : 2000;
+            sleepUntilMonotonicNs((tickUs + lateUs) * 1000);
+            MMPacket packet;
+            packet.copyFrom(picture.data(), uint32_t(picture.size()), 0);
+            pushPicture(&packet, tickUs);
+        }
+    }
+    static constexpr int kRate = 25;
+
+protected:
+    void stopPictures() override {}
+    unsigned lostPictures() const override { return 0; }
+};
+
 }  // namespace
 
 TEST(RecordingFiles, NamesFollowTheStartTimeAndNeverOverwrite) {
@@ -116,6 +147,22 @@ TEST(RecordingFiles, NamesFollowTheStartTimeAndNeverOverwrite) {
     if (second.size() == sameSecond.size()) {
         EXPECT_EQ(second, sameSecond) << "a recording of the same second gets a number";
     }
+}
+
+TEST(RecordingStamps, APictureKeepsTheSlotOfItsTickHoweverLateItArrives) {
+    gLog.setEcho(false);
+    TempDir dir;
+    UnevenPictures recording;
+    ASSERT_EQ(recording.start(dir.path() + "/"), 0);
+    recording.pushTicks(50);
+    recording.stop();
+
+    AvFile file;
+    ASSERT_TRUE(file.open(recording.fileName())) << file.error();
+    std::vector<int64_t> ticks;
+    for (int tick = 1; tick <= 50; ++tick)
+        ticks.push_back(tick);
+    EXPECT_EQ(file.picturePts(), ticks) << "a late picture took its neighbour's slot";
 }
 
 TEST_F(ScreenRecordingTest, RegionAtItsOwnSizeWithTheMicrophone) {
