@@ -62,8 +62,9 @@ bool isKeyPacket(const AVCodecParameters* codec, const uint8_t* data, int size) 
 
 // Writes every data chunk of path, in file order, into a new AVI at rebuilt: each chunk is one
 // unit of its stream's time (a picture slot, an MP3 frame), so an empty picture chunk keeps its
-// slot as an empty packet. 0 or -1.
-int copyChunks(const std::string& path, AVFormatContext* input, const std::string& rebuilt) {
+// slot as an empty packet. The walk that copies is also the original's scan (*scan). 0 or -1.
+int copyChunks(const std::string& path, AVFormatContext* input, const std::string& rebuilt,
+               AviScan* scan) {
     AVFormatContext* outputContext = nullptr;
     int ret = avformat_alloc_output_context2(&outputContext, nullptr, "avi", nullptr);
     if (ret < 0) {
@@ -96,7 +97,7 @@ int copyChunks(const std::string& path, AVFormatContext* input, const std::strin
     std::vector<int64_t> units(input->nb_streams, 0);
     AVPacketPtr packet(av_packet_alloc());
     int failure = 0;
-    scanAvi(path, [&](int stream, int64_t offset, uint32_t bytes) {
+    *scan = scanAvi(path, [&](int stream, int64_t offset, uint32_t bytes) {
         if (failure < 0 || stream < 0 || unsigned(stream) >= input->nb_streams) return;
         const int64_t unit = units[size_t(stream)]++;
         if (av_new_packet(packet.get(), int(bytes)) < 0 || fseeko(original, offset, SEEK_SET) != 0 ||
@@ -147,7 +148,6 @@ bool isRecordingName(const std::string& fileName) {
 }
 
 int rebuildAvi(const std::string& path) {
-    const AviScan original = scanAvi(path);
     const std::string rebuilt = path + kRebuildingSuffix;
     // The copy is locked too, so that another instance starting now leaves it alone.
     FileLock copyLock;
@@ -156,10 +156,11 @@ int rebuildAvi(const std::string& path) {
         return -1;
     }
     int ret = -1;
-    if (InputPtr input = openHeader(path)) ret = copyChunks(path, input.get(), rebuilt);
+    AviScan original;
+    if (InputPtr input = openHeader(path)) ret = copyChunks(path, input.get(), rebuilt, &original);
 
-    // The rebuilt file is judged against the original's own chunks, not against what the
-    // demuxer happened to hand over: a packet it skipped would otherwise be lost unnoticed.
+    // The rebuilt file is judged by a scan of its own chunks against the original's: a packet
+    // the writer refused would otherwise be lost unnoticed.
     const AviScan copy = scanAvi(rebuilt);
     bool complete = ret == 0 && copy.finished && copy.packets.size() >= original.packets.size();
     for (size_t i = 0; complete && i < original.packets.size(); ++i)

@@ -53,20 +53,21 @@ std::string GlimmoraProgram::buildFolder() {
 
 GlimmoraProgram::GlimmoraProgram(const std::string& videoFolder, int width, int height)
     : m_videoFolder(videoFolder.empty() ? m_dir.file("video") + "/" : videoFolder) {
-    namespace fs = std::filesystem;
-    for (const char* file : {"glimmora", "default.skin", "shutter.wav"})
-        fs::copy_file(fs::path(buildFolder()) / file, m_dir.file(file));
-    writeFile(m_dir.file("default.cfg"), "video.folder=" + m_videoFolder + "\n");
+    copyProgram();
     m_display = std::make_unique<VirtualDisplay>(width, height);
 }
 
 GlimmoraProgram::GlimmoraProgram(const VirtualDisplay::Resizable& sizes, int width, int height)
     : m_videoFolder(m_dir.file("video") + "/") {
+    copyProgram();
+    m_display = std::make_unique<VirtualDisplay>(sizes, width, height);
+}
+
+void GlimmoraProgram::copyProgram() {
     namespace fs = std::filesystem;
     for (const char* file : {"glimmora", "default.skin", "shutter.wav"})
         fs::copy_file(fs::path(buildFolder()) / file, m_dir.file(file));
     writeFile(m_dir.file("default.cfg"), "video.folder=" + m_videoFolder + "\n");
-    m_display = std::make_unique<VirtualDisplay>(sizes, width, height);
 }
 
 bool GlimmoraProgram::displayReady() const {

@@ -72,6 +72,9 @@ public:
     static QRect screenRecorderControlRect(const char* name);
 
 private:
+    // The program and its data files into the folder, with a "default.cfg" naming m_videoFolder.
+    void copyProgram();
+
     TempDir m_dir;
     std::string m_videoFolder;
     std::unique_ptr<VirtualDisplay> m_display;
