@@ -161,7 +161,9 @@ std::vector<Picture> AvFile::pictures() {
         picture.height = frame->height;
         picture.pts = frame->best_effort_timestamp;
         picture.type = frame->pict_type;
-        picture.bgra.resize(size_t(frame->width) * frame->height * 4);
+        // libswscale's SIMD colour conversion writes whole blocks of 16 pixels, past the end of
+        // a row whose width is not a multiple of 16: slack after the last row keeps it in bounds.
+        picture.bgra.resize(size_t(frame->width) * frame->height * 4 + 16 * 4);
         SwsContext* scaler =
             sws_getContext(frame->width, frame->height, AVPixelFormat(frame->format), frame->width,
                            frame->height, AV_PIX_FMT_BGRA, SWS_POINT, nullptr, nullptr, nullptr);
