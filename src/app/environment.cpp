@@ -7,10 +7,9 @@
 #include <cstring>
 #include <vector>
 
-#include "app/config_file.h"
+#include "base/config_file.h"
 #include "base/log_file.h"
-
-std::string videoFolder;
+#include "ui/preferences.h"
 
 namespace {
 
@@ -38,11 +37,6 @@ std::string moduleDirectory() {
     return directory;
 }
 
-std::string normalizedFolder(const std::string& folder) {
-    if (folder.empty() || folder.back() == '/') return folder;
-    return folder + "/";
-}
-
 std::string defaultVideoFolder() {
     return moduleDirectory() + "video/";
 }
@@ -59,6 +53,10 @@ int loadConfig() {
         gLog.warn(
             "default.cfg: the video.folder line has no \"=\" or is cut off; recordings go "
             "to the default folder\n");
+    recordPointer = config.getInt("video.cursor", 1) != 0;
+    showClicks = config.getInt("video.clicks", 0) != 0;
+    monitorName = config.get("video.monitor", "");
+    cameraSize = config.get("camera.size", "");
     config.close();
     return 0;
 }

@@ -16,6 +16,7 @@
 #include "base/log_file.h"
 #include "pipeline/avi_recovery.h"
 #include "ui/glimmora.h"
+#include "ui/preferences.h"
 
 namespace {
 

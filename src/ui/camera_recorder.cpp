@@ -3,8 +3,8 @@
 #include <QCloseEvent>
 #include <QMessageBox>
 
-#include "app/environment.h"
 #include "ui/camera_panel.h"
+#include "ui/preferences.h"
 #include "ui/utf8_text.h"
 #include "ui_camera_recorder.h"
 

@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "app/config_file.h"
-#include "app/environment.h"
+#include "base/config_file.h"
+#include "ui/preferences.h"
 #include "ui/utf8_text.h"
 #include "ui_dlg_system_settings.h"
 

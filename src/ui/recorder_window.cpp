@@ -8,11 +8,11 @@
 #include <QToolButton>
 #include <QUrl>
 
-#include "app/environment.h"
 #include "base/log_file.h"
 #include "ui/dlg_help.h"
 #include "ui/dlg_system_settings.h"
 #include "ui/global_shortcut.h"
+#include "ui/preferences.h"
 #include "ui/utf8_text.h"
 
 RecorderWindow::RecorderWindow(QWidget* parent, Recording* session)

@@ -3,9 +3,9 @@
 #include <QCloseEvent>
 #include <QMessageBox>
 
-#include "app/environment.h"
 #include "base/log_file.h"
 #include "ui/camera_panel.h"
+#include "ui/preferences.h"
 #include "ui/screen_panel.h"
 #include "ui/utf8_text.h"
 #include "ui_screen_recorder.h"

@@ -11,12 +11,12 @@
 
 #include <filesystem>
 
-#include "app/environment.h"
 #include "base/log_file.h"
 #include "qt_helpers.h"
 #include "test_support.h"
 #include "ui/dlg_help.h"
 #include "ui/dlg_system_settings.h"
+#include "ui/preferences.h"
 
 using namespace testsupport;
 

@@ -8,12 +8,12 @@
 
 #include <filesystem>
 
-#include "app/environment.h"
 #include "base/log_file.h"
 #include "qt_helpers.h"
 #include "test_support.h"
 #include "ui/camera_recorder.h"
 #include "ui/glimmora.h"
+#include "ui/preferences.h"
 #include "ui/screen_recorder.h"
 
 using namespace testsupport;

@@ -1,4 +1,4 @@
-#include "app/config_file.h"
+#include "base/config_file.h"
 
 #include <cctype>
 #include <cstdio>

@@ -1,11 +1,9 @@
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <string>
 
-#include "app/config_file.h"
-#include "app/environment.h"
+#include "base/config_file.h"
 #include "base/log_file.h"
 #include "test_support.h"
 
@@ -74,7 +72,8 @@ TEST_F(ConfigFileTest, KeyMatchesOnlyWholeBeforeItsEqualsSign) {
     EXPECT_EQ(value, "/mine/");
 
     ASSERT_TRUE(config.set("video.folder", "/new/"));
-    EXPECT_STREQ(config.text(), "video.folder_old=/old/\nvideo.folders=/many/\nvideo.folder=/new/\n");
+    EXPECT_STREQ(config.text(),
+                 "video.folder_old=/old/\nvideo.folders=/many/\nvideo.folder=/new/\n");
     ASSERT_TRUE(config.set("video.folder_old", "/x/"));
     EXPECT_STREQ(config.text(), "video.folder_old=/x/\nvideo.folders=/many/\nvideo.folder=/new/\n");
 }
@@ -158,29 +157,4 @@ TEST_F(ConfigFileTest, MissingFileFailsAndIsNotCreated) {
     config.close();
     config.close();
     EXPECT_FALSE(std::filesystem::exists(dir.file("absent.cfg")));
-}
-
-TEST(LoadConfig, ReadsVideoFolderFromCurrentDirectory) {
-    TempDir dir;
-    const std::string previous = std::filesystem::current_path();
-    ASSERT_EQ(chdir(dir.path().c_str()), 0);
-    gLog.setEcho(false);
-
-    videoFolder = "/kept/";
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(loadConfig(), -1);
-    testing::internal::GetCapturedStdout();
-    EXPECT_EQ(videoFolder, "/kept/");
-
-    writeFile("default.cfg", "video.folder= /home/teacher/课堂 录像/ \n");
-    EXPECT_EQ(loadConfig(), 0);
-    EXPECT_EQ(videoFolder, "/home/teacher/课堂 录像/");
-    EXPECT_EQ(readFile("default.cfg"), "video.folder= /home/teacher/课堂 录像/ \n");
-
-    // A folder written without its final "/" still holds the recordings, not its parent.
-    writeFile("default.cfg", "video.folder_old=/old\nvideo.folder=/srv/lessons\n");
-    EXPECT_EQ(loadConfig(), 0);
-    EXPECT_EQ(videoFolder, "/srv/lessons/");
-
-    ASSERT_EQ(chdir(previous.c_str()), 0);
 }

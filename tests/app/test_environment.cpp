@@ -1,0 +1,39 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+
+#include "app/environment.h"
+#include "base/log_file.h"
+#include "test_support.h"
+#include "ui/preferences.h"
+
+using testsupport::readFile;
+using testsupport::TempDir;
+using testsupport::writeFile;
+
+TEST(LoadConfig, ReadsVideoFolderFromCurrentDirectory) {
+    TempDir dir;
+    const std::string previous = std::filesystem::current_path();
+    ASSERT_EQ(chdir(dir.path().c_str()), 0);
+    gLog.setEcho(false);
+
+    videoFolder = "/kept/";
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(loadConfig(), -1);
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(videoFolder, "/kept/");
+
+    writeFile("default.cfg", "video.folder= /home/teacher/课堂 录像/ \n");
+    EXPECT_EQ(loadConfig(), 0);
+    EXPECT_EQ(videoFolder, "/home/teacher/课堂 录像/");
+    EXPECT_EQ(readFile("default.cfg"), "video.folder= /home/teacher/课堂 录像/ \n");
+
+    // A folder written without its final "/" still holds the recordings, not its parent.
+    writeFile("default.cfg", "video.folder_old=/old\nvideo.folder=/srv/lessons\n");
+    EXPECT_EQ(loadConfig(), 0);
+    EXPECT_EQ(videoFolder, "/srv/lessons/");
+
+    ASSERT_EQ(chdir(previous.c_str()), 0);
+}
