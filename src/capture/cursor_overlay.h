@@ -23,3 +23,9 @@ struct CursorImage {
 // outside it: only the part that falls inside is drawn. Any thread; touches only picture.
 void blendCursor(uint8_t* picture, int width, int height, const CursorImage& cursor, int left,
                  int top);
+
+// Draws a ring of radius pixels (to the middle of its 3-pixel line, edges smoothed) around
+// (centerX, centerY) of a picture as blendCursor() takes it, in colour 0xRRGGBB covering alpha of
+// 255; only the part inside the picture. Any thread; touches only picture.
+void drawRing(uint8_t* picture, int width, int height, int centerX, int centerY, int radius,
+              uint32_t colour, uint32_t alpha);

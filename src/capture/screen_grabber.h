@@ -32,6 +32,10 @@ public:
     // has to be copied. Grabs into other memory still work. GUI thread, while no grab runs.
     void shareMemory(int shmId, const uint8_t* start, size_t bytes);
 
+    // Whether grabs hold the mouse pointer (its image with its alpha, at its place) and a ring
+    // around it for a moment after a mouse button is pressed. GUI thread, while no grab runs.
+    void setPointer(bool pointer, bool clicks);
+
     // Copies the whole screen (frameSize() bytes) into destination. Returns the number of bytes
     // copied, or -1 when the display did not deliver (destination then holds nothing new).
     int grabFull(uint8_t* destination);

@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "base/log_file.h"
+#include "capture/pointer_x11.h"
 #include "capture/screen_grabber.h"
 
 namespace {
@@ -82,9 +83,12 @@ struct ScreenGrabber::SharedImage {
     // The screen's size when the grabber was made: what a recording keeps.
     int screenWidth = 0;
     int screenHeight = 0;
-    bool clipping = false;           // capture thread: the screen was smaller at the last grab
+    bool clipping = false;            // capture thread: the screen was smaller at the last grab
     std::atomic<bool> shrank{false};  // the screen became smaller at some time (any thread)
     std::atomic<bool> lost{false};    // the display connection is gone (any thread)
+
+    // Draws the pointer and clicks into grabs; capture thread, set up while no grab runs.
+    PointerX11 pointer;
 
     // The caller's memory the display writes into directly, if any.
     int sharedId = -1;
@@ -333,7 +337,13 @@ void ScreenGrabber::shareMemory(int shmId, const uint8_t* start, size_t bytes) {
 int ScreenGrabber::grabFull(uint8_t* destination) {
     if (!m_display || !m_display->grabInto(destination, 0, 0, m_screenWidth, m_screenHeight))
         return -1;
+    m_display->pointer.draw(destination, 0, 0, m_screenWidth, m_screenHeight);
     return m_frameSize;
+}
+
+void ScreenGrabber::setPointer(bool pointer, bool clicks) {
+    if (m_display)
+        m_display->pointer.watch(m_display->connection, m_display->root, pointer, clicks);
 }
 
 int ScreenGrabber::grabRegion(uint8_t* destination, int x, int y, int width, int height) {
@@ -341,5 +351,7 @@ int ScreenGrabber::grabRegion(uint8_t* destination, int x, int y, int width, int
         y + height > m_screenHeight)
         return -1;
     // The server writes the rectangle with rows of exactly width x 4 bytes.
-    return m_display->grabInto(destination, x, y, width, height) ? 0 : -1;
+    if (!m_display->grabInto(destination, x, y, width, height)) return -1;
+    m_display->pointer.draw(destination, x, y, width, height);
+    return 0;
 }

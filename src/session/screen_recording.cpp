@@ -69,6 +69,7 @@ int ScreenRecording::start(const std::string& folder, bool fullScreen, int x, in
     const double frameIntervalMs = 1000.0 / frameRate;
     setStamping(frameIntervalMs, frameIntervalMs / 2);
     m_grabber->forgetShrinking();
+    m_grabber->setPointer(m_recordPointer, m_showClicks);
     m_task = std::make_unique<ScreenCapTask>(m_grabber.get());
     m_task->setListener(this);
     // The clock starts with the capture timer, so that its ticks fall on whole frame slots and

@@ -38,6 +38,13 @@ public:
 
     int OnScreenFrame(MMPacket* packet) override;
 
+    // Whether the pictures hold the mouse pointer (on unless set off) and show clicks as rings
+    // (off unless set on); for the next start.
+    void setRecordPointer(bool pointer, bool clicks = false) {
+        m_recordPointer = pointer;
+        m_showClicks = clicks;
+    }
+
 protected:
     void stopPictures() override;
     unsigned lostPictures() const override;
@@ -45,6 +52,8 @@ protected:
 private:
     std::unique_ptr<ScreenGrabber> m_grabber;
     std::unique_ptr<ScreenCapTask> m_task;
+    bool m_recordPointer = true;
+    bool m_showClicks = false;
     int m_grabberWidth = 0;
     int m_grabberHeight = 0;
 };

@@ -3,6 +3,7 @@
 #include <QDebug>
 
 #include "capture/screen_grabber.h"
+#include "ui/preferences.h"
 #include "ui/region_locater.h"
 #include "ui/visual_outline.h"
 #include "ui_screen_panel.h"
@@ -14,6 +15,10 @@ ScreenPanel::ScreenPanel(QWidget* parent)
     connect(m_ui->ctlFullScreen, &QRadioButton::clicked, this, &ScreenPanel::OnSourceMode);
     connect(m_ui->ctlFreeRegion, &QRadioButton::clicked, this, &ScreenPanel::OnSourceMode);
     connect(m_ui->chkOutline, &QCheckBox::stateChanged, this, &ScreenPanel::OnShowOutline);
+    m_ui->chkPointer->setChecked(recordPointer);
+    m_ui->chkClicks->setChecked(showClicks);
+    connect(m_ui->chkPointer, &QCheckBox::toggled, this, &ScreenPanel::OnPointerChoice);
+    connect(m_ui->chkClicks, &QCheckBox::toggled, this, &ScreenPanel::OnPointerChoice);
 
     m_outline = new VisualOutline();
     m_outline->show();
@@ -72,6 +77,16 @@ int ScreenPanel::OnShowOutline() {
     } else {
         m_outline->hide();
     }
+    return 0;
+}
+
+int ScreenPanel::OnPointerChoice() {
+    const bool pointer = m_ui->chkPointer->isChecked();
+    const bool clicks = m_ui->chkClicks->isChecked();
+    if (pointer != recordPointer) storePreference("video.cursor", pointer ? "1" : "0");
+    if (clicks != showClicks) storePreference("video.clicks", clicks ? "1" : "0");
+    recordPointer = pointer;
+    showClicks = clicks;
     return 0;
 }
 

@@ -45,6 +45,8 @@ public slots:
     int OnSelectRegion();
     int OnSourceMode();
     int OnShowOutline();
+    // The pointer and click check boxes: kept for the next recordings and in "default.cfg".
+    int OnPointerChoice();
     int OnRatioChanged(int index);
     int OnResolutionChanged(int index);
 

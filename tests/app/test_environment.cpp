@@ -35,5 +35,20 @@ TEST(LoadConfig, ReadsVideoFolderFromCurrentDirectory) {
     EXPECT_EQ(loadConfig(), 0);
     EXPECT_EQ(videoFolder, "/srv/lessons/");
 
+    // The pointer and click choices, the monitor and the camera size; and their defaults.
+    writeFile("default.cfg",
+              "video.cursor=0\nvideo.clicks=1\nvideo.monitor=DP-2\ncamera.size=1280x720\n");
+    EXPECT_EQ(loadConfig(), 0);
+    EXPECT_FALSE(recordPointer);
+    EXPECT_TRUE(showClicks);
+    EXPECT_EQ(monitorName, "DP-2");
+    EXPECT_EQ(cameraSize, "1280x720");
+    writeFile("default.cfg", "video.folder=/srv/lessons/\n");
+    EXPECT_EQ(loadConfig(), 0);
+    EXPECT_TRUE(recordPointer);
+    EXPECT_FALSE(showClicks);
+    EXPECT_EQ(monitorName, "");
+    EXPECT_EQ(cameraSize, "");
+
     ASSERT_EQ(chdir(previous.c_str()), 0);
 }

@@ -81,3 +81,27 @@ TEST(CursorOverlay, APointerPartlyOrWhollyOffThePictureDrawsOnlyWhatIsOnIt) {
     blendCursor(untouched.picture(), 4, 4, CursorImage{}, 0, 0);
     EXPECT_EQ(untouched.bytes, before) << "a pointer off the picture, or none, changes nothing";
 }
+
+TEST(ClickRing, LiesAtItsRadiusInItsColourAndStaysInsideThePicture) {
+    Canvas canvas(64, 48);
+    drawRing(canvas.picture(), 64, 48, 30, 24, 15, 0xffd700, 255);
+    EXPECT_EQ(canvas.at(45, 24), 0xffd700u) << "on the line, right of the centre";
+    EXPECT_EQ(canvas.at(30, 9), 0xffd700u) << "above";
+    EXPECT_EQ(canvas.at(30, 24), kBlue) << "the middle stays clear for the pointer";
+    EXPECT_EQ(canvas.at(40, 24), kBlue) << "inside the line";
+    EXPECT_EQ(canvas.at(50, 24), kBlue) << "outside the line";
+    EXPECT_TRUE(canvas.guardsIntact());
+
+    // Around a corner of the picture: only the part inside is drawn.
+    Canvas corner(20, 20);
+    drawRing(corner.picture(), 20, 20, 0, 0, 15, 0xffd700, 255);
+    drawRing(corner.picture(), 20, 20, 19, 19, 15, 0xffd700, 255);
+    EXPECT_EQ(corner.at(15, 0), 0xffd700u);
+    EXPECT_EQ(corner.at(4, 19), 0xffd700u);
+    EXPECT_TRUE(corner.guardsIntact()) << "nothing written outside the picture";
+
+    // Half covering: halfway between the picture and the ring's colour.
+    Canvas half(64, 48);
+    drawRing(half.picture(), 64, 48, 30, 24, 15, 0xffffff, 128);
+    EXPECT_EQ(half.at(45, 24), 0x8080ffu);
+}

@@ -3,8 +3,13 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <QRect>
+
+#include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <vector>
 
 #include "av_file.h"
@@ -163,6 +168,126 @@ TEST(RecordingStamps, APictureKeepsTheSlotOfItsTickHoweverLateItArrives) {
     for (int tick = 1; tick <= 50; ++tick)
         ticks.push_back(tick);
     EXPECT_EQ(file.picturePts(), ticks) << "a late picture took its neighbour's slot";
+}
+
+namespace {
+
+// The pictures of a recording of about a second of the region (the whole screen when region is
+// empty, scaled to target), with or without the pointer and clicks; during it, act runs half a
+// second in, and *startUs is the monotonic time the recording was started.
+std::vector<Picture> recordPointer(
+    const std::string& folder, QRect region, QSize target, bool pointer, bool clicks = false,
+    const std::function<void()>& act = [] {}, int64_t* startUs = nullptr) {
+    ScreenRecording recording;
+    recording.setRecordPointer(pointer, clicks);
+    if (startUs) *startUs = monotonicMicroseconds();
+    const bool whole = region.isEmpty();
+    if (whole) region = QRect(0, 0, 640, 480);
+    if (recording.start(folder, whole, region.x(), region.y(), region.width(), region.height(),
+                        target.width(), target.height(), 25) < 0)
+        return {};
+    OS_Thread::msleep(500);
+    act();
+    OS_Thread::msleep(1200);
+    recording.stop();
+    AvFile file;
+    if (!file.open(recording.fileName())) return {};
+    return file.pictures();
+}
+
+// The box of the pixels within 24 of (x, y) that are not the red quadrant's colour; empty when
+// there are none.
+QRect pointerBox(const Picture& picture, int x, int y) {
+    QRect box;
+    for (int py = std::max(0, y - 24); py < std::min(picture.height, y + 24); ++py)
+        for (int px = std::max(0, x - 24); px < std::min(picture.width, x + 24); ++px)
+            if (!looksLike(picture, px, py, kQuadrantBgr[0])) box |= QRect(px, py, 1, 1);
+    return box;
+}
+
+QRect lastPointerBox(const std::string& folder, QRect region, bool pointer, int x, int y) {
+    const std::vector<Picture> pictures = recordPointer(folder, region, region.size(), pointer);
+    return pictures.empty() ? QRect(-1, -1, 0, 0) : pointerBox(pictures.back(), x, y);
+}
+
+// The click ring's yellow, over the red quadrant or over white.
+bool ringColoured(const Picture& picture, int x, int y) {
+    const uint8_t* bgr = picture.at(x, y);
+    return bgr[0] < 90 && bgr[1] > 150 && bgr[2] > 200;
+}
+
+}  // namespace
+
+TEST_F(ScreenRecordingTest, PointerIsDrawnAtItsPlaceOnlyWhenAsked) {
+    const std::string folder = dir.path() + "/";
+    ASSERT_EQ(std::system("xdotool mousemove 100 60"), 0);
+    const QRect whole = lastPointerBox(folder, QRect(0, 0, 320, 240), true, 100, 60);
+    ASSERT_FALSE(whole.isEmpty()) << "no pointer in the picture";
+    EXPECT_LE(std::abs(whole.center().x() - 100), 2) << whole.x() << "+" << whole.width();
+    EXPECT_LE(std::abs(whole.center().y() - 60), 2) << whole.y() << "+" << whole.height();
+    // The same pointer in a region that starts elsewhere: at its place in the region.
+    const QRect shifted = lastPointerBox(folder, QRect(40, 20, 200, 200), true, 60, 40);
+    EXPECT_EQ(shifted.size(), whole.size());
+    EXPECT_EQ(shifted.topLeft(), whole.topLeft() - QPoint(40, 20));
+    // Half outside the region: the part inside is drawn.
+    const QRect cut = lastPointerBox(folder, QRect(100, 60, 200, 160), true, 0, 0);
+    EXPECT_FALSE(cut.isEmpty());
+    EXPECT_LT(cut.width() * cut.height(), whole.width() * whole.height());
+    EXPECT_TRUE(lastPointerBox(folder, QRect(0, 0, 320, 240), false, 100, 60).isEmpty())
+        << "no pointer when it is not wanted";
+
+    // The whole 640x480 screen scaled to 320x240: the pointer at half its place.
+    const std::vector<Picture> scaled = recordPointer(folder, QRect(), QSize(320, 240), true);
+    ASSERT_FALSE(scaled.empty());
+    const QRect small = pointerBox(scaled.back(), 50, 30);
+    ASSERT_FALSE(small.isEmpty()) << "no pointer in the scaled picture";
+    EXPECT_LE(std::abs(small.center().x() - 50), 2) << small.x() << "+" << small.width();
+    EXPECT_LE(std::abs(small.center().y() - 30), 2) << small.y() << "+" << small.height();
+    const std::vector<Picture> without = recordPointer(folder, QRect(), QSize(320, 240), false);
+    ASSERT_FALSE(without.empty());
+    EXPECT_TRUE(pointerBox(without.back(), 50, 30).isEmpty());
+}
+
+TEST_F(ScreenRecordingTest, AClickShowsARingForAMomentAndStillReachesItsWindow) {
+    // A window of another program under the pointer, printing the button presses it receives.
+    TempDir xevDir;
+    const std::string events = xevDir.file("events.txt");
+    ASSERT_EQ(
+        std::system(("xev -geometry 200x150+20+20 -event button > " + events + " 2>&1 &").c_str()),
+        0);
+    OS_Thread::msleep(800);
+    ASSERT_EQ(std::system("xdotool mousemove 100 100"), 0);
+
+    int64_t startUs = 0, clickUs = 0, clickedUs = 0;
+    const std::vector<Picture> pictures = recordPointer(
+        dir.path() + "/", QRect(0, 0, 320, 240), QSize(320, 240), true, true,
+        [&] {
+            clickUs = monotonicMicroseconds();
+            EXPECT_EQ(std::system("xdotool click 1"), 0);
+            clickedUs = monotonicMicroseconds();
+        },
+        &startUs);
+    std::system("pkill -x xev");
+    ASSERT_GT(pictures.size(), 30u);
+    // The slots (of 40 ms) whose pictures show the ring's line, left of and above the pointer,
+    // where the pointer's own image is not.
+    std::vector<int64_t> ringSlots;
+    for (const Picture& picture : pictures)
+        if (ringColoured(picture, 85, 100) && ringColoured(picture, 100, 85))
+            ringSlots.push_back(picture.pts);
+    ASSERT_FALSE(ringSlots.empty()) << "no ring after the click";
+    // 300 ms is 7 or 8 slots; by 400 ms (10 slots) the ring is gone, and it came once.
+    EXPECT_GE(ringSlots.size(), 5u);
+    EXPECT_LE(ringSlots.back() - ringSlots.front(), 10);
+    EXPECT_EQ(int64_t(ringSlots.size()), ringSlots.back() - ringSlots.front() + 1)
+        << "the ring's pictures follow one another";
+    // It shows from the first picture taken after the click had reached the display, and in
+    // none taken before xdotool was asked to click.
+    EXPECT_GE(ringSlots.front(), (clickUs - startUs) / 40000 - 1);
+    EXPECT_LE(ringSlots.front(), (clickedUs - startUs) / 40000 + 2);
+
+    EXPECT_NE(readFile(events).find("ButtonPress"), std::string::npos)
+        << "the window under the pointer did not receive the click";
 }
 
 TEST_F(ScreenRecordingTest, RegionAtItsOwnSizeWithTheMicrophone) {

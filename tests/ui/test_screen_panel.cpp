@@ -8,8 +8,14 @@
 #include <QTest>
 #include <QToolButton>
 
+#include <unistd.h>
+
+#include <filesystem>
+
 #include "base/log_file.h"
 #include "qt_helpers.h"
+#include "test_support.h"
+#include "ui/preferences.h"
 #include "ui/screen_panel.h"
 #include "ui/visual_outline.h"
 
@@ -92,6 +98,42 @@ TEST_F(ScreenPanelTest, OutlineFollowsTheCheckBoxAndTheMode) {
     EXPECT_TRUE(outline->isVisible());
     panel.hideOutline();
     EXPECT_FALSE(outline->isVisible());
+}
+
+TEST(ScreenPanelPointer, CheckBoxesStartFromTheStoredChoiceAndStoreTheirOwn) {
+    gLog.setEcho(false);
+    testsupport::TempDir program;
+    const std::string previous = std::filesystem::current_path();
+    ASSERT_EQ(chdir(program.path().c_str()), 0);
+    testsupport::writeFile("default.cfg", "video.folder=/x/\nvideo.clicks=1\n");
+    recordPointer = true;
+    showClicks = true;
+    {
+        ScreenPanel panel;
+        auto* pointer = panel.findChild<QCheckBox*>("chkPointer");
+        auto* clicks = panel.findChild<QCheckBox*>("chkClicks");
+        ASSERT_TRUE(pointer && clicks);
+        EXPECT_EQ(pointer->text(), QString::fromUtf8("录制鼠标指针"));
+        EXPECT_EQ(clicks->text(), QString::fromUtf8("显示鼠标点击"));
+        EXPECT_TRUE(pointer->isChecked());
+        EXPECT_TRUE(clicks->isChecked());
+        pointer->click();
+        clicks->click();
+        EXPECT_FALSE(recordPointer);
+        EXPECT_FALSE(showClicks);
+        EXPECT_EQ(testsupport::readFile("default.cfg"),
+                  "video.folder=/x/\nvideo.clicks=0\nvideo.cursor=0\n");
+        pointer->click();
+        EXPECT_TRUE(recordPointer);
+        EXPECT_EQ(testsupport::readFile("default.cfg"),
+                  "video.folder=/x/\nvideo.clicks=0\nvideo.cursor=1\n");
+    }
+    recordPointer = false;
+    ScreenPanel again;
+    EXPECT_FALSE(again.findChild<QCheckBox*>("chkPointer")->isChecked()) << "starts as stored";
+    recordPointer = true;
+    showClicks = false;
+    ASSERT_EQ(chdir(previous.c_str()), 0);
 }
 
 TEST(ScreenPanelAlignment, EdgesMoveUpAndLeftOntoTheGridByLessThanFour) {

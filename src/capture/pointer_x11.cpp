@@ -1,0 +1,144 @@
+#include "capture/pointer_x11.h"
+
+#include <xcb/xfixes.h>
+#include <xcb/xinput.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <memory>
+
+#include "base/log_file.h"
+#include "base/mono_clock.h"
+
+namespace {
+
+struct FreeReply {
+    void operator()(void* reply) const { std::free(reply); }
+};
+template <typename T>
+using Reply = std::unique_ptr<T, FreeReply>;
+
+// The ring's colour, 0xRRGGBB, and how much of it covers the picture (of 255).
+constexpr uint32_t kRingColour = 0xffd700;
+constexpr uint32_t kRingAlpha = 220;
+
+}  // namespace
+
+void PointerX11::watch(xcb_connection_t* connection, xcb_window_t root, bool pointer, bool clicks) {
+    m_connection = connection;
+    m_root = root;
+    m_pointer = pointer;
+    m_clicks = clicks;
+    m_imageStale = true;
+    m_pressedUs = -1;
+    if (pointer && !m_xfixes) m_xfixes = watchCursorChanges();
+    if (clicks && !m_xinput) m_xinput = watchButtons();
+    xcb_flush(connection);
+}
+
+bool PointerX11::watchCursorChanges() {
+    const xcb_query_extension_reply_t* extension =
+        xcb_get_extension_data(m_connection, &xcb_xfixes_id);
+    if (!extension || !extension->present) {
+        gLog.warn("screen grabber: the X server has no XFixes; the pointer is not recorded\n");
+        return false;
+    }
+    // XFixes answers nothing else before its version is asked.
+    Reply<xcb_xfixes_query_version_reply_t> version(xcb_xfixes_query_version_reply(
+        m_connection, xcb_xfixes_query_version(m_connection, 4, 0), nullptr));
+    if (!version || version->major_version < 2) {
+        gLog.warn("screen grabber: the X server's XFixes is too old for the pointer's image\n");
+        return false;
+    }
+    xcb_xfixes_select_cursor_input(m_connection, m_root,
+                                   XCB_XFIXES_CURSOR_NOTIFY_MASK_DISPLAY_CURSOR);
+    m_xfixesFirstEvent = extension->first_event;
+    return true;
+}
+
+bool PointerX11::watchButtons() {
+    const xcb_query_extension_reply_t* extension =
+        xcb_get_extension_data(m_connection, &xcb_input_id);
+    if (!extension || !extension->present) {
+        gLog.warn("screen grabber: the X server has no XInput; clicks are not shown\n");
+        return false;
+    }
+    Reply<xcb_input_xi_query_version_reply_t> version(xcb_input_xi_query_version_reply(
+        m_connection, xcb_input_xi_query_version(m_connection, 2, 2), nullptr));
+    if (!version || version->major_version < 2) {
+        gLog.warn("screen grabber: the X server's XInput is older than 2; clicks are not shown\n");
+        return false;
+    }
+    struct {
+        xcb_input_event_mask_t head;
+        uint32_t bits;
+    } mask{{XCB_INPUT_DEVICE_ALL_MASTER, 1}, XCB_INPUT_XI_EVENT_MASK_RAW_BUTTON_PRESS};
+    xcb_generic_error_t* error = xcb_request_check(
+        m_connection, xcb_input_xi_select_events_checked(m_connection, m_root, 1, &mask.head));
+    if (error) {
+        gLog.warn("screen grabber: the X server refused to report clicks (error %d)\n",
+                  error->error_code);
+        std::free(error);
+        return false;
+    }
+    m_xinputOpcode = extension->major_opcode;
+    return true;
+}
+
+void PointerX11::readEvents() {
+    while (xcb_generic_event_t* event = xcb_poll_for_event(m_connection)) {
+        const uint8_t type = event->response_type & 0x7f;
+        if (m_xfixes && type == m_xfixesFirstEvent + XCB_XFIXES_CURSOR_NOTIFY) {
+            m_imageStale = true;
+        } else if (m_xinput && type == XCB_GE_GENERIC) {
+            auto* generic = reinterpret_cast<xcb_ge_generic_event_t*>(event);
+            auto* press = reinterpret_cast<xcb_input_raw_button_press_event_t*>(event);
+            // Buttons 4 to 7 are the wheel's steps: no click to show.
+            if (generic->extension == m_xinputOpcode &&
+                generic->event_type == XCB_INPUT_RAW_BUTTON_PRESS && press->detail >= 1 &&
+                press->detail <= 3)
+                m_pressedUs = monotonicMicroseconds();
+        }
+        std::free(event);
+    }
+}
+
+void PointerX11::fetchImage() {
+    m_imageStale = false;
+    Reply<xcb_xfixes_get_cursor_image_reply_t> image(xcb_xfixes_get_cursor_image_reply(
+        m_connection, xcb_xfixes_get_cursor_image(m_connection), nullptr));
+    if (!image) {
+        m_image.argb.clear();
+        return;
+    }
+    const uint32_t* pixels = xcb_xfixes_get_cursor_image_cursor_image(image.get());
+    const int count = xcb_xfixes_get_cursor_image_cursor_image_length(image.get());
+    m_image.width = image->width;
+    m_image.height = image->height;
+    m_image.hotX = image->xhot;
+    m_image.hotY = image->yhot;
+    if (count < m_image.width * m_image.height)
+        m_image.argb.clear();
+    else
+        m_image.argb.assign(pixels, pixels + count);
+}
+
+void PointerX11::draw(uint8_t* picture, int x, int y, int width, int height) {
+    const bool pointer = m_pointer && m_xfixes;
+    const bool clicks = m_clicks && m_xinput;
+    if (!m_connection || (!pointer && !clicks)) return;
+    // Asked first, so that the answer travels while the events are read.
+    const xcb_query_pointer_cookie_t where = xcb_query_pointer(m_connection, m_root);
+    readEvents();
+    if (pointer && m_imageStale) fetchImage();
+    Reply<xcb_query_pointer_reply_t> place(xcb_query_pointer_reply(m_connection, where, nullptr));
+    if (!place || !place->same_screen) return;
+    const int pointerX = place->root_x - x;
+    const int pointerY = place->root_y - y;
+    if (clicks && m_pressedUs >= 0 &&
+        monotonicMicroseconds() - m_pressedUs < int64_t(kRingMs) * 1000)
+        drawRing(picture, width, height, pointerX, pointerY, kRingRadius, kRingColour, kRingAlpha);
+    if (pointer)
+        blendCursor(picture, width, height, m_image, pointerX - m_image.hotX,
+                    pointerY - m_image.hotY);
+}
