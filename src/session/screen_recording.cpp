@@ -57,8 +57,12 @@ int ScreenRecording::start(const std::string& folder, bool fullScreen, int x, in
         if (x != pickedX || y != pickedY || width != pickedWidth || height != pickedHeight)
             gLog.warn("screen recorder: the region is cut to the screen: (%d,%d,%d,%d)\n", x, y,
                       width, height);
-        targetWidth = width;
-        targetHeight = height;
+        const bool ownSize = (targetWidth == 0 && targetHeight == 0) ||
+                             (targetWidth == pickedWidth && targetHeight == pickedHeight);
+        if (ownSize || targetWidth <= 0 || targetHeight <= 0) {
+            targetWidth = width;
+            targetHeight = height;
+        }
     }
     if (openWriter(folder, width, height, kBitsPerPixel, 0, targetWidth, targetHeight, frameRate) <
         0)

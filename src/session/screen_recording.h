@@ -30,7 +30,8 @@ public:
     int screenHeight() const { return m_grabberHeight; }
 
     // Starts a recording into a new file in folder: the whole screen scaled to targetWidth x
-    // targetHeight, or (fullScreen false) the region clipped to the screen at its own size.
+    // targetHeight, or (fullScreen false) the region clipped to the screen, scaled to the target
+    // (a monitor) or at its own size when the target is 0 x 0 or the region's own size.
     // Returns 0, or -1 with a log line (openError() set when the file could not be opened) and
     // nothing left running.
     int start(const std::string& folder, bool fullScreen, int x, int y, int width, int height,

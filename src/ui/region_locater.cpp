@@ -10,6 +10,12 @@
 #include <QThread>
 #include <QUrl>
 
+#include <cmath>
+#include <vector>
+
+#include "capture/screen_grabber.h"
+#include "ui/screen_pixels.h"
+
 namespace {
 
 // The click of a picked region, "shutter.wav" from the program's folder (the current
@@ -23,16 +29,31 @@ QSoundEffect* shutterSound() {
     return sound;
 }
 
+// The whole X screen, every monitor, in its own pixels; through Qt (the primary monitor) when the
+// grabber cannot.
+QPixmap grabDesktop() {
+    ScreenGrabber grabber;
+    if (grabber.init(32) == 0) {
+        QImage image(grabber.screenWidth(), grabber.screenHeight(), QImage::Format_RGB32);
+        if (image.sizeInBytes() == grabber.frameSize() && grabber.grabFull(image.bits()) > 0)
+            return QPixmap::fromImage(image);
+    }
+    QScreen* screen = QGuiApplication::primaryScreen();
+    return screen ? screen->grabWindow(0) : QPixmap();
+}
+
 }  // namespace
 
 bool RegionLocater::locate(QWidget* owner, QRect& result) {
+    // Shown again where it was: without this, a window that was never moved by hand would come
+    // back on the monitor of the pointer.
+    const QPoint ownerPlace = owner ? owner->pos() : QPoint();
     if (owner) owner->hide();
     // Let the hide reach the display, then give a compositor time to take the window away:
     // the picture must never show the owner.
     QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
     QThread::msleep(1000);
-    QScreen* screen = QGuiApplication::primaryScreen();
-    const QPixmap desktop = screen ? screen->grabWindow(0) : QPixmap();
+    const QPixmap desktop = grabDesktop();
 
     bool picked = false;
     {
@@ -42,24 +63,42 @@ bool RegionLocater::locate(QWidget* owner, QRect& result) {
             picked = true;
         }
     }
-    if (owner) owner->showNormal();
+    if (owner) {
+        owner->move(ownerPlace);
+        owner->showNormal();
+    }
     return picked;
 }
 
 RegionLocater::RegionLocater(const QPixmap* background, QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint),
+    : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
+                          Qt::X11BypassWindowManagerHint),
       m_background(background),
       m_shutter(shutterSound()) {
     setMouseTracking(true);
     if (QMediaDevices::audioOutputs().isEmpty()) qDebug("sound system not available!\n");
-    if (QScreen* screen = QGuiApplication::primaryScreen()) setGeometry(screen->geometry());
-    // Shown full-screen by exec(): a dialog that is already visible would not become modal.
-    setWindowState(Qt::WindowFullScreen);
+    // Over every monitor: a window manager would keep a full-screen window on one of them, so
+    // this one is placed by itself.
+    setGeometry(logicalDesktop());
+}
+
+void RegionLocater::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    // Placed past the window manager, the window gets no keyboard focus of its own; Escape must
+    // still reach it.
+    grabKeyboard();
+}
+
+QPoint RegionLocater::toScreenPixels(const QPointF& position) const {
+    if (!m_background || width() <= 0 || height() <= 0) return position.toPoint();
+    return QPoint(int(std::lround(position.x() * m_background->width() / width())),
+                  int(std::lround(position.y() * m_background->height() / height())));
 }
 
 void RegionLocater::mousePressEvent(QMouseEvent* event) {
     m_dragging = true;
     m_pressPoint = event->position().toPoint();
+    m_pressPosition = event->position();
 }
 
 void RegionLocater::mouseMoveEvent(QMouseEvent* event) {
@@ -74,7 +113,7 @@ void RegionLocater::mouseReleaseEvent(QMouseEvent* event) {
     if (m_releasePoint.x() > m_pressPoint.x() + kMinimumDrag &&
         m_releasePoint.y() > m_pressPoint.y() + kMinimumDrag) {
         m_shutter->play();
-        m_rect = QRect(m_pressPoint, m_releasePoint);
+        m_rect = QRect(toScreenPixels(m_pressPosition), toScreenPixels(event->position()));
         accept();
     }
 }
@@ -101,6 +140,7 @@ void RegionLocater::paintEvent(QPaintEvent*) {
     painter.setBrush(QColor(30, 30, 30, 255));
     painter.drawRect(label);
     painter.setPen(QColor(255, 255, 255, 255));
+    const QRect pixels(toScreenPixels(m_pressPoint), toScreenPixels(QPointF(mx, my)));
     painter.drawText(label, Qt::AlignCenter,
-                     QStringLiteral("%1x%2").arg(dragged.width()).arg(dragged.height()));
+                     QStringLiteral("%1x%2").arg(pixels.width()).arg(pixels.height()));
 }

@@ -5,9 +5,9 @@
 
 class QSoundEffect;
 
-// A frameless full-screen dialog on a still picture of the desktop, on which the user drags the
-// rectangle to record (any mouse button, to the right and downwards). A cross-hair follows the
-// mouse; while dragging, the rectangle and its size are drawn. Escape cancels.
+// A frameless dialog over every monitor on a still picture of the whole X screen, on which the
+// user drags the rectangle to record (any mouse button, to the right and downwards). A cross-hair
+// follows the mouse; while dragging, the rectangle and its size are drawn. Escape cancels.
 //
 // Threads: GUI thread only.
 class RegionLocater : public QDialog {
@@ -15,11 +15,13 @@ class RegionLocater : public QDialog {
 
 public:
     // Hides owner, takes a picture of the desktop without it, lets the user pick, and shows the
-    // owner again. True with the rectangle (screen pixels) in result when one was picked; false
+    // owner again. True with the rectangle (X screen pixels, whatever the scale factor) in
+    // result when one was picked; false
     // and result unchanged when the user cancelled.
     static bool locate(QWidget* owner, QRect& result);
 
-    // background must outlive the dialog. The dialog covers the screen when shown.
+    // background (the X screen in its own pixels) must outlive the dialog, which covers every
+    // monitor when shown.
     RegionLocater(const QPixmap* background, QWidget* parent);
 
     QRect pickedRect() const { return m_rect; }
@@ -32,11 +34,17 @@ protected:
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
+    // A place on the dialog as a pixel of the background, which the dialog shows stretched over
+    // itself.
+    QPoint toScreenPixels(const QPointF& position) const;
+
     const QPixmap* m_background;
     QSoundEffect* m_shutter;  // shared by the process, so the click outlives the dialog
     QPoint m_pressPoint;
+    QPointF m_pressPosition;
     QPoint m_releasePoint;
     QPoint m_cursorPoint;
     bool m_dragging = false;

@@ -1,10 +1,17 @@
 #include "ui/screen_panel.h"
 
 #include <QDebug>
+#include <QSignalBlocker>
 
+#include <algorithm>
+#include <string>
+
+#include "base/log_file.h"
+#include "capture/monitors.h"
 #include "capture/screen_grabber.h"
 #include "ui/preferences.h"
 #include "ui/region_locater.h"
+#include "ui/utf8_text.h"
 #include "ui/visual_outline.h"
 #include "ui_screen_panel.h"
 
@@ -33,7 +40,32 @@ ScreenPanel::ScreenPanel(QWidget* parent)
     connect(m_ui->ctlResolution, qOverload<int>(&QComboBox::currentIndexChanged), this,
             &ScreenPanel::OnResolutionChanged);
     OnRatioChanged(0);
+    refreshMonitors();
+    connect(m_ui->ctlMonitor, qOverload<int>(&QComboBox::currentIndexChanged), this,
+            &ScreenPanel::OnMonitorChanged);
     OnSourceMode();
+}
+
+void ScreenPanel::refreshMonitors() {
+    QComboBox* combo = m_ui->ctlMonitor;
+    const QSignalBlocker quiet(combo);
+    combo->clear();
+    combo->addItem(utf8ToQString(std::string("整个桌面")), QString());
+    for (const Monitor& monitor : listMonitors()) {
+        const QString name = QString::fromStdString(monitor.name);
+        combo->addItem(QStringLiteral("%1 %2x%3").arg(name).arg(monitor.width).arg(monitor.height),
+                       name);
+    }
+    const int chosen = combo->findData(QString::fromStdString(monitorName));
+    combo->setCurrentIndex(std::max(0, chosen));
+}
+
+int ScreenPanel::OnMonitorChanged(int index) {
+    const std::string name = m_ui->ctlMonitor->itemData(index).toString().toStdString();
+    if (name == monitorName) return 0;
+    monitorName = name;
+    storePreference("video.monitor", name);
+    return 0;
 }
 
 ScreenPanel::~ScreenPanel() {
@@ -57,12 +89,14 @@ int ScreenPanel::OnSourceMode() {
     qDebug("on source mode!...");
     if (m_ui->ctlFullScreen->isChecked()) {
         m_freeRegion = 0;
+        refreshMonitors();
         m_outline->hide();
     } else {
         m_freeRegion = 1;
         if (m_ui->chkOutline->isChecked()) m_outline->showFullScreen();
     }
     m_ui->ctlResolution->setEnabled(m_freeRegion == 0);
+    m_ui->ctlMonitor->setEnabled(m_freeRegion == 0);
     m_ui->ctlRatio->setEnabled(m_freeRegion == 0);
     m_ui->chkOutline->setEnabled(m_freeRegion == 1);
     m_ui->btnRegion->setEnabled(m_freeRegion == 1);
@@ -120,6 +154,7 @@ QRect ScreenPanel::alignToGrid(const QRect& picked) {
 
 void ScreenPanel::collectSettings() {
     m_frameRate = m_ui->ctlFrameRate->value();
+    m_wholeScreen = false;
     if (m_freeRegion) {
         m_targetSize = m_region.size();
         return;
@@ -127,6 +162,19 @@ void ScreenPanel::collectSettings() {
     int width = 0, height = 0;
     getScreenSize(&width, &height);
     m_region = QRect(0, 0, width, height);
+    m_wholeScreen = true;
+    if (!monitorName.empty()) {
+        bool found = false;
+        for (const Monitor& monitor : listMonitors()) {
+            if (monitor.name != monitorName) continue;
+            m_region = QRect(monitor.x, monitor.y, monitor.width, monitor.height);
+            m_wholeScreen = false;
+            found = true;
+        }
+        if (!found)
+            gLog.warn("screen panel: the monitor %s is not there; the whole desktop is recorded\n",
+                      monitorName.c_str());
+    }
     const QList<QSize>& sizes = m_ui->ctlRatio->currentIndex() != 0 ? m_sizes43 : m_sizes169;
     m_targetSize = sizes.value(m_ui->ctlResolution->currentIndex(), sizes.value(1));
 }

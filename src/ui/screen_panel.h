@@ -35,6 +35,9 @@ public:
     QRect region() const { return m_region; }
     QSize targetSize() const { return m_targetSize; }
     bool freeRegion() const { return m_freeRegion != 0; }
+    // Whether the recording covers the whole X screen (full-screen mode with "整个桌面", or a
+    // chosen monitor that is no longer there); otherwise region() is a free region or a monitor.
+    bool wholeScreen() const { return m_wholeScreen; }
     VisualOutline* outline() const { return m_outline; }
 
     // Moves each edge of a picked rectangle (right and bottom inclusive) onto a 4-pixel grid, by
@@ -49,6 +52,10 @@ public slots:
     int OnPointerChoice();
     int OnRatioChanged(int index);
     int OnResolutionChanged(int index);
+    // A monitor chosen in the combo box: kept for the next recordings and in "default.cfg".
+    int OnMonitorChanged(int index);
+    // Lists the display's monitors again, keeping the chosen one selected.
+    void refreshMonitors();
 
 private:
     void showRegionOnButton();
@@ -62,4 +69,5 @@ private:
     QRect m_region;
     QSize m_targetSize;
     int m_freeRegion = 1;
+    bool m_wholeScreen = false;
 };

@@ -47,7 +47,7 @@ int ScreenRecorder::OnStartRecord() {
             utf8ToQString(std::string("屏幕分辨率太大，建议调低到1024x768或以下")));
     }
     m_recording.setRecordPointer(recordPointer, showClicks);
-    if (m_recording.start(videoFolder, !panel->freeRegion(), region.x(), region.y(), region.width(),
+    if (m_recording.start(videoFolder, panel->wholeScreen(), region.x(), region.y(), region.width(),
                           region.height(), target.width(), target.height(),
                           panel->frameRate()) < 0) {
         if (!m_recording.openError().empty()) warnCannotWrite();

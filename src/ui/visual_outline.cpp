@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "ui/screen_pixels.h"
 #include "ui/utf8_text.h"
 
 VisualOutline::VisualOutline(QWidget* parent)
@@ -31,6 +32,10 @@ void VisualOutline::setVisible(bool visible) {
 
 void VisualOutline::setRegion(const QRect& region) {
     m_rect = region;
+    // On the monitor that holds the region, in that monitor's logical pixels.
+    const QScreen* screen = screenOfPhysical(region);
+    m_logical = logicalFromPhysical(region, screen);
+    if (screen && geometry() != screen->geometry()) setGeometry(screen->geometry());
     updateShape();
     setVisible(m_shown);
     repaint();
@@ -39,7 +44,7 @@ void VisualOutline::setRegion(const QRect& region) {
 void VisualOutline::updateShape() {
     // Qt strokes a rectangle one pixel wider and taller than its size.
     if (m_rect.width() <= 0) return;  // not on screen at all
-    const QRect region = m_rect.translated(-geometry().topLeft());
+    const QRect region = m_logical.translated(-geometry().topLeft());
     const QRect outer = region.adjusted(0, 0, 1, 1);
     QRegion shape = QRegion(outer).subtracted(QRegion(outer.adjusted(1, 1, -1, -1)));
     shape += labelBox(region).adjusted(0, 0, 1, 1);
@@ -55,7 +60,7 @@ void VisualOutline::paintEvent(QPaintEvent*) {
     painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
     if (m_rect.width() <= 0) return;
 
-    const QRect region = m_rect.translated(-geometry().topLeft());
+    const QRect region = m_logical.translated(-geometry().topLeft());
     painter.setPen(QColor(30, 30, 30, 255));
     painter.drawRect(region);
     const QRect label = labelBox(region);

@@ -15,7 +15,8 @@ class VisualOutline : public QFrame {
 public:
     explicit VisualOutline(QWidget* parent = nullptr);
 
-    // The rectangle in screen pixels; repaints at once. Nothing shows until one with a width is
+    // The rectangle in X screen pixels (as picked and recorded); the window moves to the monitor
+    // that holds it and repaints at once. Nothing shows until one with a width is
     // given.
     void setRegion(const QRect& region);
     QRect region() const { return m_rect; }
@@ -34,5 +35,6 @@ private:
     void updateShape();
 
     QRect m_rect;
+    QRect m_logical;  // m_rect in Qt's coordinates of its monitor
     bool m_shown = false;
 };

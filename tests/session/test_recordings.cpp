@@ -294,8 +294,8 @@ TEST_F(ScreenRecordingTest, RegionAtItsOwnSizeWithTheMicrophone) {
     ScreenRecording recording;
     recording.setSoundInput(&microphone.sound);
     EXPECT_EQ(recording.screenWidth(), 640);
-    // Target size is ignored for a region: it is recorded at its own size.
-    ASSERT_EQ(recording.start(dir.path() + "/", false, 200, 120, 240, 240, 999, 999, 25), 0);
+    // No target size: the region is recorded at its own size.
+    ASSERT_EQ(recording.start(dir.path() + "/", false, 200, 120, 240, 240, 0, 0, 25), 0);
     EXPECT_TRUE(recording.isRecording());
     EXPECT_EQ(recording.start(dir.path() + "/", false, 0, 0, 64, 64, 64, 64, 25), -1)
         << "one recording at a time";

@@ -34,8 +34,8 @@ VirtualDisplay::VirtualDisplay(const Resizable& sizes, int width, int height) {
         std::sscanf(size.c_str(), "%dx%d", &w, &h);
         return "    Modeline \"" + size + "\" 100.0 " + std::to_string(w) + " " +
                std::to_string(w + 8) + " " + std::to_string(w + 16) + " " + std::to_string(w + 24) +
-               " " + std::to_string(h) + " " + std::to_string(h + 1) + " " +
-               std::to_string(h + 2) + " " + std::to_string(h + 3) + "\n";
+               " " + std::to_string(h) + " " + std::to_string(h + 1) + " " + std::to_string(h + 2) +
+               " " + std::to_string(h + 3) + "\n";
     };
     const std::string full = std::to_string(width) + "x" + std::to_string(height);
     std::string modes = modeline(full), names = "\"" + full + "\"";
@@ -61,8 +61,8 @@ VirtualDisplay::VirtualDisplay(const Resizable& sizes, int width, int height) {
         std::fclose(file);
     }
     launch({"Xorg", "-displayfd", "3", "-config", configFile, "-configdir", m_configFolder,
-            "-logfile", m_configFolder + "/xorg.log", "-nolisten", "tcp", "-noreset",
-            "-novtswitch", "-sharevts"});
+            "-logfile", m_configFolder + "/xorg.log", "-nolisten", "tcp", "-noreset", "-novtswitch",
+            "-sharevts"});
 }
 
 void VirtualDisplay::launch(std::vector<std::string> arguments) {
@@ -128,16 +128,36 @@ bool paintScreen(int x, int y, int width, int height, const std::vector<uint8_t>
     const size_t maxRequestBytes =
         std::min<size_t>(size_t(xcb_get_maximum_request_length(connection)) * 4, 1 << 22);
     const int rowsPerRequest = std::max(1, int((maxRequestBytes - 64) / rowBytes));
-    bool ok = true;
-    for (int row = 0; row < height && ok; row += rowsPerRequest) {
-        const int rows = std::min(rowsPerRequest, height - row);
+    auto put = [&](xcb_drawable_t drawable) {
+        bool ok = true;
+        for (int row = 0; row < height && ok; row += rowsPerRequest) {
+            const int rows = std::min(rowsPerRequest, height - row);
+            xcb_generic_error_t* error = xcb_request_check(
+                connection,
+                xcb_put_image_checked(connection, XCB_IMAGE_FORMAT_Z_PIXMAP, drawable, gc,
+                                      uint16_t(width), uint16_t(rows), int16_t(x), int16_t(y + row),
+                                      0, screen->root_depth, uint32_t(rows * rowBytes),
+                                      pixels.data() + size_t(row) * rowBytes));
+            ok = error == nullptr;
+            free(error);
+        }
+        return ok;
+    };
+    bool ok = put(screen->root);
+    // The whole screen also becomes the root window's background, so that the server paints it
+    // again where a window that covered it goes away (the region picker covers everything).
+    if (ok && x == 0 && y == 0 && width == screen->width_in_pixels &&
+        height == screen->height_in_pixels) {
+        const xcb_pixmap_t background = xcb_generate_id(connection);
+        xcb_create_pixmap(connection, screen->root_depth, background, screen->root, uint16_t(width),
+                          uint16_t(height));
+        ok = put(background);
+        const uint32_t value = background;
+        xcb_change_window_attributes(connection, screen->root, XCB_CW_BACK_PIXMAP, &value);
+        xcb_free_pixmap(connection, background);
         xcb_generic_error_t* error = xcb_request_check(
-            connection,
-            xcb_put_image_checked(connection, XCB_IMAGE_FORMAT_Z_PIXMAP, screen->root, gc,
-                                  uint16_t(width), uint16_t(rows), int16_t(x), int16_t(y + row), 0,
-                                  screen->root_depth, uint32_t(rows * rowBytes),
-                                  pixels.data() + size_t(row) * rowBytes));
-        ok = error == nullptr;
+            connection, xcb_clear_area_checked(connection, 0, screen->root, 0, 0, 0, 0));
+        ok = ok && error == nullptr;
         free(error);
     }
     xcb_free_gc(connection, gc);

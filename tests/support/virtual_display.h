@@ -42,7 +42,8 @@ private:
 };
 
 // Draws 32-bit pixels (bytes blue, green, red, unused; rows top to bottom) onto the root window
-// of $DISPLAY at (x, y). True when the server took them.
+// of $DISPLAY at (x, y); a picture of the whole screen also becomes the root window's background,
+// which the server paints where a window goes away. True when the server took them.
 bool paintScreen(int x, int y, int width, int height, const std::vector<uint8_t>& pixels);
 
 }  // namespace testsupport
