@@ -34,6 +34,24 @@ public:
 // or -1 when the system cannot be asked.
 int enumerateCameras(std::vector<CameraInfo>& cameras);
 
+// A picture size a camera offers, with the most pictures a second it gives at that size (0 when
+// it does not say).
+struct CameraSize {
+    int width = 0;
+    int height = 0;
+    int maxFps = 0;
+    bool operator==(const CameraSize& other) const {
+        return width == other.width && height == other.height;
+    }
+};
+
+// The sizes the camera at devicePath states, largest first; empty when it states none (it then
+// delivers the size it chooses). GUI thread.
+std::vector<CameraSize> cameraSizes(const std::string& devicePath);
+// What a camera records at unless told otherwise: the largest size it gives at 25 pictures a
+// second or more, else the largest; 0 x 0 when sizes is empty.
+CameraSize defaultCameraSize(const std::vector<CameraSize>& sizes);
+
 // One running camera: opens the device found by its path, reports the picture format it
 // delivers (YUY2, YV12, or RGB with 24 or 32 bits; the camera's own format when it has one of
 // these, otherwise converted to the first of them), and hands every picture to its callback from
@@ -49,7 +67,10 @@ public:
     CameraDevice& operator=(const CameraDevice&) = delete;
 
     // 0, or -1 with a log line naming the reason (no such camera, it cannot deliver a picture).
-    int open(const std::string& devicePath, CameraCallback* callback);
+    // The picture is askedWidth x askedHeight where the camera offers that size; with 0 x 0, or
+    // a size it does not offer, the default size (defaultCameraSize()).
+    int open(const std::string& devicePath, CameraCallback* callback, int askedWidth = 0,
+             int askedHeight = 0);
     int start();
     int stop();
     void close();

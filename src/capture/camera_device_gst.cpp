@@ -7,8 +7,11 @@
 #include <gst/video/colorbalance.h>
 #include <gst/video/video.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <mutex>
+#include <string>
 
 #include "base/log_file.h"
 #include "capture/camera_device.h"
@@ -70,7 +73,61 @@ bool offersRawVideo(GstDevice* device) {
     return can;
 }
 
+// The highest rate a caps field states: a fraction, a list of them, or a range.
+int highestRate(const GValue* rate) {
+    if (!rate) return 0;
+    auto toFps = [](int numerator, int denominator) {
+        return denominator > 0 ? int(std::lround(double(numerator) / denominator)) : 0;
+    };
+    if (GST_VALUE_HOLDS_FRACTION(rate))
+        return toFps(gst_value_get_fraction_numerator(rate),
+                     gst_value_get_fraction_denominator(rate));
+    if (GST_VALUE_HOLDS_FRACTION_RANGE(rate))
+        return highestRate(gst_value_get_fraction_range_max(rate));
+    int best = 0;
+    if (GST_VALUE_HOLDS_LIST(rate))
+        for (guint i = 0; i < gst_value_list_get_size(rate); ++i)
+            best = std::max(best, highestRate(gst_value_list_get_value(rate, i)));
+    return best;
+}
+
 }  // namespace
+
+std::vector<CameraSize> cameraSizes(const std::string& devicePath) {
+    initGstreamer();
+    std::vector<CameraSize> sizes;
+    forEachCamera([&](GstDevice* device) {
+        if (pathOf(device) != devicePath) return false;
+        GstCaps* caps = gst_device_get_caps(device);
+        if (!caps) return true;
+        for (guint i = 0; i < gst_caps_get_size(caps); ++i) {
+            const GstStructure* structure = gst_caps_get_structure(caps, i);
+            CameraSize size;
+            // Sizes given as ranges say nothing about what the camera is made for.
+            if (!gst_structure_get_int(structure, "width", &size.width) ||
+                !gst_structure_get_int(structure, "height", &size.height))
+                continue;
+            size.maxFps = highestRate(gst_structure_get_value(structure, "framerate"));
+            auto known = std::find(sizes.begin(), sizes.end(), size);
+            if (known == sizes.end())
+                sizes.push_back(size);
+            else
+                known->maxFps = std::max(known->maxFps, size.maxFps);
+        }
+        gst_caps_unref(caps);
+        return true;
+    });
+    std::stable_sort(sizes.begin(), sizes.end(), [](const CameraSize& a, const CameraSize& b) {
+        return int64_t(a.width) * a.height > int64_t(b.width) * b.height;
+    });
+    return sizes;
+}
+
+CameraSize defaultCameraSize(const std::vector<CameraSize>& sizes) {
+    for (const CameraSize& size : sizes)
+        if (size.maxFps >= 25) return size;
+    return sizes.empty() ? CameraSize() : sizes.front();
+}
 
 int64_t averageTimePerFrame(int fps) {
     return fps > 0 ? int64_t(int32_t(1000.0 / fps * 10000.0)) : 0;
@@ -202,9 +259,18 @@ CameraDevice::~CameraDevice() {
     close();
 }
 
-int CameraDevice::open(const std::string& devicePath, CameraCallback* callback) {
+int CameraDevice::open(const std::string& devicePath, CameraCallback* callback, int askedWidth,
+                       int askedHeight) {
     close();
     initGstreamer();
+    const std::vector<CameraSize> sizes = cameraSizes(devicePath);
+    CameraSize wanted{askedWidth, askedHeight, 0};
+    if (std::find(sizes.begin(), sizes.end(), wanted) == sizes.end()) {
+        if (askedWidth > 0)
+            gLog.warn("Camera: %s does not offer %dx%d; it records at its default size\n",
+                      devicePath.c_str(), askedWidth, askedHeight);
+        wanted = defaultCameraSize(sizes);
+    }
     gLog.info("Camera: opening ... \n");
     GstElement* source = nullptr;
     bool needsDecoder = false;
@@ -239,11 +305,17 @@ int CameraDevice::open(const std::string& devicePath, CameraCallback* callback) 
         return -1;
     }
 
-    // A modest size is preferred where the camera offers it; the program's picture formats in
-    // the order it prefers them.
-    GstCaps* rateCaps =
-        gst_caps_from_string(needsDecoder ? "image/jpeg,width=640,height=480; image/jpeg"
-                                          : "video/x-raw,width=640,height=480; video/x-raw");
+    // The wanted size, which the camera has said it gives; a camera that names no sizes is asked
+    // for a modest 640 x 480 where it can, for anything otherwise. (Given as a choice, a named
+    // size would not be preferred: a source settles on its own first size.) Then the program's
+    // picture formats in the order it prefers them.
+    const std::string media = needsDecoder ? "image/jpeg" : "video/x-raw";
+    const bool named = wanted.width > 0;
+    if (!named) wanted = CameraSize{640, 480, 0};
+    std::string rateText = media + ",width=" + std::to_string(wanted.width) +
+                           ",height=" + std::to_string(wanted.height);
+    if (!named) rateText += "; " + media;
+    GstCaps* rateCaps = gst_caps_from_string(rateText.c_str());
     g_object_set(graph->rateFilter, "caps", rateCaps, nullptr);
     gst_caps_unref(rateCaps);
     GstCaps* formatCaps = gst_caps_from_string(

@@ -2,11 +2,17 @@
 
 #include <QListView>
 #include <QMessageBox>
+#include <QSignalBlocker>
+#include <QSize>
+
+#include <algorithm>
+#include <vector>
 
 #include "base/log_file.h"
 #include "capture/preview_renderer.h"
 #include "capture/preview_task.h"
 #include "pipeline/mm_packet.h"
+#include "ui/preferences.h"
 #include "ui/preview_surface.h"
 #include "ui/utf8_text.h"
 #include "ui/video_box.h"
@@ -27,6 +33,8 @@ CameraPanel::CameraPanel(QWidget* parent)
     fillCameraList();
     connect(m_ui->cmboxCamera, qOverload<int>(&QComboBox::currentIndexChanged), this,
             &CameraPanel::OnCameraChanged);
+    connect(m_ui->cmboxSize, qOverload<int>(&QComboBox::currentIndexChanged), this,
+            &CameraPanel::OnSizeChanged);
 }
 
 CameraPanel::~CameraPanel() {
@@ -49,11 +57,41 @@ void CameraPanel::fillCameraList() {
         openCamera(m_cameras[size_t(std::max(0, m_ui->cmboxCamera->currentIndex()))].devicePath);
 }
 
+void CameraPanel::fillSizeList(const std::string& devicePath) {
+    QComboBox* box = m_ui->cmboxSize;
+    const QSignalBlocker quiet(box);
+    box->clear();
+    const std::vector<CameraSize> sizes = cameraSizes(devicePath);
+    for (const CameraSize& size : sizes)
+        box->addItem(QStringLiteral("%1x%2").arg(size.width).arg(size.height),
+                     QSize(size.width, size.height));
+    const CameraSize fallback = defaultCameraSize(sizes);
+    int chosen = box->findText(QString::fromStdString(cameraSize));
+    if (chosen < 0) chosen = box->findData(QSize(fallback.width, fallback.height));
+    box->setCurrentIndex(std::max(0, chosen));
+    // A camera that names no sizes gives the one it chooses.
+    box->setEnabled(!sizes.empty());
+}
+
+int CameraPanel::OnSizeChanged(int index) {
+    const QString text = m_ui->cmboxSize->itemText(index);
+    if (text.isEmpty()) return 0;
+    cameraSize = text.toStdString();
+    storePreference("camera.size", cameraSize);
+    const int camera = m_ui->cmboxCamera->currentIndex();
+    closeCamera();
+    if (camera >= 0 && size_t(camera) < m_cameras.size())
+        openCamera(m_cameras[size_t(camera)].devicePath);
+    return 0;
+}
+
 void CameraPanel::openCamera(const std::string& devicePath) {
     m_pictureFormat = PictureFormat();
+    fillSizeList(devicePath);
+    const QSize size = m_ui->cmboxSize->currentData().toSize();
     auto camera = std::make_unique<CameraDevice>();
     // A camera that cannot be opened leaves no picture format and no preview.
-    if (camera->open(devicePath, this) < 0) return;
+    if (camera->open(devicePath, this, size.width(), size.height()) < 0) return;
     m_camera = std::move(camera);
     m_pictureFormat = {m_camera->width, m_camera->height, m_camera->bitsPerPixel, m_camera->fourcc};
     gLog.debug("camera picture : %dx%d, bpp=%d \n", m_pictureFormat.width, m_pictureFormat.height,

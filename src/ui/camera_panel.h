@@ -55,10 +55,15 @@ public slots:
     int OnCameraQualityChanged(int);
     int OnCameraFrameRateChanged(int fps);
     int OnCameraChanged(int index);
+    // A picture size chosen in its combo box: the camera opens again at it, and the choice is
+    // kept in "default.cfg".
+    int OnSizeChanged(int index);
 
 private:
     void fillCameraList();
     void openCamera(const std::string& devicePath);
+    // Lists the sizes the camera offers and selects the stored choice, or the default size.
+    void fillSizeList(const std::string& devicePath);
     void closeCamera();
     int startPreview();
     void stopPreview();

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <mutex>
 #include <thread>
+#include <tuple>
 
 #include "base/os_thread.h"
 #include "capture/camera_device.h"
@@ -48,7 +49,7 @@ protected:
 
 }  // namespace
 
-TEST_F(CameraDeviceTest, ListsBothTestCamerasByNameAndTellsThemApartByPath) {
+TEST_F(CameraDeviceTest, ListsTheTestCamerasByNameAndTellsThemApartByPath) {
     std::vector<CameraInfo> cameras;
     ASSERT_EQ(enumerateCameras(cameras), 0);
     std::vector<std::string> paths;
@@ -57,7 +58,44 @@ TEST_F(CameraDeviceTest, ListsBothTestCamerasByNameAndTellsThemApartByPath) {
         paths.push_back(camera.devicePath);
         EXPECT_EQ(camera.description, "Video/Source");
     }
-    EXPECT_EQ(paths, (std::vector<std::string>{kTestCameraPaths[0], kTestCameraPaths[1]}));
+    EXPECT_EQ(paths, (std::vector<std::string>{kTestCameraPaths[0], kTestCameraPaths[1],
+                                               kTestCameraPaths[2]}));
+}
+
+TEST_F(CameraDeviceTest, RecordsAtTheLargestSizeOfTwentyFivePicturesASecondOrAtTheChosenOne) {
+    const std::vector<CameraSize> sizes = cameraSizes(kTestCameraPaths[2]);
+    ASSERT_EQ(sizes.size(), 3u);
+    EXPECT_EQ(sizes[0].width, 1920);
+    EXPECT_EQ(sizes[0].maxFps, 5);
+    EXPECT_EQ(sizes[1].width, 1280);
+    EXPECT_EQ(sizes[2].maxFps, 30);
+    EXPECT_TRUE(cameraSizes(kTestCameraPaths[0]).empty()) << "a camera that names no size";
+
+    // Pictures are counted and measured as they arrive.
+    struct Counter : CameraCallback {
+        std::atomic<int> pictures{0};
+        std::atomic<long> bytes{0};
+        int OnCameraFrame(double, unsigned char*, long length) override {
+            bytes = length;
+            ++pictures;
+            return 0;
+        }
+    };
+    for (const auto& [askWidth, askHeight, width, height] : {std::tuple{0, 0, 1280, 720},
+                                                             {640, 480, 640, 480},
+                                                             {1920, 1080, 1920, 1080},
+                                                             {800, 600, 1280, 720}}) {
+        Counter counter;
+        CameraDevice camera;
+        ASSERT_EQ(camera.open(kTestCameraPaths[2], &counter, askWidth, askHeight), 0);
+        EXPECT_EQ(camera.width, width) << "asked for " << askWidth;
+        EXPECT_EQ(camera.height, height) << "asked for " << askWidth;
+        ASSERT_EQ(camera.start(), 0);
+        ASSERT_TRUE(waitUntil([&] { return counter.pictures >= 3; }, 5000));
+        camera.stop();
+        EXPECT_EQ(counter.bytes, long(width) * height * camera.bitsPerPixel / 8)
+            << "the pictures have the size the camera reports";
+    }
 }
 
 TEST_F(CameraDeviceTest, OpensTheCameraOfThePathWithItsPictureFormat) {

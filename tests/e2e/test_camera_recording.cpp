@@ -1,11 +1,14 @@
 // Camera recordings made by the real program with the project's test cameras.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "av_file.h"
 #include "base/log_file.h"
 #include "base/os_thread.h"
 #include "glimmora_program.h"
 #include "pulse_fixtures.h"
+#include "test_support.h"
 
 using namespace testsupport;
 
@@ -41,6 +44,33 @@ TEST(CameraRecording, RecordsTheCameraAtItsSizeAnd25PicturesASecondWithSound) {
     const int pictures = int(file.picturePts().size());
     EXPECT_GE(pictures, int(0.95 * 25 * 4));
     EXPECT_NEAR(file.sound().toneHz(0), 440.0, 5.0);
+}
+
+// The third test camera offers 1920x1080 at 5 pictures a second, 1280x720 at 25 and 640x480 at
+// 30: the recording has the largest size at 25 or more, or the one kept as camera.size.
+TEST(CameraRecording, RecordsAtTheCamerasLargestSizeForTwentyFiveOrAtTheChosenOne) {
+    gLog.setEcho(false);
+    if (!testSoundServer()) GTEST_SKIP() << "needs the sound server scripts/test starts";
+    auto environment = withTestCameras();
+    environment["GLIMMORA_TEST_CAMERAS"] = "2";
+    for (const auto& [chosen, width, height] : {std::tuple{"", 1280, 720}, {"640x480", 640, 480}}) {
+        GlimmoraProgram program;
+        const std::string config = program.folder() + "/default.cfg";
+        writeFile(config, readFile(config) + "camera.size=" + chosen + "\n");
+        ASSERT_TRUE(program.start(environment));
+        ASSERT_FALSE(program.chooseMode("camera").isEmpty());
+        ASSERT_FALSE(program.waitForWindow("预览").isEmpty());
+        OS_Thread::msleep(1000);
+        ASSERT_FALSE(program.recordFor(2000).empty()) << "chosen: " << chosen;
+        program.process().terminate();
+        EXPECT_EQ(program.exitStatus(), 0);
+
+        AvFile file;
+        ASSERT_TRUE(file.open(program.recordings()[0])) << file.error();
+        EXPECT_EQ(file.stream(0)->codecpar->width, width) << "chosen: " << chosen;
+        EXPECT_EQ(file.stream(0)->codecpar->height, height) << "chosen: " << chosen;
+        EXPECT_GE(int(file.picturePts().size()), int(0.9 * 25 * 2)) << "chosen: " << chosen;
+    }
 }
 
 TEST(CameraRecording, WithoutACameraTheStartIsRefused) {

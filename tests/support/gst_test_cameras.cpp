@@ -16,18 +16,31 @@ struct TestCameraClass {
 
 G_DEFINE_TYPE(TestCamera, test_camera, GST_TYPE_DEVICE)
 
-const char* const kPipelines[2] = {
+// What the third camera offers: a large size only at a low rate, a middle one at 25 and a small
+// one at 30 pictures a second.
+const char* const kThirdCameraCaps =
+    "video/x-raw,width=1920,height=1080,framerate=5/1; "
+    "video/x-raw,width=1280,height=720,framerate=25/1; "
+    "video/x-raw,width=640,height=480,framerate=30/1";
+
+const char* const kPipelines[3] = {
     "videotestsrc is-live=true pattern=smpte ! videobalance name=balance",
     "videotestsrc is-live=true pattern=ball ! "
     "capsfilter caps=video/x-raw,width=320,height=240,framerate=15/1",
+    nullptr,  // built from kThirdCameraCaps
 };
 
 GstElement* createCameraElement(GstDevice* device, const gchar* name) {
     GstStructure* properties = gst_device_get_properties(device);
     const gchar* path = gst_structure_get_string(properties, "device.path");
-    const int index = path && strcmp(path, testsupport::kTestCameraPaths[1]) == 0 ? 1 : 0;
+    int index = 0;
+    for (int i = 0; i < 3; ++i)
+        if (path && strcmp(path, testsupport::kTestCameraPaths[i]) == 0) index = i;
     gst_structure_free(properties);
-    std::string description = kPipelines[index];
+    std::string description =
+        index == 2 ? std::string("videotestsrc is-live=true pattern=smpte ! capsfilter caps=\"") +
+                         kThirdCameraCaps + "\""
+                   : std::string(kPipelines[index]);
     // A test may have the first camera stop after a while, as a camera does when it is
     // unplugged: GLIMMORA_TEST_CAMERA_STOPS_AFTER=<seconds>.
     if (const char* stopsAfter = getenv("GLIMMORA_TEST_CAMERA_STOPS_AFTER");
@@ -63,8 +76,13 @@ G_DEFINE_TYPE(TestCameraProvider, test_camera_provider, GST_TYPE_DEVICE_PROVIDER
 
 GList* probeCameras(GstDeviceProvider*) {
     GList* devices = nullptr;
-    for (const char* path : testsupport::kTestCameraPaths) {
-        GstCaps* caps = gst_caps_from_string("video/x-raw");
+    // A test may offer only some of the cameras: GLIMMORA_TEST_CAMERAS=<indexes>, e.g. "2".
+    const char* offered = getenv("GLIMMORA_TEST_CAMERAS");
+    for (int index = 0; index < 3; ++index) {
+        if (offered && !strchr(offered, '0' + index)) continue;
+        const char* path = testsupport::kTestCameraPaths[index];
+        const bool third = strcmp(path, testsupport::kTestCameraPaths[2]) == 0;
+        GstCaps* caps = gst_caps_from_string(third ? kThirdCameraCaps : "video/x-raw");
         GstStructure* properties =
             gst_structure_new("properties", "device.path", G_TYPE_STRING, path, "device.bus",
                               G_TYPE_STRING, "test", nullptr);
@@ -82,7 +100,8 @@ void test_camera_provider_class_init(TestCameraProviderClass* klass) {
     GstDeviceProviderClass* provider = GST_DEVICE_PROVIDER_CLASS(klass);
     provider->probe = probeCameras;
     gst_device_provider_class_set_static_metadata(provider, "Glimmora test cameras", "Source/Video",
-                                                  "Two cameras drawn by videotestsrc", "Glimmora");
+                                                  "Three cameras drawn by videotestsrc",
+                                                  "Glimmora");
 }
 
 void test_camera_provider_init(TestCameraProvider*) {}

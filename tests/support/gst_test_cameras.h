@@ -1,9 +1,11 @@
 #pragma once
 
-// Two fake cameras for GStreamer's device monitor, so that the program finds and opens them like
-// any camera: both are called "Glimmora Test Camera"; the first (/dev/glimmora-test-camera-0)
+// Three fake cameras for GStreamer's device monitor, so that the program finds and opens them
+// like any camera: all are called "Glimmora Test Camera"; the first (/dev/glimmora-test-camera-0)
 // draws colour bars through a videobalance (brightness, contrast and saturation controls), the
-// second (/dev/glimmora-test-camera-1) a moving ball at 320 x 240 and 15 pictures a second.
+// second (/dev/glimmora-test-camera-1) a moving ball at 320 x 240 and 15 pictures a second, the
+// third (/dev/glimmora-test-camera-2) colour bars at 1920 x 1080 (5 a second), 1280 x 720 (25) or
+// 640 x 480 (30), and says so. GLIMMORA_TEST_CAMERAS=<indexes> (e.g. "2") offers only those.
 //
 // Tests register them in their own process; the plugin built beside this file offers them to
 // any GStreamer program found on GST_PLUGIN_PATH.
@@ -13,8 +15,8 @@
 namespace testsupport {
 
 constexpr const char* kTestCameraName = "Glimmora Test Camera";
-constexpr const char* kTestCameraPaths[2] = {"/dev/glimmora-test-camera-0",
-                                             "/dev/glimmora-test-camera-1"};
+constexpr const char* kTestCameraPaths[3] = {
+    "/dev/glimmora-test-camera-0", "/dev/glimmora-test-camera-1", "/dev/glimmora-test-camera-2"};
 
 // Registers the provider with plugin (none: in this process only). True on success.
 bool registerTestCameras(GstPlugin* plugin = nullptr);

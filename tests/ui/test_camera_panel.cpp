@@ -5,15 +5,21 @@
 #include <QComboBox>
 #include <QSpinBox>
 
+#include <unistd.h>
+
 #include <atomic>
 #include <cmath>
+#include <filesystem>
 
+#include "base/log_file.h"
 #include "capture/preview_renderer.h"
 #include "gst_test_cameras.h"
 #include "log_capture.h"
 #include "pipeline/video_converter.h"
 #include "qt_helpers.h"
+#include "test_support.h"
 #include "ui/camera_panel.h"
+#include "ui/preferences.h"
 #include "ui/preview_surface.h"
 #include "ui/video_box.h"
 
@@ -121,7 +127,7 @@ TEST_F(CameraPanelTest, OpensTheFirstCameraAndPreviewsIt) {
     CameraPanel panel;
     panel.show();
     auto* list = panel.findChild<QComboBox*>("cmboxCamera");
-    ASSERT_EQ(list->count(), 2);
+    ASSERT_EQ(list->count(), 3);
     EXPECT_EQ(list->itemText(0), list->itemText(1));
     EXPECT_EQ(list->itemData(1).toString(), kTestCameraPaths[1]);
     EXPECT_EQ(panel.pictureFormat().width, 640);
@@ -171,6 +177,48 @@ TEST_F(CameraPanelTest, SwitchingCamerasClosesTheFirstAndResizesThePreview) {
     EXPECT_TRUE(panel.videoBox()->isVisible());
     EXPECT_EQ(panel.videoBox()->size(), QSize(320, 240));
     panel.shutdown();
+}
+
+TEST_F(CameraPanelTest, OffersTheCamerasSizesAndKeepsTheOneChosen) {
+    gLog.setEcho(false);
+    TempDir folder;
+    const std::string previous = std::filesystem::current_path();
+    ASSERT_EQ(chdir(folder.path().c_str()), 0);
+    writeFile("default.cfg", "video.folder=/lessons/\n");
+    cameraSize.clear();
+    {
+        CameraPanel panel;
+        panel.show();
+        CountingListener listener;
+        panel.setListener(&listener);
+        auto* sizes = panel.findChild<QComboBox*>("cmboxSize");
+        EXPECT_FALSE(sizes->isEnabled()) << "the first camera names no sizes";
+
+        panel.findChild<QComboBox*>("cmboxCamera")->setCurrentIndex(2);
+        ASSERT_EQ(sizes->count(), 3);
+        EXPECT_TRUE(sizes->isEnabled());
+        EXPECT_EQ(sizes->currentText(), "1280x720") << "the largest at 25 pictures a second";
+        EXPECT_EQ(panel.pictureFormat().width, 1280);
+        EXPECT_EQ(panel.videoBox()->size(), QSize(1280, 720));
+        ASSERT_TRUE(processUntil([&] { return listener.lastLength == 1280 * 720 * 2; }, 5000));
+
+        sizes->setCurrentIndex(sizes->findText("640x480"));
+        EXPECT_EQ(panel.pictureFormat().width, 640);
+        EXPECT_EQ(panel.pictureFormat().height, 480);
+        ASSERT_TRUE(processUntil([&] { return listener.lastLength == 640 * 480 * 2; }, 5000));
+        EXPECT_EQ(readFile("default.cfg"), "video.folder=/lessons/\ncamera.size=640x480\n");
+        panel.shutdown();
+    }
+    {
+        // The next start opens the camera at the kept size.
+        CameraPanel panel;
+        panel.findChild<QComboBox*>("cmboxCamera")->setCurrentIndex(2);
+        EXPECT_EQ(panel.findChild<QComboBox*>("cmboxSize")->currentText(), "640x480");
+        EXPECT_EQ(panel.pictureFormat().width, 640);
+        panel.shutdown();
+    }
+    cameraSize.clear();
+    ASSERT_EQ(chdir(previous.c_str()), 0);
 }
 
 TEST(CameraPanelWithoutCameras, ShowsAnEmptyListAndAnEmptyPreview) {
