@@ -12,28 +12,14 @@
 #include "base/os_thread.h"
 #include "glimmora_program.h"
 #include "pulse_fixtures.h"
+#include "screen_tiles.h"
 
 using namespace testsupport;
 
 namespace {
 
-// 320 x 240 tiles of distinct colours: where a tile's colour ended up in a picture tells which
-// part of the screen it shows, to a few pixels at the tiles' edges.
-QColor tileColour(int column, int row) {
-    return QColor::fromHsv((column * 53 + row * 97) % 360, 255, 90 + ((column + row) % 3) * 70);
-}
-
 bool paintTiles(int width, int height) {
-    std::vector<uint8_t> pixels(size_t(width) * height * 4);
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x) {
-            const QColor c = tileColour(x / 320, y / 240);
-            uint8_t* p = &pixels[(size_t(y) * width + x) * 4];
-            p[0] = uint8_t(c.blue());
-            p[1] = uint8_t(c.green());
-            p[2] = uint8_t(c.red());
-        }
-    return paintScreen(0, 0, width, height, pixels);
+    return paintScreen(0, 0, width, height, tiledScreen(width, height));
 }
 
 // Whether the picture shows the screen's tiles, for the pixels whose screen place toScreen

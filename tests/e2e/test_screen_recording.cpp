@@ -12,29 +12,11 @@
 #include "base/os_thread.h"
 #include "glimmora_program.h"
 #include "pulse_fixtures.h"
+#include "screen_tiles.h"
 
 using namespace testsupport;
 
 namespace {
-
-// The screen is tiled with 320 x 240 tiles of distinct colours, so both a region and the whole
-// screen can be checked for where each colour ended up.
-QColor tileColour(int column, int row) {
-    return QColor::fromHsv((column * 53 + row * 97) % 360, 255, 90 + ((column + row) % 3) * 70);
-}
-
-std::vector<uint8_t> tiledScreen(int width, int height) {
-    std::vector<uint8_t> pixels(size_t(width) * height * 4);
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x) {
-            const QColor c = tileColour(x / 320, y / 240);
-            uint8_t* p = &pixels[(size_t(y) * width + x) * 4];
-            p[0] = uint8_t(c.blue());
-            p[1] = uint8_t(c.green());
-            p[2] = uint8_t(c.red());
-        }
-    return pixels;
-}
 
 bool near(const uint8_t* bgr, const QColor& colour) {
     return std::abs(bgr[2] - colour.red()) < 40 && std::abs(bgr[1] - colour.green()) < 40 &&
