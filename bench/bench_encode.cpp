@@ -1,6 +1,5 @@
 // Convert + encode cost per picture and per sound block on one thread, as the writer thread
-// pays it. Pictures are a synthetic desktop (gradient, a text-like band, a moving window), each
-// different from the last, so the encoder cannot coast on identical frames.
+// pays it, on synthetic desktops that differ from one picture to the next.
 #include <benchmark/benchmark.h>
 
 #include <chrono>
@@ -10,6 +9,7 @@
 #include <vector>
 
 #include "base/log_file.h"
+#include "desktop_pictures.h"
 #include "pipeline/audio_converter.h"
 #include "pipeline/av_muxer.h"
 #include "pipeline/video_converter.h"
@@ -17,31 +17,6 @@
 namespace {
 
 constexpr int kDistinctPictures = 16;
-
-std::vector<std::vector<uint8_t>> desktopPictures(int width, int height, int bytesPerPixel) {
-    std::vector<std::vector<uint8_t>> pictures;
-    uint32_t noise = 12345;
-    for (int n = 0; n < kDistinctPictures; ++n) {
-        std::vector<uint8_t> data(size_t(width) * height * bytesPerPixel);
-        const int windowX = (n * width / 40) % (width / 2);
-        for (int y = 0; y < height; ++y) {
-            for (int x = 0; x < width; ++x) {
-                uint8_t* p = &data[(size_t(y) * width + x) * bytesPerPixel];
-                uint8_t value = uint8_t(40 + 120 * y / height);
-                if (y > height / 8 && y < height / 4) {  // a band of "text"
-                    noise = noise * 1103515245 + 12345;
-                    value = (noise >> 16) & 1 ? 20 : 230;
-                }
-                const bool inWindow =
-                    x >= windowX && x < windowX + width / 3 && y > height / 3 && y < height * 3 / 4;
-                for (int c = 0; c < bytesPerPixel; ++c)
-                    p[c] = inWindow ? uint8_t(200 - c * 40 + n * 3) : uint8_t(value + c * 10);
-            }
-        }
-        pictures.push_back(std::move(data));
-    }
-    return pictures;
-}
 
 void encodePictures(benchmark::State& state, int srcWidth, int srcHeight, uint32_t fourcc,
                     int bitsPerPixel, int dstWidth, int dstHeight) {
@@ -55,7 +30,8 @@ void encodePictures(benchmark::State& state, int srcWidth, int srcHeight, uint32
         return;
     }
     const int bytesPerPixel = fourcc ? 2 : bitsPerPixel / 8;
-    const auto pictures = desktopPictures(srcWidth, srcHeight, bytesPerPixel);
+    const auto pictures =
+        testsupport::desktopPictures(srcWidth, srcHeight, bytesPerPixel, kDistinctPictures);
     int64_t pts = 0;
     double convertSeconds = 0;
     for (auto _ : state) {

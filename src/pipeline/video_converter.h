@@ -12,11 +12,14 @@ constexpr uint32_t makeFourcc(char a, char b, char c, char d) {
 constexpr uint32_t kFourccYUY2 = makeFourcc('Y', 'U', 'Y', '2');
 constexpr uint32_t kFourccYV12 = makeFourcc('Y', 'V', '1', '2');
 
-// Turns raw pictures into planar YUV 4:2:0 of the encoded size, with bicubic scaling.
+// Turns raw pictures into planar YUV 4:2:0 (limited-range BT.601) of the encoded size: the
+// colours at the source size, then the planes scaled with a three-lobe Lanczos filter.
 //
-// Sources: FOURCC "YUY2" is packed YUV 4:2:2 (Y0 U Y1 V); FOURCC 0 is RGB by depth: 24 bits
-// B,G,R; 32 bits B,G,R,unused (the screen); any other depth R,G,B. Other FOURCCs are refused.
-// Rows are tightly packed and taken in memory order: the first row in memory is the top row.
+// Sources: FOURCC "YUY2" is packed YUV 4:2:2 (Y0 U Y1 V); "YV12" planar YUV 4:2:0 (the luma
+// plane, then V, then U, each of half the width and height rounded up); FOURCC 0 is RGB by depth:
+// 24 bits B,G,R; 32 bits B,G,R,unused (the screen); any other depth R,G,B. Other FOURCCs are
+// refused. Rows are tightly packed and taken in memory order: the first row in memory is the top
+// row.
 //
 // Threads: used by the writer thread only.
 class VideoConverter {
@@ -38,14 +41,19 @@ public:
     void close();
 
     // Bytes of one source picture as set up by init().
-    uint32_t sourceBytes() const { return uint32_t(m_srcLineBytes) * uint32_t(m_srcHeight); }
+    uint32_t sourceBytes() const { return m_sourceBytes; }
+
+    // The scaler's filter (libswscale flags).
+    static constexpr int kScaleFilter = SWS_LANCZOS;
 
 private:
-    SwsContextPtr m_scaler;
+    AVFramePtr m_sourcePlanes;  // the picture in YUV 4:2:0 at the source size; none unscaled
+    SwsContextPtr m_scaler;     // none when source and encoded sizes are the same
     AVFramePtr m_frame;
     int m_srcWidth = 0;
     int m_srcHeight = 0;
-    int m_srcLineBytes = 0;
+    int m_srcLineBytes = 0;  // of the first (or only) plane
+    uint32_t m_sourceBytes = 0;
     AVPixelFormat m_srcFormat = AV_PIX_FMT_RGB24;
     int m_dstWidth = 0;
     int m_dstHeight = 0;

@@ -111,6 +111,27 @@ std::vector<uint8_t> yuy2Pattern(int width, int height) {
     return data;
 }
 
+// Planar YUV 4:2:0 as cameras give it under FOURCC YV12: luma, then V, then U.
+std::vector<uint8_t> yv12Pattern(int width, int height) {
+    const int cw = (width + 1) / 2, ch = (height + 1) / 2;
+    std::vector<uint8_t> data(size_t(width) * height + 2 * size_t(cw) * ch);
+    uint8_t* v = &data[size_t(width) * height];
+    uint8_t* u = v + size_t(cw) * ch;
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            const Rgb c = quadrantAt(x, y, width, height);
+            const double r = c.r / 255.0, g = c.g / 255.0, b = c.b / 255.0;
+            data[size_t(y) * width + x] =
+                uint8_t(std::lround(16 + 65.481 * r + 128.553 * g + 24.966 * b));
+            if (x % 2 || y % 2) continue;
+            u[size_t(y / 2) * cw + x / 2] =
+                uint8_t(std::lround(128 - 37.797 * r - 74.203 * g + 112.0 * b));
+            v[size_t(y / 2) * cw + x / 2] =
+                uint8_t(std::lround(128 + 112.0 * r - 93.786 * g - 18.214 * b));
+        }
+    return data;
+}
+
 std::vector<uint8_t> toneBlock(int blockIndex, double hz, double amplitude) {
     std::vector<uint8_t> data(AudioConverter::kBlockBytes);
     auto* samples = reinterpret_cast<int16_t*>(data.data());
@@ -236,6 +257,26 @@ TEST_F(AvPackerTest, CameraFormatsKeepColoursAndRowOrder) {
     ASSERT_EQ(yuy2Pictures.size(), 3u);
     EXPECT_EQ(yuy2Pictures[0].width, 640);
     expectQuadrantColours(yuy2Pictures.back(), "YUY2");
+
+    // Scaled on the way, as a camera whose size differs from the recording's is.
+    const std::string yv12Path = dir.file("yv12.avi");
+    AvPacker yv12Writer;
+    ASSERT_EQ(yv12Writer.open(yv12Path, 320, 240, 12, kFourccYV12, 640, 480, 25), 0);
+    const auto yv12 = yv12Pattern(320, 240);
+    for (int i = 0; i < 3; ++i) {
+        MMPacket packet;
+        packet.copyFrom(yv12.data(), uint32_t(yv12.size()), i);
+        packet.type = MMPacket::kVideo;
+        yv12Writer.push(packet);
+        OS_Thread::msleep(60);
+    }
+    yv12Writer.close();
+    AvFile yv12File;
+    ASSERT_TRUE(yv12File.open(yv12Path)) << yv12File.error();
+    const auto yv12Pictures = yv12File.pictures();
+    ASSERT_EQ(yv12Pictures.size(), 3u);
+    EXPECT_EQ(yv12Pictures[0].width, 640);
+    expectQuadrantColours(yv12Pictures.back(), "YV12");
 
     const std::string bgrPath = dir.file("bgr.avi");
     AvPacker bgrWriter;
@@ -427,9 +468,9 @@ TEST_F(AvPackerTest, RefusedOpenWritesNothingAndPushOnlyReleases) {
     unwritable.close();
 
     AvPacker refusedFormat;
-    EXPECT_EQ(refusedFormat.open(path, 640, 480, 12, makeFourcc('Y', 'V', '1', '2'), 640, 480, 25),
+    EXPECT_EQ(refusedFormat.open(path, 640, 480, 16, makeFourcc('U', 'Y', 'V', 'Y'), 640, 480, 25),
               -1);
-    EXPECT_TRUE(log.contains("YV12"));
+    EXPECT_TRUE(log.contains("UYVY"));
     EXPECT_FALSE(std::filesystem::exists(path)) << "no file for a refused picture format";
 
     AvPacker noSize;
