@@ -31,6 +31,7 @@ void PointerX11::watch(xcb_connection_t* connection, xcb_window_t root, bool poi
     m_clicks = clicks;
     m_imageStale = true;
     m_pressedUs = -1;
+    m_drawn = Drawn();
     if (pointer && !m_xfixes) m_xfixes = watchCursorChanges();
     if (clicks && !m_xinput) m_xinput = watchButtons();
     xcb_flush(connection);
@@ -85,26 +86,26 @@ bool PointerX11::watchButtons() {
     return true;
 }
 
-void PointerX11::readEvents() {
-    while (xcb_generic_event_t* event = xcb_poll_for_event(m_connection)) {
-        const uint8_t type = event->response_type & 0x7f;
-        if (m_xfixes && type == m_xfixesFirstEvent + XCB_XFIXES_CURSOR_NOTIFY) {
-            m_imageStale = true;
-        } else if (m_xinput && type == XCB_GE_GENERIC) {
-            auto* generic = reinterpret_cast<xcb_ge_generic_event_t*>(event);
-            auto* press = reinterpret_cast<xcb_input_raw_button_press_event_t*>(event);
-            // Buttons 4 to 7 are the wheel's steps: no click to show.
-            if (generic->extension == m_xinputOpcode &&
-                generic->event_type == XCB_INPUT_RAW_BUTTON_PRESS && press->detail >= 1 &&
-                press->detail <= 3)
-                m_pressedUs = monotonicMicroseconds();
-        }
-        std::free(event);
+bool PointerX11::handleEvent(const xcb_generic_event_t* event) {
+    const uint8_t type = event->response_type & 0x7f;
+    if (m_xfixes && type == m_xfixesFirstEvent + XCB_XFIXES_CURSOR_NOTIFY) {
+        m_imageStale = true;
+        return true;
     }
+    if (!m_xinput || type != XCB_GE_GENERIC) return false;
+    auto* generic = reinterpret_cast<const xcb_ge_generic_event_t*>(event);
+    if (generic->extension != m_xinputOpcode) return false;
+    auto* press = reinterpret_cast<const xcb_input_raw_button_press_event_t*>(event);
+    // Buttons 4 to 7 are the wheel's steps: no click to show.
+    if (generic->event_type == XCB_INPUT_RAW_BUTTON_PRESS && press->detail >= 1 &&
+        press->detail <= 3)
+        m_pressedUs = monotonicMicroseconds();
+    return true;
 }
 
 void PointerX11::fetchImage() {
     m_imageStale = false;
+    ++m_imageSerial;
     Reply<xcb_xfixes_get_cursor_image_reply_t> image(xcb_xfixes_get_cursor_image_reply(
         m_connection, xcb_xfixes_get_cursor_image(m_connection), nullptr));
     if (!image) {
@@ -123,22 +124,53 @@ void PointerX11::fetchImage() {
         m_image.argb.assign(pixels, pixels + count);
 }
 
-void PointerX11::draw(uint8_t* picture, int x, int y, int width, int height) {
+void PointerX11::locate() {
     const bool pointer = m_pointer && m_xfixes;
-    const bool clicks = m_clicks && m_xinput;
-    if (!m_connection || (!pointer && !clicks)) return;
-    // Asked first, so that the answer travels while the events are read.
+    if (!m_connection || (!pointer && !(m_clicks && m_xinput))) return;
+    // Asked first, so that the answer travels while the image is fetched.
     const xcb_query_pointer_cookie_t where = xcb_query_pointer(m_connection, m_root);
-    readEvents();
     if (pointer && m_imageStale) fetchImage();
     Reply<xcb_query_pointer_reply_t> place(xcb_query_pointer_reply(m_connection, where, nullptr));
-    if (!place || !place->same_screen) return;
-    const int pointerX = place->root_x - x;
-    const int pointerY = place->root_y - y;
-    if (clicks && m_pressedUs >= 0 &&
-        monotonicMicroseconds() - m_pressedUs < int64_t(kRingMs) * 1000)
+    m_onScreen = place && place->same_screen;
+    if (m_onScreen) {
+        m_atX = place->root_x;
+        m_atY = place->root_y;
+    }
+}
+
+bool PointerX11::ringShown() const {
+    return m_clicks && m_xinput && m_pressedUs >= 0 &&
+           monotonicMicroseconds() - m_pressedUs < int64_t(kRingMs) * 1000;
+}
+
+PointerX11::Drawn PointerX11::nowDrawn() const {
+    Drawn now;
+    now.valid = true;
+    now.ring = ringShown() && m_onScreen;
+    if (m_pointer && m_xfixes && m_onScreen && !m_image.argb.empty())
+        now.box = {m_atX - m_image.hotX, m_atY - m_image.hotY, m_image.width, m_image.height};
+    now.imageSerial = m_imageSerial;
+    return now;
+}
+
+bool PointerX11::changesPicture(int x, int y, int width, int height) const {
+    if (!(m_pointer && m_xfixes) && !(m_clicks && m_xinput)) return false;
+    const Drawn now = nowDrawn();
+    // A ring shows for a moment: the pictures it appears in and the one it leaves all count.
+    if (now.ring || m_drawn.ring) return true;
+    if (!m_drawn.valid) return now.box.width > 0;
+    if (now.box == m_drawn.box && now.imageSerial == m_drawn.imageSerial) return false;
+    return now.box.overlaps(x, y, width, height) || m_drawn.box.overlaps(x, y, width, height);
+}
+
+void PointerX11::draw(uint8_t* picture, int x, int y, int width, int height) {
+    m_drawn = nowDrawn();
+    if (!m_connection || !m_onScreen) return;
+    const int pointerX = m_atX - x;
+    const int pointerY = m_atY - y;
+    if (m_drawn.ring)
         drawRing(picture, width, height, pointerX, pointerY, kRingRadius, kRingColour, kRingAlpha);
-    if (pointer)
+    if (m_drawn.box.width > 0)
         blendCursor(picture, width, height, m_image, pointerX - m_image.hotX,
                     pointerY - m_image.hotY);
 }

@@ -11,27 +11,56 @@
 // from a pointer query at each grab, and button presses from XInput2 raw events on the root
 // window (seen, never grabbed: the click still reaches its window).
 //
-// Threads: watch() on the GUI thread while no grab runs; draw() on the capture thread. The
-// connection is the grabber's, borrowed: this object only selects events on it and reads them,
-// and the grabber reads no events of its own.
+// Threads: watch() on the GUI thread while no grab runs; the rest on the capture thread, per
+// grab: the grabber's events through handleEvent(), then locate(), then changesPicture() and
+// draw(). The connection is the grabber's, borrowed: this object selects events on it, and the
+// grabber reads them and hands them here.
 class PointerX11 {
 public:
     // What the next grabs draw. Asks the server for the events that need; an extension the
     // server lacks is logged once and its part is left out.
     void watch(xcb_connection_t* connection, xcb_window_t root, bool pointer, bool clicks);
 
-    // Draws the pointer and, for a press seen less than kRingMs ago, a ring around it, into a
-    // picture of the rectangle at (x, y) of the screen, width x height 32-bit pixels.
+    // True when the event was this object's (a cursor change or a raw button press).
+    bool handleEvent(const xcb_generic_event_t* event);
+    // Fetches the pointer's image if it changed and asks where the pointer is now.
+    void locate();
+    // Whether drawing now would give the rectangle at (x, y) of the screen other pixels than the
+    // last draw() gave its picture: the pointer moved or changed its image over it, or a ring
+    // shows or has just gone.
+    bool changesPicture(int x, int y, int width, int height) const;
+    // Draws the pointer where locate() found it and, for a press seen less than kRingMs ago, a
+    // ring around it, into a picture of the rectangle at (x, y) of the screen, width x height
+    // 32-bit pixels.
     void draw(uint8_t* picture, int x, int y, int width, int height);
 
     static constexpr int kRingMs = 300;
     static constexpr int kRingRadius = 15;  // pixels, to the middle of the ring's line
 
 private:
+    // A rectangle of the screen, in pixels.
+    struct Box {
+        int x = 0, y = 0, width = 0, height = 0;
+        bool operator==(const Box& o) const {
+            return x == o.x && y == o.y && width == o.width && height == o.height;
+        }
+        bool overlaps(int ox, int oy, int ow, int oh) const {
+            return width > 0 && x < ox + ow && ox < x + width && y < oy + oh && oy < y + height;
+        }
+    };
+    // What a picture got: the pointer's box (empty for none), its image, whether a ring.
+    struct Drawn {
+        bool valid = false;
+        Box box;
+        int imageSerial = 0;
+        bool ring = false;
+    };
+
     bool watchCursorChanges();
     bool watchButtons();
-    void readEvents();
     void fetchImage();
+    bool ringShown() const;
+    Drawn nowDrawn() const;
 
     xcb_connection_t* m_connection = nullptr;
     xcb_window_t m_root = 0;
@@ -43,5 +72,10 @@ private:
     uint8_t m_xinputOpcode = 0;
     bool m_imageStale = true;
     CursorImage m_image;
+    int m_imageSerial = 0;    // counts the images fetched
+    bool m_onScreen = false;  // where locate() found the pointer
+    int m_atX = 0;
+    int m_atY = 0;
+    Drawn m_drawn;
     int64_t m_pressedUs = -1;  // monotonic time a button press was seen, -1 for none yet
 };

@@ -61,6 +61,9 @@ int ScreenCapTask::startCapture(bool fullScreen, int x, int y, int width, int he
         return -1;
     }
     m_grabber->shareMemory(m_pool->sharedMemoryId(), m_pool->regionStart(), m_pool->regionBytes());
+    m_lastGrabUs = -1;
+    m_repeats = 0;
+    m_tickUs = 1000000 / frameRate;
     return m_timer.start(1, 1000 / frameRate, this);
 }
 
@@ -70,6 +73,13 @@ void ScreenCapTask::stopCapture() {
 
 int ScreenCapTask::onTimer(int) {
     const int64_t tickUs = monotonicMicroseconds();
+    // Asked at every tick, so that the changes are counted from the previous one.
+    const bool changed = m_grabber->changed(m_x, m_y, m_width, m_height);
+    // Half a tick early, so that a late tick before it does not stretch the wait by a slot.
+    if (!changed && m_lastGrabUs >= 0 && tickUs - m_lastGrabUs < kLongestRepeatUs - m_tickUs / 2) {
+        ++m_repeats;
+        return 0;  // the slot stays empty: the file repeats the picture before it
+    }
     uint8_t* block = m_pool->alloc(uint32_t(m_frameSize));
     if (!block) return -1;
 
@@ -82,6 +92,7 @@ int ScreenCapTask::onTimer(int) {
         packet.release();
         return -1;
     }
+    m_lastGrabUs = tickUs;
     if (m_listener)
         m_listener->OnScreenFrame(&packet);
     else

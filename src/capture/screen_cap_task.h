@@ -28,7 +28,9 @@ uint32_t screenPoolBlockBytes(int screenWidth, int screenHeight);
 // Turns the screen into raw frames at a fixed rate: on every timer tick it takes a pool block,
 // copies the whole screen or one rectangle into it (32-bit pixels, rows top to bottom, no
 // scaling) and hands it to the listener with the moment of its tick: the recording it goes into
-// gives it its slot.
+// gives it its slot. A tick at which nothing changed in the rectangle (as far as the grabber can
+// tell) grabs nothing and leaves its slot empty, which the file shows as the picture before;
+// at least one tick a second grabs all the same.
 // A tick that finds no free block produces nothing; that is the only back-pressure between
 // capture and writing.
 //
@@ -53,8 +55,16 @@ public:
 
     // The task's work runs on the timer's thread: it has no thread body of its own.
     int run() override { return 0; }
-    // One tick: 0 when a frame was handed on, -1 when there was no block or no picture.
+    // One tick: 0 when a frame was handed on or nothing changed, -1 when there was no block or
+    // no picture.
     int onTimer(int arg) override;
+
+    // Ticks that grabbed nothing because nothing changed, since the start. Read after
+    // stopCapture().
+    int repeats() const { return m_repeats; }
+
+    // The longest time between two grabs, in microseconds.
+    static constexpr int64_t kLongestRepeatUs = 1000000;
 
 private:
     // Set on the GUI thread before the timer starts; read-only while it runs.
@@ -67,6 +77,10 @@ private:
     int m_height = 0;
     bool m_fullScreen = false;
     int m_frameSize = 0;
+    int64_t m_tickUs = 40000;  // between ticks, microseconds
+    // Timer thread while capturing.
+    int64_t m_lastGrabUs = -1;  // tick of the last grab, monotonic microseconds; -1 for none
+    int m_repeats = 0;
 
     MMTimer m_timer;
 };

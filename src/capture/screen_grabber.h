@@ -36,6 +36,14 @@ public:
     // around it for a moment after a mouse button is pressed. GUI thread, while no grab runs.
     void setPointer(bool pointer, bool clicks);
 
+    // Whether a grab of the rectangle now could differ from the previous grab: the screen
+    // changed inside it, or the recorded pointer moved or changed over it, or a click's ring
+    // shows. Forgets the changes it reports; true whenever it cannot tell. Called just before
+    // the grab it decides about, on the capture timer thread.
+    bool changed(int x, int y, int width, int height);
+    // Whether changed() can tell (the X server reports changes).
+    bool seesChanges() const;
+
     // Copies the whole screen (frameSize() bytes) into destination. Returns the number of bytes
     // copied, or -1 when the display did not deliver (destination then holds nothing new).
     int grabFull(uint8_t* destination);

@@ -12,6 +12,7 @@
 
 #include "base/log_file.h"
 #include "capture/pointer_x11.h"
+#include "capture/screen_damage_x11.h"
 #include "capture/screen_grabber.h"
 
 namespace {
@@ -89,6 +90,10 @@ struct ScreenGrabber::SharedImage {
 
     // Draws the pointer and clicks into grabs; capture thread, set up while no grab runs.
     PointerX11 pointer;
+    // Tells which parts of the screen changed; watching from init(), read on the capture thread.
+    ScreenDamageX11 damage;
+    // Capture thread: the events were read and the pointer located for the coming grab.
+    bool prepared = false;
 
     // The caller's memory the display writes into directly, if any.
     int sharedId = -1;
@@ -97,6 +102,7 @@ struct ScreenGrabber::SharedImage {
     xcb_shm_seg_t sharedSegment = 0;
 
     ~SharedImage() {
+        damage.release();
         detachShared();
         if (attached) {
             xcb_shm_detach(connection, segment);
@@ -115,6 +121,23 @@ struct ScreenGrabber::SharedImage {
         sharedId = -1;
         sharedStart = nullptr;
         sharedBytes = 0;
+    }
+
+    // Hands every event that waits to whichever part asked for it. Capture thread.
+    void readEvents() {
+        while (xcb_generic_event_t* event = xcb_poll_for_event(connection)) {
+            if (!damage.handleEvent(event)) pointer.handleEvent(event);
+            std::free(event);
+        }
+    }
+
+    // The events and the pointer's place for the coming grab, unless changed() took them.
+    void prepare() {
+        if (!prepared) {
+            readEvents();
+            pointer.locate();
+        }
+        prepared = false;
     }
 
     // Whether bytes at destination lie in the caller's shared memory.
@@ -303,6 +326,7 @@ int ScreenGrabber::init(int bitsPerPixel) {
     shmctl(display->shmId, IPC_RMID, nullptr);
     display->shmId = -1;
 
+    display->damage.watch(connection, display->root);
     m_frameSize = m_screenWidth * m_screenHeight * bitsPerPixel / 8;
     m_display = std::move(display);
     return 0;
@@ -334,7 +358,23 @@ void ScreenGrabber::shareMemory(int shmId, const uint8_t* start, size_t bytes) {
     m_display->sharedSegment = segment;
 }
 
+bool ScreenGrabber::changed(int x, int y, int width, int height) {
+    if (!m_display) return true;
+    m_display->readEvents();
+    m_display->pointer.locate();
+    m_display->prepared = true;
+    // Both are asked: each forgets what it has reported.
+    const bool screen = m_display->damage.changedInside(x, y, width, height);
+    const bool pointer = m_display->pointer.changesPicture(x, y, width, height);
+    return screen || pointer;
+}
+
+bool ScreenGrabber::seesChanges() const {
+    return m_display && m_display->damage.watching();
+}
+
 int ScreenGrabber::grabFull(uint8_t* destination) {
+    if (m_display) m_display->prepare();
     if (!m_display || !m_display->grabInto(destination, 0, 0, m_screenWidth, m_screenHeight))
         return -1;
     m_display->pointer.draw(destination, 0, 0, m_screenWidth, m_screenHeight);
@@ -350,6 +390,7 @@ int ScreenGrabber::grabRegion(uint8_t* destination, int x, int y, int width, int
     if (!m_display || x < 0 || y < 0 || width <= 0 || height <= 0 || x + width > m_screenWidth ||
         y + height > m_screenHeight)
         return -1;
+    m_display->prepare();
     // The server writes the rectangle with rows of exactly width x 4 bytes.
     if (!m_display->grabInto(destination, x, y, width, height)) return -1;
     m_display->pointer.draw(destination, x, y, width, height);

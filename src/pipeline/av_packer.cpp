@@ -25,6 +25,7 @@ int AvPacker::open(const std::string& fileName, int srcWidth, int srcHeight, int
     }
     m_stop.store(false);
     m_lastPictureIndex = -1;
+    m_endPictureIndex.store(-1);
     {
         OS_MutexLocker locker(m_queueLock);
         m_open = true;
@@ -125,6 +126,11 @@ void AvPacker::drain() {
     takeAll(packets);
     writeAll(packets);
     if (m_muxer.failed()) return;
+    const int64_t end = m_endPictureIndex.load();
+    if (m_lastPictureIndex >= 0 && end > m_lastPictureIndex) {
+        if (AVFrame* last = m_videoConverter.lastPicture(int32_t(end))) m_muxer.writeVideo(last);
+        m_lastPictureIndex = end;
+    }
     const int64_t soundEnd = m_audioConverter.writtenEnd();
     if (AVFrame* last = m_audioConverter.flush()) m_muxer.writeAudio(last);
     m_muxer.drain(soundEnd);

@@ -39,6 +39,10 @@ public:
              uint32_t fourcc, int dstWidth, int dstHeight, int fps);
     // Hands a packet over (type MMPacket::kVideo or kSound); the writer owns its data from now on.
     int push(const MMPacket& packet);
+    // The recording's last picture slot: close() repeats the last picture there when the
+    // pictures stopped before it (slots without a picture show the one before, but the file's
+    // length is its last picture's). Owner's thread, before close().
+    void endPicturesAt(int64_t index) { m_endPictureIndex.store(index); }
     // Stops the thread, writes what is still queued, drains the sound converter and both
     // encoders, completes the file and frees the encoders and converters. Safe to call twice
     // and after a failed open.
@@ -78,6 +82,7 @@ private:
     std::string m_error;
     // Frame index of the last picture handed to the encoder (writer thread); -1 before the first.
     int64_t m_lastPictureIndex = -1;
+    std::atomic<int64_t> m_endPictureIndex{-1};  // -1: none given
     AvMuxer m_muxer;
     VideoConverter m_videoConverter;
     AudioConverter m_audioConverter;

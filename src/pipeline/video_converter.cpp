@@ -113,6 +113,7 @@ int VideoConverter::init(int srcWidth, int srcHeight, uint32_t fourcc, int bitsP
         return -1;
     }
     m_reportedShortPicture = false;
+    m_converted = false;
     return 0;
 }
 
@@ -141,6 +142,13 @@ AVFrame* VideoConverter::convert(const uint8_t* data, uint32_t size, int64_t pts
     if (m_scaler)
         sws_scale(m_scaler.get(), planes->data, planes->linesize, 0, m_srcHeight, m_frame->data,
                   m_frame->linesize);
+    m_frame->pts = pts;
+    m_converted = true;
+    return m_frame.get();
+}
+
+AVFrame* VideoConverter::lastPicture(int64_t pts) {
+    if (!m_frame || !m_converted) return nullptr;
     m_frame->pts = pts;
     return m_frame.get();
 }

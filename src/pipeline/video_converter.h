@@ -37,6 +37,8 @@ public:
     // the converter's and is overwritten by the next call. Returns none when the converter is not
     // set up or size is smaller than one source picture (nothing is read past the data).
     AVFrame* convert(const uint8_t* data, uint32_t size, int64_t pts);
+    // The last picture convert() made, stamped again with pts; none before the first.
+    AVFrame* lastPicture(int64_t pts);
     // Frees the picture, the frame and the scaler. Safe to call twice.
     void close();
 
@@ -58,4 +60,5 @@ private:
     int m_dstWidth = 0;
     int m_dstHeight = 0;
     bool m_reportedShortPicture = false;
+    bool m_converted = false;  // m_frame holds a picture
 };

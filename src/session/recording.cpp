@@ -115,6 +115,8 @@ void Recording::stop() {
         m_sound->endRecording();
     }
     stopPictures();
+    // A still screen may have left the last slots empty: the file still runs to the end.
+    if (AvPacker* writer = m_writer.load()) writer->endPicturesAt(lastPicture);
     closeWriter();
 }
 

@@ -75,6 +75,7 @@ int ScreenRecording::start(const std::string& folder, bool fullScreen, int x, in
     m_grabber->forgetShrinking();
     m_grabber->setPointer(m_recordPointer, m_showClicks);
     m_task = std::make_unique<ScreenCapTask>(m_grabber.get());
+    m_repeatedPictures = 0;
     m_task->setListener(this);
     // The clock starts with the capture timer, so that its ticks fall on whole frame slots and
     // every picture's time is exact rather than rounded by up to half a picture. No packet has
@@ -96,7 +97,11 @@ int ScreenRecording::OnScreenFrame(MMPacket* packet) {
 }
 
 void ScreenRecording::stopPictures() {
-    if (m_task) m_task->stopCapture();
+    if (!m_task) return;
+    m_task->stopCapture();
+    m_repeatedPictures = m_task->repeats();
+    gLog.info("screen capture: %d ticks found nothing changed and repeated the picture before\n",
+              m_repeatedPictures);
     m_task.reset();
 }
 

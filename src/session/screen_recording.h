@@ -46,6 +46,10 @@ public:
         m_showClicks = clicks;
     }
 
+    // Slots of the last recording that repeat the picture before because nothing had changed.
+    // GUI thread, after stop().
+    int repeatedPictures() const { return m_repeatedPictures; }
+
 protected:
     void stopPictures() override;
     unsigned lostPictures() const override;
@@ -57,4 +61,5 @@ private:
     bool m_showClicks = false;
     int m_grabberWidth = 0;
     int m_grabberHeight = 0;
+    int m_repeatedPictures = 0;
 };

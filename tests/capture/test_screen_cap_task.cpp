@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <mutex>
 #include <vector>
 
@@ -72,6 +73,7 @@ TEST_F(ScreenCapTaskTest, DeliversAboutTwentyFivePicturesASecondOfTheRectangle) 
     RecordingListener listener;
     ScreenCapTask task(&grabber, &pool);
     task.setListener(&listener);
+    ScreenMotion motion(110, 60);  // inside the rectangle: every tick sees a change
     ASSERT_EQ(task.startCapture(false, 100, 50, 320, 240, 32, 25), 0);
     OS_Thread::msleep(1000);
     task.stopCapture();
@@ -130,4 +132,35 @@ TEST_F(ScreenCapTaskTest, RefusesRectanglesItCannotCopy) {
     ScreenCapTask cramped(&grabber, &small);
     EXPECT_EQ(cramped.startCapture(false, 0, 0, 100, 100, 32, 25), -1);
     EXPECT_TRUE(log.contains("does not fit a 1000-byte pool block"));
+}
+
+TEST_F(ScreenCapTaskTest, AStillRectangleIsGrabbedOnceASecondAndAChangeInsideItAtOnce) {
+    ASSERT_TRUE(grabber.seesChanges());
+    ASSERT_EQ(std::system("xdotool mousemove 600 450"), 0);
+    grabber.setPointer(true, false);
+    RecordingListener listener;
+    ScreenCapTask task(&grabber, &pool);
+    task.setListener(&listener);
+    ASSERT_EQ(task.startCapture(false, 100, 50, 320, 240, 32, 25), 0);
+    OS_Thread::msleep(2100);
+    EXPECT_EQ(listener.count(), 3) << "the first tick, then one a second";
+
+    // Outside the rectangle: nothing to grab.
+    const std::vector<uint8_t> grey(size_t(40) * 40 * 4, 0x80);
+    ASSERT_TRUE(paintScreen(500, 400, 40, 40, grey));
+    OS_Thread::msleep(200);
+    EXPECT_EQ(listener.count(), 3);
+    // Partly inside: grabbed at the next tick, once.
+    ASSERT_TRUE(paintScreen(80, 40, 40, 40, grey));
+    OS_Thread::msleep(200);
+    EXPECT_EQ(listener.count(), 4);
+    // The pointer moving outside does not count; moving into the rectangle does.
+    ASSERT_EQ(std::system("xdotool mousemove 610 460"), 0);
+    OS_Thread::msleep(200);
+    EXPECT_EQ(listener.count(), 4);
+    ASSERT_EQ(std::system("xdotool mousemove 200 100"), 0);
+    OS_Thread::msleep(200);
+    task.stopCapture();
+    EXPECT_EQ(listener.count(), 5);
+    EXPECT_GE(task.repeats(), 50);
 }

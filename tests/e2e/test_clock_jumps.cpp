@@ -33,6 +33,7 @@ TEST(ClockJumps, AnHourForwardAndBackLeaveTheRecordingAsLongAsItRan) {
     const std::string offsetFile = dir.file("offset");
     setClockOffset(offsetFile, "+0");
     GlimmoraProgram program;
+    ScreenMotion motion(20, 20);  // every slot gets a picture
     ASSERT_TRUE(program.start({{"LD_PRELOAD", kFakeTimeLibrary},
                                {"FAKETIME_TIMESTAMP_FILE", offsetFile},
                                {"FAKETIME_NO_CACHE", "1"},

@@ -48,6 +48,7 @@ TEST_F(FaultTest, SoundServerGoingAwayLeavesTheRecordingRunning) {
     PrivateSoundServer sound;
     ASSERT_TRUE(sound.ok());
     GlimmoraProgram program;
+    ScreenMotion motion(20, 20);  // every slot gets a picture
     ASSERT_TRUE(program.start({{"PULSE_SERVER", sound.server()}}));
     ASSERT_FALSE(program.chooseMode("screen").isEmpty());
     OS_Thread::msleep(1500);
@@ -241,6 +242,7 @@ TEST_F(FaultTest, ScreenShrinkingDuringARecordingKeepsItsSizeWithBlackForWhatIsG
     if (!program.displayReady()) GTEST_SKIP() << "needs Xorg's dummy driver, as root";
     ASSERT_TRUE(paintScreen(0, 0, 1920, 1080, std::vector<uint8_t>(1920 * 1080 * 4, 0xff)));
     ASSERT_TRUE(program.start());
+    ScreenMotion motion(20, 20);  // every slot gets a picture
     const QRect window = program.chooseMode("screen");
     ASSERT_FALSE(window.isEmpty());
     program.click(window.topLeft() + GlimmoraProgram::screenRecorderControl("ctlFullScreen"));
@@ -281,7 +283,10 @@ TEST_F(FaultTest, RecordingThatCannotBeRebuiltIsToldAtStartAndKept) {
     SmallDisk disk(folder, "24m");
     if (!disk.ok()) GTEST_SKIP() << "cannot mount a small disk here (needs root)";
     // A recording cut short in its header's first bytes, too large to be copied beside itself.
-    std::string cut("RIFF\xff\xff\xff\xff" "AVI ", 12);
+    std::string cut(
+        "RIFF\xff\xff\xff\xff"
+        "AVI ",
+        12);
     cut.resize(14 << 20, '\0');
     const std::string path = folder + "/20261207-080000-screen.avi";
     writeFile(path, cut);

@@ -36,6 +36,7 @@ protected:
 TEST_F(ScreenRecordingTest, HotKeysRecordTheRegionWithPictureAndMicrophone) {
     GlimmoraProgram program;
     ASSERT_TRUE(paintScreen(0, 0, 1920, 1080, tiledScreen(1920, 1080)));
+    ScreenMotion motion(20, 20);  // inside the region: every slot gets a picture
     ASSERT_TRUE(program.start());
     ASSERT_FALSE(program.chooseMode("screen").isEmpty());
     OS_Thread::msleep(1500);  // the sound inputs settle

@@ -7,6 +7,7 @@
 #include <xcb/xcb.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -163,6 +164,33 @@ bool paintScreen(int x, int y, int width, int height, const std::vector<uint8_t>
     xcb_free_gc(connection, gc);
     xcb_disconnect(connection);
     return ok;
+}
+
+ScreenMotion::ScreenMotion(int x, int y) {
+    m_thread = std::thread([this, x, y] {
+        xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
+        if (xcb_connection_has_error(connection)) {
+            xcb_disconnect(connection);
+            return;
+        }
+        xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
+        const xcb_gcontext_t gc = xcb_generate_id(connection);
+        xcb_create_gc(connection, gc, screen->root, 0, nullptr);
+        const xcb_rectangle_t square = {int16_t(x), int16_t(y), 4, 4};
+        for (uint32_t shade = 0; !m_stop.load(); shade = (shade + 37) & 0xff) {
+            const uint32_t colour = shade << 16 | shade << 8 | shade;
+            xcb_change_gc(connection, gc, XCB_GC_FOREGROUND, &colour);
+            xcb_poly_fill_rectangle(connection, screen->root, gc, 1, &square);
+            xcb_flush(connection);
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        xcb_disconnect(connection);
+    });
+}
+
+ScreenMotion::~ScreenMotion() {
+    m_stop.store(true);
+    m_thread.join();
 }
 
 }  // namespace testsupport

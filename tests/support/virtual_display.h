@@ -2,8 +2,10 @@
 
 #include <sys/types.h>
 
+#include <atomic>
 #include <cstdint>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace testsupport {
@@ -45,5 +47,21 @@ private:
 // of $DISPLAY at (x, y); a picture of the whole screen also becomes the root window's background,
 // which the server paints where a window goes away. True when the server took them.
 bool paintScreen(int x, int y, int width, int height, const std::vector<uint8_t>& pixels);
+
+// Keeps a 4 x 4 square of $DISPLAY's root window at (x, y) changing its shade every 10 ms while
+// it lives, so that a recording of a screen around it, which grabs only pictures that changed,
+// still grabs at every tick: what tests of picture timing count. Start it where no window
+// covers the root.
+class ScreenMotion {
+public:
+    explicit ScreenMotion(int x = 0, int y = 0);
+    ~ScreenMotion();
+    ScreenMotion(const ScreenMotion&) = delete;
+    ScreenMotion& operator=(const ScreenMotion&) = delete;
+
+private:
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+};
 
 }  // namespace testsupport
