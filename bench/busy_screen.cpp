@@ -3,7 +3,11 @@
 // "text"), at little cost of its own: the pictures are drawn once into shared-memory images and
 // only handed to the X server afterwards.
 //
-//   busy_screen [frames per second] [seconds]     (defaults: 25, until killed)
+// With "lesson", a teacher's screen instead: a still slide that changes every 5 s, the pointer
+// moving during the first second of every five, and five characters a second typed into a
+// 200 x 40 box.
+//
+//   busy_screen [frames per second] [seconds] [lesson]     (defaults: 25, until killed, busy)
 #include <sys/ipc.h>
 #include <sys/shm.h>
 #include <time.h>
@@ -13,6 +17,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <vector>
 
 namespace {
@@ -52,11 +57,56 @@ double nowSeconds() {
     return double(now.tv_sec) + now.tv_nsec / 1e9;
 }
 
+void waitForTick(double start, long tick, int fps) {
+    const double wait = start + double(tick + 1) / fps - nowSeconds();
+    if (wait > 0) {
+        timespec pause = {time_t(wait), long((wait - time_t(wait)) * 1e9)};
+        nanosleep(&pause, nullptr);
+    }
+}
+
+// One tick of the lesson: the slide when it changes, the pointer while it moves, a character
+// when one is due.
+void showLesson(xcb_connection_t* connection, xcb_screen_t* screen, xcb_window_t window,
+                xcb_gcontext_t gc, const std::vector<SharedPicture>& slides, long tick, int fps) {
+    const long slide = tick / (5L * fps), inSlide = tick % (5L * fps);
+    const int width = screen->width_in_pixels, height = screen->height_in_pixels;
+    const int boxX = width / 10, boxY = height * 3 / 4;
+    auto fill = [&](uint32_t colour, int x, int y, int w, int h) {
+        xcb_change_gc(connection, gc, XCB_GC_FOREGROUND, &colour);
+        const xcb_rectangle_t box = {int16_t(x), int16_t(y), uint16_t(w), uint16_t(h)};
+        xcb_poly_fill_rectangle(connection, window, gc, 1, &box);
+    };
+    if (inSlide == 0) {
+        xcb_shm_put_image(connection, window, gc, uint16_t(width), uint16_t(height), 0, 0,
+                          uint16_t(width), uint16_t(height), 0, 0, screen->root_depth,
+                          XCB_IMAGE_FORMAT_Z_PIXMAP, 0, slides[size_t(slide % 2)].segment, 0);
+        fill(0xffffff, boxX, boxY, 200, 40);
+    }
+    if (inSlide < fps) {
+        const int x = width / 4 + int(inSlide) * width / (2 * fps);
+        xcb_warp_pointer(connection, XCB_NONE, screen->root, 0, 0, 0, 0, int16_t(x),
+                         int16_t(height / 2 + int(inSlide % 7) * 3));
+    }
+    // Five characters a second, 10 x 16 pixels each, 20 to a line, two lines to the box.
+    if (tick % (fps / 5) == 0) {
+        const long typed = (tick / (fps / 5)) % 40;
+        if (typed == 0) fill(0xffffff, boxX, boxY, 200, 40);
+        const int x = boxX + int(typed % 20) * 10, y = boxY + 2 + int(typed / 20) * 20;
+        fill(0x202020, x + 1, y, 2, 16);
+        fill(0x202020, x + 3, y + 7, 5, 2);
+        fill(0x202020, x + 7, y + 4 + int(typed % 3) * 3, 2, 8);
+    }
+    // Wait for the server, so that a slide is never reused while it is being copied.
+    free(xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     const int fps = argc > 1 ? std::atoi(argv[1]) : 25;
     const double seconds = argc > 2 ? std::atof(argv[2]) : 0;
+    const bool lesson = argc > 3 && std::string(argv[3]) == "lesson";
     xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
     if (xcb_connection_has_error(connection)) {
         fprintf(stderr, "busy_screen: no X display\n");
@@ -76,7 +126,7 @@ int main(int argc, char** argv) {
 
     // Fewer distinct pictures on large screens keep the memory in bounds; consecutive pictures
     // always differ.
-    const int count = width * height > 4000000 ? 4 : 10;
+    const int count = lesson ? 2 : width * height > 4000000 ? 4 : 10;
     std::vector<SharedPicture> pictures(static_cast<size_t>(count));
     const size_t bytes = size_t(width) * height * 4;
     for (int i = 0; i < count; ++i) {
@@ -95,11 +145,18 @@ int main(int argc, char** argv) {
     xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr);
     for (SharedPicture& picture : pictures)
         shmctl(picture.id, IPC_RMID, nullptr);
-    printf("busy_screen: %dx%d, %d pictures a second\n", width, height, fps);
+    printf("busy_screen: %dx%d, %d pictures a second%s\n", width, height, fps,
+           lesson ? ", a lesson" : "");
     fflush(stdout);
 
     const double start = nowSeconds();
     for (long tick = 0; seconds <= 0 || tick < long(seconds * fps); ++tick) {
+        if (lesson) {
+            showLesson(connection, screen, window, gc, pictures, tick, fps);
+            if (xcb_connection_has_error(connection)) return 1;
+            waitForTick(start, tick, fps);
+            continue;
+        }
         const SharedPicture& picture = pictures[size_t(tick % count)];
         xcb_shm_put_image(connection, window, gc, uint16_t(width), uint16_t(height), 0, 0,
                           uint16_t(width), uint16_t(height), 0, 0, screen->root_depth,
@@ -107,12 +164,7 @@ int main(int argc, char** argv) {
         // Wait for the server, so that a picture is never reused while it is being copied.
         free(xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr));
         if (xcb_connection_has_error(connection)) return 1;
-        const double next = start + double(tick + 1) / fps;
-        const double wait = next - nowSeconds();
-        if (wait > 0) {
-            timespec pause = {time_t(wait), long((wait - time_t(wait)) * 1e9)};
-            nanosleep(&pause, nullptr);
-        }
+        waitForTick(start, tick, fps);
     }
     xcb_disconnect(connection);
     return 0;

@@ -24,6 +24,7 @@
 #include "base/log_file.h"
 #include "base/os_thread.h"
 #include "glimmora_program.h"
+#include "pipeline/avi_scan.h"
 #include "test_support.h"
 #include "virtual_display.h"
 
@@ -38,14 +39,16 @@ struct Case {
     int width, height;  // the captured rectangle
     int targetWidth, targetHeight;
     int fps;
+    bool lesson = false;  // a teacher's mostly still screen instead of a busy one
 };
 
 struct Measure {
     double cpuPerSecond = 0;
     double peakMegabytes = 0;
-    double picturesPercent = 0;
-    std::string threads;  // CPU s/s of the busier threads, by name
-    std::string gaps;     // where the missing pictures went
+    double picturesPercent = 0;  // pictures encoded, of the slots the time holds
+    double slotsPercent = 0;     // slots in the file, repeated pictures included
+    std::string threads;         // CPU s/s of the busier threads, by name
+    std::string gaps;            // where the missing pictures went
 };
 
 std::string format3(double value) {
@@ -103,6 +106,13 @@ double picturesPercent(const std::string& path, double seconds, int fps) {
     return 100.0 * double(file.picturePts().size()) / (seconds * fps);
 }
 
+// Every picture chunk of the file, the empty ones that repeat the picture before included.
+double slotsPercent(const std::string& path, double seconds, int fps) {
+    long chunks = 0;
+    scanAvi(path, [&](int stream, int64_t, uint32_t) { chunks += stream == 0; });
+    return 100.0 * double(chunks) / (seconds * fps);
+}
+
 // Slots between the first and the last picture of the file that have none, split by whether the
 // program's log shows a picture captured for that slot (then the writer left it out).
 std::string pictureGaps(const std::string& path, const std::string& log) {
@@ -125,6 +135,13 @@ std::string pictureGaps(const std::string& path, const std::string& log) {
            " captured but not written";
 }
 
+std::vector<std::string> busyScreen(const Case& c) {
+    std::vector<std::string> command = {GlimmoraProgram::buildFolder() + "/../bench/busy_screen",
+                                        "25"};
+    if (c.lesson) command.insert(command.end(), {"0", "lesson"});
+    return command;
+}
+
 void keys(const std::string& keys) {
     std::system(("xdotool key " + keys).c_str());
 }
@@ -133,8 +150,7 @@ Measure recordWithGlimmora(const Case& c, int seconds) {
     Measure measure;
     GlimmoraProgram program("", c.screenWidth, c.screenHeight);
     ChildProcess busy;
-    busy.start({GlimmoraProgram::buildFolder() + "/../bench/busy_screen", "25"}, "", {},
-               program.folder() + "/busy.txt");
+    busy.start(busyScreen(c), "", {}, program.folder() + "/busy.txt");
     OS_Thread::msleep(1500);
     if (!program.start()) return measure;
     const QRect window = program.chooseMode("screen");
@@ -179,6 +195,7 @@ Measure recordWithGlimmora(const Case& c, int seconds) {
     busy.terminate();
     if (!program.recordings().empty()) {
         measure.picturesPercent = picturesPercent(program.recordings()[0], seconds, c.fps);
+        measure.slotsPercent = slotsPercent(program.recordings()[0], seconds, c.fps);
         measure.gaps = pictureGaps(program.recordings()[0], program.log());
         // GLIMMORA_COMPARE_KEEP=<folder> keeps the program's log and recording for a closer look.
         if (const char* keep = std::getenv("GLIMMORA_COMPARE_KEEP")) {
@@ -201,8 +218,7 @@ Measure recordWithFfmpeg(const Case& c, int seconds, int queueSize) {
     VirtualDisplay display(c.screenWidth, c.screenHeight);
     TempDir dir;
     ChildProcess busy;
-    busy.start({GlimmoraProgram::buildFolder() + "/../bench/busy_screen", "25"}, "", {},
-               dir.file("busy.txt"));
+    busy.start(busyScreen(c), "", {}, dir.file("busy.txt"));
     OS_Thread::msleep(1500);
     const std::string out = dir.file("out.avi");
     const std::string size = std::to_string(c.width) + "x" + std::to_string(c.height);
@@ -238,6 +254,7 @@ Measure recordWithFfmpeg(const Case& c, int seconds, int queueSize) {
                            seconds;
     measure.peakMegabytes = double(usage.ru_maxrss) / 1024.0;
     measure.picturesPercent = picturesPercent(out, seconds, c.fps);
+    measure.slotsPercent = slotsPercent(out, seconds, c.fps);
     return measure;
 }
 
@@ -254,14 +271,15 @@ int main(int argc, char** argv) {
         {"full 1920x1080 -> 1024x576", 1920, 1080, true, 1920, 1080, 1024, 576, 25},
         {"region 640x480", 1920, 1080, false, 640, 480, 640, 480, 25},
         {"full 3840x2160 -> 1280x720 @15", 3840, 2160, true, 3840, 2160, 1280, 720, 15},
+        {"lesson 1920x1080 -> 1024x576", 1920, 1080, true, 1920, 1080, 1024, 576, 25, true},
     };
-    printf("%-32s %-14s %9s %9s %9s %11s %7s\n", "case", "recorder", "CPU s/s", "peak MB",
-           "pictures", "ms/picture", "ratio");
+    printf("%-32s %-14s %9s %9s %9s %9s %11s %7s\n", "case", "recorder", "CPU s/s", "peak MB",
+           "pictures", "slots", "ms/picture", "ratio");
     auto row = [](const char* name, const char* recorder, const Measure& m, const Case& c,
                   double glimmoraCpu) {
         const double written = c.fps * m.picturesPercent / 100;
-        printf("%-32s %-14s %9.3f %9.1f %8.1f%% %11.2f", name, recorder, m.cpuPerSecond,
-               m.peakMegabytes, m.picturesPercent,
+        printf("%-32s %-14s %9.3f %9.1f %8.1f%% %8.1f%% %11.2f", name, recorder, m.cpuPerSecond,
+               m.peakMegabytes, m.picturesPercent, m.slotsPercent,
                written > 0 ? m.cpuPerSecond * 1000 / written : 0);
         if (glimmoraCpu > 0 && m.cpuPerSecond > 0) printf(" %7.2f", glimmoraCpu / m.cpuPerSecond);
         printf("\n");
