@@ -247,6 +247,28 @@ TEST_F(AvPackerTest, ScreenPictureKeepsColoursAndRowOrderWhenScaled) {
     expectQuadrantColours(pictures.back(), "BGRA last");
 }
 
+namespace {
+
+// Three 320 x 240 camera pictures written by a writer of their own into path at the given size;
+// (width x height); the pictures read back.
+std::vector<Picture> recordThree(const std::string& path, const std::vector<uint8_t>& picture,
+                                 int bitsPerPixel, uint32_t fourcc, int width, int height) {
+    AvPacker writer;
+    if (writer.open(path, 320, 240, bitsPerPixel, fourcc, width, height, 25) < 0) return {};
+    for (int i = 0; i < 3; ++i) {
+        MMPacket packet;
+        packet.copyFrom(picture.data(), uint32_t(picture.size()), i);
+        packet.type = MMPacket::kVideo;
+        writer.push(packet);
+        OS_Thread::msleep(60);
+    }
+    writer.close();
+    AvFile file;
+    return file.open(path) ? file.pictures() : std::vector<Picture>();
+}
+
+}  // namespace
+
 TEST_F(AvPackerTest, CameraFormatsKeepColoursAndRowOrder) {
     ASSERT_EQ(writer.open(path, 640, 480, 16, kFourccYUY2, 640, 480, 25), 0);
     pushPictures(yuy2Pattern(640, 480), 3);
@@ -259,42 +281,16 @@ TEST_F(AvPackerTest, CameraFormatsKeepColoursAndRowOrder) {
     expectQuadrantColours(yuy2Pictures.back(), "YUY2");
 
     // Scaled on the way, as a camera whose size differs from the recording's is.
-    const std::string yv12Path = dir.file("yv12.avi");
-    AvPacker yv12Writer;
-    ASSERT_EQ(yv12Writer.open(yv12Path, 320, 240, 12, kFourccYV12, 640, 480, 25), 0);
-    const auto yv12 = yv12Pattern(320, 240);
-    for (int i = 0; i < 3; ++i) {
-        MMPacket packet;
-        packet.copyFrom(yv12.data(), uint32_t(yv12.size()), i);
-        packet.type = MMPacket::kVideo;
-        yv12Writer.push(packet);
-        OS_Thread::msleep(60);
-    }
-    yv12Writer.close();
-    AvFile yv12File;
-    ASSERT_TRUE(yv12File.open(yv12Path)) << yv12File.error();
-    const auto yv12Pictures = yv12File.pictures();
-    ASSERT_EQ(yv12Pictures.size(), 3u);
-    EXPECT_EQ(yv12Pictures[0].width, 640);
-    expectQuadrantColours(yv12Pictures.back(), "YV12");
+    const std::vector<Picture> yv12 =
+        recordThree(dir.file("yv12.avi"), yv12Pattern(320, 240), 12, kFourccYV12, 640, 480);
+    ASSERT_EQ(yv12.size(), 3u);
+    EXPECT_EQ(yv12[0].width, 640);
+    expectQuadrantColours(yv12.back(), "YV12");
 
-    const std::string bgrPath = dir.file("bgr.avi");
-    AvPacker bgrWriter;
-    ASSERT_EQ(bgrWriter.open(bgrPath, 320, 240, 24, 0, 320, 240, 25), 0);
-    const auto bgr = rgbPattern(320, 240, 3);
-    for (int i = 0; i < 3; ++i) {
-        MMPacket packet;
-        packet.copyFrom(bgr.data(), uint32_t(bgr.size()), i);
-        packet.type = MMPacket::kVideo;
-        bgrWriter.push(packet);
-        OS_Thread::msleep(60);
-    }
-    bgrWriter.close();
-    AvFile bgrFile;
-    ASSERT_TRUE(bgrFile.open(bgrPath)) << bgrFile.error();
-    const auto bgrPictures = bgrFile.pictures();
-    ASSERT_FALSE(bgrPictures.empty());
-    expectQuadrantColours(bgrPictures.back(), "BGR24");
+    const std::vector<Picture> bgr =
+        recordThree(dir.file("bgr.avi"), rgbPattern(320, 240, 3), 24, 0, 320, 240);
+    ASSERT_FALSE(bgr.empty());
+    expectQuadrantColours(bgr.back(), "BGR24");
 }
 
 TEST_F(AvPackerTest, ToneComesBackAtItsFrequencyLevelAndLength) {
