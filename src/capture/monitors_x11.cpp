@@ -8,14 +8,9 @@
 
 #include "base/log_file.h"
 #include "capture/monitors.h"
+#include "capture/xcb_reply.h"
 
 namespace {
-
-struct FreeReply {
-    void operator()(void* reply) const { std::free(reply); }
-};
-template <typename T>
-using Reply = std::unique_ptr<T, FreeReply>;
 
 struct Connection {
     xcb_connection_t* connection = nullptr;

@@ -9,14 +9,9 @@
 
 #include "base/log_file.h"
 #include "base/mono_clock.h"
+#include "capture/xcb_reply.h"
 
 namespace {
-
-struct FreeReply {
-    void operator()(void* reply) const { std::free(reply); }
-};
-template <typename T>
-using Reply = std::unique_ptr<T, FreeReply>;
 
 // The ring's colour, 0xRRGGBB, and how much of it covers the picture (of 255).
 constexpr uint32_t kRingColour = 0xffd700;

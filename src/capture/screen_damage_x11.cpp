@@ -7,16 +7,7 @@
 #include <memory>
 
 #include "base/log_file.h"
-
-namespace {
-
-struct FreeReply {
-    void operator()(void* reply) const { std::free(reply); }
-};
-template <typename T>
-using Reply = std::unique_ptr<T, FreeReply>;
-
-}  // namespace
+#include "capture/xcb_reply.h"
 
 bool ScreenDamageX11::watch(xcb_connection_t* connection, xcb_window_t root) {
     release();

@@ -14,14 +14,9 @@
 #include "capture/pointer_x11.h"
 #include "capture/screen_damage_x11.h"
 #include "capture/screen_grabber.h"
+#include "capture/xcb_reply.h"
 
 namespace {
-
-struct FreeReply {
-    void operator()(void* reply) const { std::free(reply); }
-};
-template <typename T>
-using Reply = std::unique_ptr<T, FreeReply>;
 
 struct XcbConnection {
     explicit XcbConnection(xcb_connection_t* c) : connection(c) {}
