@@ -13,6 +13,7 @@
 #include <time.h>
 #include <xcb/shm.h>
 #include <xcb/xcb.h>
+#include <xcb/xtest.h>
 
 #include <cmath>
 #include <cstdio>
@@ -85,8 +86,9 @@ void showLesson(xcb_connection_t* connection, xcb_screen_t* screen, xcb_window_t
     }
     if (inSlide < fps) {
         const int x = width / 4 + int(inSlide) * width / (2 * fps);
-        xcb_warp_pointer(connection, XCB_NONE, screen->root, 0, 0, 0, 0, int16_t(x),
-                         int16_t(height / 2 + int(inSlide % 7) * 3));
+        // As a mouse moves it (a warp would move no device).
+        xcb_test_fake_input(connection, XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME, screen->root,
+                            int16_t(x), int16_t(height / 2 + int(inSlide % 7) * 3), 0);
     }
     // Five characters a second, 10 x 16 pixels each, 20 to a line, two lines to the box.
     if (tick % (fps / 5) == 0) {

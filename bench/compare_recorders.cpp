@@ -179,7 +179,15 @@ Measure recordWithGlimmora(const Case& c, int seconds) {
         program.waitForWindow("提示", 10000);
         program.keyInWindow("提示", "Return");
     }
+    // GLIMMORA_COMPARE_PERF=<file> samples the program's call stacks while it records (perf).
+    ChildProcess profiler;
+    if (const char* perfFile = std::getenv("GLIMMORA_COMPARE_PERF"))
+        profiler.start(
+            {"/usr/bin/perf", "record", "--call-graph", "dwarf", "-F", "499", "-o", perfFile, "-p",
+             std::to_string(pid), "--", "sleep", std::to_string(seconds - 1)},
+            "", {}, program.folder() + "/perf.txt");
     OS_Thread::msleep(seconds * 1000);
+    profiler.waitForExit(5000);
     // Threads that end with the recording are read just before it ends.
     for (const auto& [name, cpu] : threadCpuSeconds(pid)) {
         const double perSecond =

@@ -27,8 +27,11 @@ void PointerX11::watch(xcb_connection_t* connection, xcb_window_t root, bool poi
     m_imageStale = true;
     m_pressedUs = -1;
     m_drawn = Drawn();
+    m_moved = true;
+    m_queriesSkipped = 0;
     if (pointer && !m_xfixes) m_xfixes = watchCursorChanges();
-    if (clicks && !m_xinput) m_xinput = watchButtons();
+    m_xinput = (pointer || clicks) && watchDevices(pointer, clicks);
+    m_motion = m_xinput && pointer;
     xcb_flush(connection);
 }
 
@@ -52,29 +55,39 @@ bool PointerX11::watchCursorChanges() {
     return true;
 }
 
-bool PointerX11::watchButtons() {
+bool PointerX11::watchDevices(bool motion, bool buttons) {
     const xcb_query_extension_reply_t* extension =
         xcb_get_extension_data(m_connection, &xcb_input_id);
-    if (!extension || !extension->present) {
-        gLog.warn("screen grabber: the X server has no XInput; clicks are not shown\n");
+    const auto missing = [this](const char* why) {
+        if (!m_xinputReported)
+            gLog.warn(
+                "screen grabber: %s; clicks are not shown and the pointer is asked for at "
+                "every grab\n",
+                why);
+        m_xinputReported = true;
         return false;
-    }
+    };
+    if (!extension || !extension->present) return missing("the X server has no XInput");
     Reply<xcb_input_xi_query_version_reply_t> version(xcb_input_xi_query_version_reply(
         m_connection, xcb_input_xi_query_version(m_connection, 2, 2), nullptr));
-    if (!version || version->major_version < 2) {
-        gLog.warn("screen grabber: the X server's XInput is older than 2; clicks are not shown\n");
-        return false;
-    }
+    if (!version || version->major_version < 2)
+        return missing("the X server's XInput is older than 2");
+    // Raw events come from the devices themselves: seen, never taken from any window.
     struct {
         xcb_input_event_mask_t head;
         uint32_t bits;
-    } mask{{XCB_INPUT_DEVICE_ALL_MASTER, 1}, XCB_INPUT_XI_EVENT_MASK_RAW_BUTTON_PRESS};
+    } mask{{XCB_INPUT_DEVICE_ALL_MASTER, 1},
+           uint32_t((buttons ? XCB_INPUT_XI_EVENT_MASK_RAW_BUTTON_PRESS : 0) |
+                    (motion ? XCB_INPUT_XI_EVENT_MASK_RAW_MOTION : 0))};
     xcb_generic_error_t* error = xcb_request_check(
         m_connection, xcb_input_xi_select_events_checked(m_connection, m_root, 1, &mask.head));
     if (error) {
-        gLog.warn("screen grabber: the X server refused to report clicks (error %d)\n",
-                  error->error_code);
+        const int code = error->error_code;
         std::free(error);
+        if (!m_xinputReported)
+            gLog.warn("screen grabber: the X server refused to report the mouse (error %d)\n",
+                      code);
+        m_xinputReported = true;
         return false;
     }
     m_xinputOpcode = extension->major_opcode;
@@ -95,6 +108,7 @@ bool PointerX11::handleEvent(const xcb_generic_event_t* event) {
     if (generic->event_type == XCB_INPUT_RAW_BUTTON_PRESS && press->detail >= 1 &&
         press->detail <= 3)
         m_pressedUs = monotonicMicroseconds();
+    if (generic->event_type == XCB_INPUT_RAW_MOTION) m_moved = true;
     return true;
 }
 
@@ -122,6 +136,11 @@ void PointerX11::fetchImage() {
 void PointerX11::locate() {
     const bool pointer = m_pointer && m_xfixes;
     if (!m_connection || (!pointer && !(m_clicks && m_xinput))) return;
+    // With the mouse's own motion reported, a still pointer is not asked for at every grab; a
+    // program that moves it (a warp moves no device) is still seen within a few grabs.
+    if (m_motion && !m_moved && !m_imageStale && ++m_queriesSkipped < kAskEveryGrabs) return;
+    m_moved = false;
+    m_queriesSkipped = 0;
     // Asked first, so that the answer travels while the image is fetched.
     const xcb_query_pointer_cookie_t where = xcb_query_pointer(m_connection, m_root);
     if (pointer && m_imageStale) fetchImage();
@@ -145,17 +164,29 @@ PointerX11::Drawn PointerX11::nowDrawn() const {
     if (m_pointer && m_xfixes && m_onScreen && !m_image.argb.empty())
         now.box = {m_atX - m_image.hotX, m_atY - m_image.hotY, m_image.width, m_image.height};
     now.imageSerial = m_imageSerial;
+    const int reach = kRingRadius + 2;  // the ring's line is 3 pixels wide, edges smoothed
+    if (now.ring) now.ringBox = {m_atX - reach, m_atY - reach, 2 * reach + 1, 2 * reach + 1};
     return now;
 }
 
-bool PointerX11::changesPicture(int x, int y, int width, int height) const {
-    if (!(m_pointer && m_xfixes) && !(m_clicks && m_xinput)) return false;
+RowSpan PointerX11::changedRows(int x, int y, int width, int height) const {
+    if (!(m_pointer && m_xfixes) && !(m_clicks && m_xinput)) return {};
     const Drawn now = nowDrawn();
+    RowSpan rows;
+    const auto add = [&](const Box& box) {
+        if (box.overlaps(x, y, width, height))
+            rows.add({std::max(box.y - y, 0), std::min(box.y + box.height - y, height)});
+    };
     // A ring shows for a moment: the pictures it appears in and the one it leaves all count.
-    if (now.ring || m_drawn.ring) return true;
-    if (!m_drawn.valid) return now.box.width > 0;
-    if (now.box == m_drawn.box && now.imageSerial == m_drawn.imageSerial) return false;
-    return now.box.overlaps(x, y, width, height) || m_drawn.box.overlaps(x, y, width, height);
+    if (now.ring) add(now.ringBox);
+    if (m_drawn.ring) add(m_drawn.ringBox);
+    const bool moved =
+        !m_drawn.valid || !(now.box == m_drawn.box) || now.imageSerial != m_drawn.imageSerial;
+    if (moved || now.ring || m_drawn.ring) {
+        add(now.box);
+        if (m_drawn.valid) add(m_drawn.box);
+    }
+    return rows;
 }
 
 void PointerX11::draw(uint8_t* picture, int x, int y, int width, int height) {

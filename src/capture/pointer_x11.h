@@ -5,14 +5,15 @@
 #include <cstdint>
 
 #include "capture/cursor_overlay.h"
+#include "pipeline/mm_packet.h"
 
 // The mouse pointer and its clicks as the screen grabber draws them into its pictures: the
 // pointer's image from XFixes (fetched again only after a cursor-change notification), its place
-// from a pointer query at each grab, and button presses from XInput2 raw events on the root
-// window (seen, never grabbed: the click still reaches its window).
+// from a pointer query when it may have moved, and button presses and motion from XInput2 raw
+// events on the root window (seen, never grabbed: the click still reaches its window).
 //
 // Threads: watch() on the GUI thread while no grab runs; the rest on the capture thread, per
-// grab: the grabber's events through handleEvent(), then locate(), then changesPicture() and
+// grab: the grabber's events through handleEvent(), then locate(), then changedRows() and
 // draw(). The connection is the grabber's, borrowed: this object selects events on it, and the
 // grabber reads them and hands them here.
 class PointerX11 {
@@ -23,18 +24,22 @@ public:
 
     // True when the event was this object's (a cursor change or a raw button press).
     bool handleEvent(const xcb_generic_event_t* event);
-    // Fetches the pointer's image if it changed and asks where the pointer is now.
+    // Fetches the pointer's image if it changed and asks where the pointer is now: at every
+    // grab, or, where the mouse's motion is reported, after it moved and at every
+    // kAskEveryGrabs-th grab.
     void locate();
-    // Whether drawing now would give the rectangle at (x, y) of the screen other pixels than the
-    // last draw() gave its picture: the pointer moved or changed its image over it, or a ring
-    // shows or has just gone.
-    bool changesPicture(int x, int y, int width, int height) const;
+    // The rows of the rectangle at (x, y) of the screen (counted from its top) to which drawing
+    // now would give other pixels than the last draw() gave its picture: where the pointer was
+    // and is, when it moved or changed its image over the rectangle, and where a ring shows or
+    // has just gone. Empty when drawing changes nothing there.
+    RowSpan changedRows(int x, int y, int width, int height) const;
     // Draws the pointer where locate() found it and, for a press seen less than kRingMs ago, a
     // ring around it, into a picture of the rectangle at (x, y) of the screen, width x height
     // 32-bit pixels.
     void draw(uint8_t* picture, int x, int y, int width, int height);
 
     static constexpr int kRingMs = 300;
+    static constexpr int kAskEveryGrabs = 5;
     static constexpr int kRingRadius = 15;  // pixels, to the middle of the ring's line
 
 private:
@@ -48,16 +53,20 @@ private:
             return width > 0 && x < ox + ow && ox < x + width && y < oy + oh && oy < y + height;
         }
     };
-    // What a picture got: the pointer's box (empty for none), its image, whether a ring.
+    // What a picture got: the pointer's box (empty for none), its image, whether a ring around
+    // the pointer's place (ringBox, the ring's pixels).
     struct Drawn {
         bool valid = false;
         Box box;
         int imageSerial = 0;
         bool ring = false;
+        Box ringBox;
     };
 
     bool watchCursorChanges();
-    bool watchButtons();
+    // Selects raw motion and/or button presses on the root; false (logged once) without
+    // XInput 2.
+    bool watchDevices(bool motion, bool buttons);
     void fetchImage();
     bool ringShown() const;
     Drawn nowDrawn() const;
@@ -68,7 +77,11 @@ private:
     bool m_clicks = false;
     bool m_xfixes = false;  // cursor-change events are selected
     uint8_t m_xfixesFirstEvent = 0;
-    bool m_xinput = false;  // raw button events are selected
+    bool m_xinput = false;          // raw button events (with clicks) and motion (with the pointer)
+    bool m_xinputReported = false;  // a missing XInput was logged
+    bool m_motion = false;          // raw motion is selected
+    bool m_moved = true;            // motion was reported since the last pointer query
+    int m_queriesSkipped = 0;       // grabs since the last pointer query
     uint8_t m_xinputOpcode = 0;
     bool m_imageStale = true;
     CursorImage m_image;

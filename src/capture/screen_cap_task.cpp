@@ -62,6 +62,7 @@ int ScreenCapTask::startCapture(bool fullScreen, int x, int y, int width, int he
     }
     m_grabber->shareMemory(m_pool->sharedMemoryId(), m_pool->regionStart(), m_pool->regionBytes());
     m_lastGrabUs = -1;
+    m_pendingChanges = RowSpan();
     m_repeats = 0;
     m_tickUs = 1000000 / frameRate;
     return m_timer.start(1, 1000 / frameRate, this);
@@ -73,10 +74,12 @@ void ScreenCapTask::stopCapture() {
 
 int ScreenCapTask::onTimer(int) {
     const int64_t tickUs = monotonicMicroseconds();
-    // Asked at every tick, so that the changes are counted from the previous one.
-    const bool changed = m_grabber->changed(m_x, m_y, m_width, m_height);
+    // Asked at every tick, so that the changes are counted from the previous one; kept until a
+    // grab carries them.
+    m_pendingChanges.add(m_grabber->changedRows(m_x, m_y, m_width, m_height));
     // Half a tick early, so that a late tick before it does not stretch the wait by a slot.
-    if (!changed && m_lastGrabUs >= 0 && tickUs - m_lastGrabUs < kLongestRepeatUs - m_tickUs / 2) {
+    const bool due = m_lastGrabUs < 0 || tickUs - m_lastGrabUs >= kLongestRepeatUs - m_tickUs / 2;
+    if (m_pendingChanges.empty() && !due) {
         ++m_repeats;
         return 0;  // the slot stays empty: the file repeats the picture before it
     }
@@ -92,6 +95,10 @@ int ScreenCapTask::onTimer(int) {
         packet.release();
         return -1;
     }
+    // The grab made at least once a second is taken whole: whatever the server did not report
+    // is mended there.
+    packet.changed = due || m_grabber->lastGrabResized() ? RowSpan::all() : m_pendingChanges;
+    m_pendingChanges = RowSpan();
     m_lastGrabUs = tickUs;
     if (m_listener)
         m_listener->OnScreenFrame(&packet);

@@ -30,7 +30,8 @@ uint32_t screenPoolBlockBytes(int screenWidth, int screenHeight);
 // scaling) and hands it to the listener with the moment of its tick: the recording it goes into
 // gives it its slot. A tick at which nothing changed in the rectangle (as far as the grabber can
 // tell) grabs nothing and leaves its slot empty, which the file shows as the picture before;
-// at least one tick a second grabs all the same.
+// at least one tick a second grabs all the same. Each frame names the rows that changed since
+// the previous one (all rows for the first and for that once-a-second grab).
 // A tick that finds no free block produces nothing; that is the only back-pressure between
 // capture and writing.
 //
@@ -80,6 +81,7 @@ private:
     int64_t m_tickUs = 40000;  // between ticks, microseconds
     // Timer thread while capturing.
     int64_t m_lastGrabUs = -1;  // tick of the last grab, monotonic microseconds; -1 for none
+    RowSpan m_pendingChanges;   // rows changed since the last grab, in the rectangle
     int m_repeats = 0;
 
     MMTimer m_timer;

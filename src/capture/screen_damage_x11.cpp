@@ -1,5 +1,7 @@
 #include "capture/screen_damage_x11.h"
 
+#include <algorithm>
+
 #include <xcb/damage.h>
 #include <xcb/xfixes.h>
 
@@ -72,21 +74,22 @@ bool ScreenDamageX11::handleEvent(const xcb_generic_event_t* event) {
     return true;
 }
 
-bool ScreenDamageX11::changedInside(int x, int y, int width, int height) {
-    if (!m_damage) return true;
-    if (!m_reported) return false;
+RowSpan ScreenDamageX11::changedRows(int x, int y, int width, int height) {
+    if (!m_damage) return RowSpan::all();
+    if (!m_reported) return {};
     m_reported = false;
     // Moves everything changed so far into the region: the next change reports again.
     xcb_damage_subtract(m_connection, m_damage, XCB_NONE, m_region);
     Reply<xcb_xfixes_fetch_region_reply_t> changed(xcb_xfixes_fetch_region_reply(
         m_connection, xcb_xfixes_fetch_region(m_connection, m_region), nullptr));
-    if (!changed) return true;
+    if (!changed) return RowSpan::all();
     const xcb_rectangle_t* rectangles = xcb_xfixes_fetch_region_rectangles(changed.get());
     const int count = xcb_xfixes_fetch_region_rectangles_length(changed.get());
+    RowSpan rows;
     for (int i = 0; i < count; ++i) {
         const xcb_rectangle_t& r = rectangles[i];
         if (r.x < x + width && x < r.x + r.width && r.y < y + height && y < r.y + r.height)
-            return true;
+            rows.add({std::max(r.y - y, 0), std::min(r.y + r.height - y, height)});
     }
-    return false;
+    return rows;
 }

@@ -4,13 +4,15 @@
 
 #include <cstdint>
 
+#include "pipeline/mm_packet.h"
+
 // Which parts of the screen the X server redrew, from the DAMAGE extension: a damage object on
 // the root window reports once when the screen goes from unchanged to changed (non-empty
 // reports); the changed area is then moved into an XFixes region and read, which also clears
 // it. A still screen costs no request at all.
 //
 // Threads: watch() and release() on the GUI thread while no grab runs; handleEvent() and
-// changedInside() on the capture thread. The connection is the grabber's, borrowed; the grabber
+// changedRows() on the capture thread. The connection is the grabber's, borrowed; the grabber
 // reads its events and hands each one here.
 class ScreenDamageX11 {
 public:
@@ -27,9 +29,10 @@ public:
 
     // True when the event was this object's (a damage report).
     bool handleEvent(const xcb_generic_event_t* event);
-    // Whether anything inside the rectangle changed since the previous call (true when this
-    // object cannot tell). Forgets all changes so far, inside the rectangle or not.
-    bool changedInside(int x, int y, int width, int height);
+    // The rows of the rectangle (counted from its top) that hold everything changed inside it
+    // since the previous call: empty for none, all when this object cannot tell. Forgets all
+    // changes so far, inside the rectangle or not.
+    RowSpan changedRows(int x, int y, int width, int height);
 
     bool watching() const { return m_damage != 0; }
 

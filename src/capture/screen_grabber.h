@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <memory>
 
+#include "pipeline/mm_packet.h"
+
 // The size in pixels of the screen the program runs on (the root window of $DISPLAY's default
 // screen). Returns 0, or -1 with a log line when no display answers (both sizes are then 0).
 int getScreenSize(int* width, int* height);
@@ -36,12 +38,13 @@ public:
     // around it for a moment after a mouse button is pressed. GUI thread, while no grab runs.
     void setPointer(bool pointer, bool clicks);
 
-    // Whether a grab of the rectangle now could differ from the previous grab: the screen
-    // changed inside it, or the recorded pointer moved or changed over it, or a click's ring
-    // shows. Forgets the changes it reports; true whenever it cannot tell. Called just before
-    // the grab it decides about, on the capture timer thread.
-    bool changed(int x, int y, int width, int height);
-    // Whether changed() can tell (the X server reports changes).
+    // The rows of the rectangle (counted from its top) in which a grab now could differ from the
+    // previous grab: where the screen changed inside it, the recorded pointer moved or changed
+    // over it, or a click's ring shows. Empty when nothing changed; all rows whenever it cannot
+    // tell. Forgets the changes it reports. Called just before the grab it decides about, on the
+    // capture timer thread.
+    RowSpan changedRows(int x, int y, int width, int height);
+    // Whether changedRows() can tell (the X server reports changes).
     bool seesChanges() const;
 
     // Copies the whole screen (frameSize() bytes) into destination. Returns the number of bytes
@@ -51,6 +54,11 @@ public:
     // Returns 0, or -1 when the rectangle is not inside the screen or the display did not
     // deliver.
     int grabRegion(uint8_t* destination, int x, int y, int width, int height);
+
+    // Whether the screen was smaller than at init() at the last grab or the one before it: that
+    // grab may then differ from the previous one in rows changedRows() did not name. Capture
+    // thread, after a grab.
+    bool lastGrabResized() const;
 
     bool ready() const;
     // The screen became smaller than it was at init() during grabs: they keep their size, and

@@ -80,6 +80,9 @@ struct ScreenGrabber::SharedImage {
     int screenWidth = 0;
     int screenHeight = 0;
     bool clipping = false;            // capture thread: the screen was smaller at the last grab
+    // Capture thread: the last grab was clipped or followed one that was; it may differ from the
+    // grab before it where the server reported nothing.
+    bool sizeChanged = false;
     std::atomic<bool> shrank{false};  // the screen became smaller at some time (any thread)
     std::atomic<bool> lost{false};    // the display connection is gone (any thread)
 
@@ -126,7 +129,7 @@ struct ScreenGrabber::SharedImage {
         }
     }
 
-    // The events and the pointer's place for the coming grab, unless changed() took them.
+    // The events and the pointer's place for the coming grab, unless changedRows() took them.
     void prepare() {
         if (!prepared) {
             readEvents();
@@ -139,6 +142,15 @@ struct ScreenGrabber::SharedImage {
     bool isShared(const uint8_t* destination, size_t bytes) const {
         return sharedStart && destination >= sharedStart &&
                destination + bytes <= sharedStart + sharedBytes;
+    }
+
+    // A grab of the rectangle into destination with the pointer drawn in. Capture thread.
+    bool grab(uint8_t* destination, int x, int y, int width, int height) {
+        const bool wasClipping = clipping;
+        const bool grabbed = grabInto(destination, x, y, width, height);
+        sizeChanged = wasClipping || clipping;
+        if (grabbed) pointer.draw(destination, x, y, width, height);
+        return grabbed;
     }
 
     // Has the server write the rectangle into destination, directly when it lies in the
@@ -353,15 +365,15 @@ void ScreenGrabber::shareMemory(int shmId, const uint8_t* start, size_t bytes) {
     m_display->sharedSegment = segment;
 }
 
-bool ScreenGrabber::changed(int x, int y, int width, int height) {
-    if (!m_display) return true;
+RowSpan ScreenGrabber::changedRows(int x, int y, int width, int height) {
+    if (!m_display) return RowSpan::all();
     m_display->readEvents();
     m_display->pointer.locate();
     m_display->prepared = true;
     // Both are asked: each forgets what it has reported.
-    const bool screen = m_display->damage.changedInside(x, y, width, height);
-    const bool pointer = m_display->pointer.changesPicture(x, y, width, height);
-    return screen || pointer;
+    RowSpan rows = m_display->damage.changedRows(x, y, width, height);
+    rows.add(m_display->pointer.changedRows(x, y, width, height));
+    return rows;
 }
 
 bool ScreenGrabber::seesChanges() const {
@@ -370,9 +382,8 @@ bool ScreenGrabber::seesChanges() const {
 
 int ScreenGrabber::grabFull(uint8_t* destination) {
     if (m_display) m_display->prepare();
-    if (!m_display || !m_display->grabInto(destination, 0, 0, m_screenWidth, m_screenHeight))
+    if (!m_display || !m_display->grab(destination, 0, 0, m_screenWidth, m_screenHeight))
         return -1;
-    m_display->pointer.draw(destination, 0, 0, m_screenWidth, m_screenHeight);
     return m_frameSize;
 }
 
@@ -387,7 +398,9 @@ int ScreenGrabber::grabRegion(uint8_t* destination, int x, int y, int width, int
         return -1;
     m_display->prepare();
     // The server writes the rectangle with rows of exactly width x 4 bytes.
-    if (!m_display->grabInto(destination, x, y, width, height)) return -1;
-    m_display->pointer.draw(destination, x, y, width, height);
-    return 0;
+    return m_display->grab(destination, x, y, width, height) ? 0 : -1;
+}
+
+bool ScreenGrabber::lastGrabResized() const {
+    return m_display && m_display->sizeChanged;
 }

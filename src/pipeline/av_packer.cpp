@@ -1,5 +1,7 @@
 #include "pipeline/av_packer.h"
 
+#include <chrono>
+
 #include <pthread.h>
 
 #include "base/log_file.h"
@@ -24,7 +26,9 @@ int AvPacker::open(const std::string& fileName, int srcWidth, int srcHeight, int
         return -1;
     }
     m_stop.store(false);
+    m_wakeWanted = false;
     m_lastPictureIndex = -1;
+    m_pendingChanges = RowSpan();
     m_endPictureIndex.store(-1);
     {
         OS_MutexLocker locker(m_queueLock);
@@ -41,6 +45,7 @@ int AvPacker::open(const std::string& fileName, int srcWidth, int srcHeight, int
 
 int AvPacker::push(const MMPacket& packet) {
     MMPacket dropped;
+    bool wake = false;
     {
         OS_MutexLocker locker(m_queueLock);
         if (!m_open) {
@@ -48,28 +53,48 @@ int AvPacker::push(const MMPacket& packet) {
         } else {
             if (packet.type == MMPacket::kVideo && m_queuedPictures >= kMaxWaitingPictures) {
                 // The oldest waiting picture goes: the file keeps the newest screen.
-                for (auto it = m_queue.begin(); it != m_queue.end(); ++it) {
-                    if (it->type != MMPacket::kVideo) continue;
-                    dropped = *it;
-                    m_queue.erase(it);
-                    --m_queuedPictures;
-                    ++m_shedPictures;
-                    break;
-                }
+                m_queue.push_back(packet);
+                ++m_queuedPictures;
+                shedOldestPicture(&dropped);
+            } else {
+                m_queue.push_back(packet);
+                if (packet.type == MMPacket::kVideo) ++m_queuedPictures;
             }
-            m_queue.push_back(packet);
-            if (packet.type == MMPacket::kVideo) ++m_queuedPictures;
+            if (packet.type == MMPacket::kVideo || ++m_queuedSound >= kSoundBlocksPerWake) {
+                m_queuedSound = 0;
+                wake = true;
+            }
         }
     }
     // Outside the lock: the allocator takes a lock of its own.
     dropped.release();
+    if (wake) wakeWriter();
     return 0;
+}
+
+void AvPacker::shedOldestPicture(MMPacket* dropped) {
+    auto oldest = m_queue.begin();
+    while (oldest != m_queue.end() && oldest->type != MMPacket::kVideo)
+        ++oldest;
+    auto next = oldest;
+    do {
+        ++next;
+    } while (next != m_queue.end() && next->type != MMPacket::kVideo);
+    if (next == m_queue.end()) return;
+    // The next picture is converted only where it differs from the one before it, which now
+    // never reaches the converter: it takes over that picture's changes too.
+    next->changed.add(oldest->changed);
+    *dropped = *oldest;
+    m_queue.erase(oldest);
+    --m_queuedPictures;
+    ++m_shedPictures;
 }
 
 void AvPacker::takeAll(std::list<MMPacket>& packets) {
     OS_MutexLocker locker(m_queueLock);
     packets.splice(packets.end(), m_queue);
     m_queuedPictures = 0;
+    m_queuedSound = 0;
 }
 
 void AvPacker::writeAll(std::list<MMPacket>& packets) {
@@ -85,10 +110,15 @@ void AvPacker::write(MMPacket& packet) {
     if (packet.type == MMPacket::kVideo) {
         // A second picture for a slot that already has one (a capture tick that ran late, then
         // one on time) would be refused by the encoder: skip its conversion too.
+        // Its changes are kept for the next picture, which is converted only where it differs
+        // from this one.
+        m_pendingChanges.add(packet.changed);
         if (packet.pts <= m_lastPictureIndex) return;
         m_lastPictureIndex = packet.pts;
         // Frame indices fit 32 bits for years of recording.
-        AVFrame* frame = m_videoConverter.convert(packet.data, packet.size, int32_t(packet.pts));
+        AVFrame* frame = m_videoConverter.convert(packet.data, packet.size, int32_t(packet.pts),
+                                                  m_pendingChanges);
+        m_pendingChanges = RowSpan();
         if (frame) m_muxer.writeVideo(frame);
     } else {
         for (AVFrame* frame = m_audioConverter.convert(packet.data, packet.size, packet.pts); frame;
@@ -97,11 +127,24 @@ void AvPacker::write(MMPacket& packet) {
     }
 }
 
+void AvPacker::wakeWriter() {
+    {
+        std::lock_guard<std::mutex> lock(m_wakeLock);
+        m_wakeWanted = true;
+    }
+    m_wake.notify_one();
+}
+
 int AvPacker::run() {
     pthread_setname_np(pthread_self(), "av-writer");
     std::list<MMPacket> packets;
     while (!m_stop.load()) {
-        msleep(kPassSleepMs);
+        {
+            std::unique_lock<std::mutex> lock(m_wakeLock);
+            m_wake.wait_for(lock, std::chrono::milliseconds(kLongestWaitMs),
+                            [this] { return m_wakeWanted || m_stop.load(); });
+            m_wakeWanted = false;
+        }
         // Everything that waits, in arrival order: a burst of sound costs no picture.
         takeAll(packets);
         writeAll(packets);
@@ -138,6 +181,7 @@ void AvPacker::drain() {
 
 void AvPacker::close() {
     m_stop.store(true);
+    wakeWriter();
     join();
     // The writer thread has ended: what it left is written here, so nothing captured is lost.
     if (m_muxer.isOpen()) drain();

@@ -1,8 +1,10 @@
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
 #include <list>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "base/os_mutex.h"
@@ -23,8 +25,8 @@
 //
 // Threads: open() and close() on the owner's (GUI) thread; push() from any capture thread, but
 // never once close() has begun (owners stop their producers first); run() is the writer thread.
-// m_queueLock guards m_queue and m_queuedPictures. The muxer and converters belong to the writer
-// thread between open() and close().
+// m_queueLock guards m_queue, m_queuedPictures and m_queuedSound. The muxer and converters belong
+// to the writer thread between open() and close().
 class AvPacker : public OS_Thread {
 public:
     AvPacker() = default;
@@ -60,9 +62,17 @@ public:
     const std::string& failure() const { return m_muxer.failure(); }
 
     static constexpr int kMaxWaitingPictures = 2;
-    static constexpr int kPassSleepMs = 5;
+    // The writer wakes for every picture, for every few sound blocks (about 0.1 s of sound:
+    // each wake costs more than writing a block), and at least this often.
+    static constexpr int kSoundBlocksPerWake = 4;
+    static constexpr int kLongestWaitMs = 200;
 
 private:
+    // Queue lock held, a picture just queued: releases the oldest waiting picture into dropped
+    // (to be released outside the lock), handing its changed rows on to the next picture.
+    void shedOldestPicture(MMPacket* dropped);
+    // Lets the writer thread take what waits now. Any thread, holding no lock.
+    void wakeWriter();
     // Moves every waiting packet to the end of packets (one list operation under the lock).
     void takeAll(std::list<MMPacket>& packets);
     void writeAll(std::list<MMPacket>& packets);
@@ -74,8 +84,13 @@ private:
     OS_Mutex m_queueLock;
     std::list<MMPacket> m_queue;  // in arrival order
     int m_queuedPictures = 0;
+    int m_queuedSound = 0;   // sound blocks pushed since the writer was last woken for them
     int m_shedPictures = 0;  // guarded by m_queueLock until close() reads it
-    bool m_open = false;     // set by open(), cleared by close(); read by push() under the lock
+    // m_wakeLock guards m_wakeWanted; never held together with m_queueLock.
+    std::mutex m_wakeLock;
+    std::condition_variable m_wake;
+    bool m_wakeWanted = false;
+    bool m_open = false;  // set by open(), cleared by close(); read by push() under the lock
     std::atomic<bool> m_stop{false};
 
     std::string m_fileName;
@@ -83,6 +98,8 @@ private:
     // Frame index of the last picture handed to the encoder (writer thread); -1 before the first.
     int64_t m_lastPictureIndex = -1;
     std::atomic<int64_t> m_endPictureIndex{-1};  // -1: none given
+    // Rows changed in pictures taken but not yet converted (writer thread).
+    RowSpan m_pendingChanges;
     AvMuxer m_muxer;
     VideoConverter m_videoConverter;
     AudioConverter m_audioConverter;

@@ -1,6 +1,17 @@
 #include "pipeline/mm_packet.h"
 
+#include <algorithm>
 #include <cstring>
+
+void RowSpan::add(const RowSpan& other) {
+    if (other.empty()) return;
+    if (empty()) {
+        *this = other;
+        return;
+    }
+    top = std::min(top, other.top);
+    bottom = std::max(bottom, other.bottom);
+}
 
 uint8_t* MMUserMalloc::alloc(uint32_t size) {
     return new uint8_t[size];

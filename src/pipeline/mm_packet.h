@@ -2,6 +2,19 @@
 
 #include <cstdint>
 
+// Picture rows from top (inclusive) to bottom (exclusive); empty when bottom <= top.
+struct RowSpan {
+    static constexpr int32_t kEnd = INT32_MAX;  // past the last row of any picture
+
+    int32_t top = 0;
+    int32_t bottom = 0;
+
+    static RowSpan all() { return {0, kEnd}; }
+    bool empty() const { return bottom <= top; }
+    // Widens the span to the smallest one that holds both.
+    void add(const RowSpan& other);
+};
+
 // Where packet data comes from, and where it goes back. The base class is the plain heap
 // (new[]/delete[]).
 class MMUserMalloc {
@@ -26,6 +39,9 @@ struct MMPacket {
     // Video: the picture's frame index. Sound: the index of its first sample frame at 44100 Hz.
     int64_t pts = 0;
     MMUserMalloc* allocator = nullptr;  // none = the heap
+    // Video: the rows in which this picture may differ from the previous picture of its source
+    // (every row unless the source knows better); the writer converts only those again.
+    RowSpan changed = RowSpan::all();
 
     // Points the packet at existing data without copying.
     void attach(uint8_t* data, uint32_t size, int64_t pts, bool owns);

@@ -3,18 +3,23 @@
 #include <libyuv/convert.h>
 #include <libyuv/convert_from_argb.h>
 
+#include <algorithm>
+
 #include "base/log_file.h"
 
 namespace {
 
 // Fills a YUV 4:2:0 frame of width x height from one raw picture of that size, in limited-range
 // BT.601 (what MPEG-4 players assume). libyuv's row functions use the CPU's SIMD.
+// Only the rows [top, top + height) of the picture are converted (top even: a chroma row comes
+// from two picture rows); YV12 pictures are always copied whole.
 int toI420(const uint8_t* data, int lineBytes, AVPixelFormat format, AVFrame* frame, int width,
-           int height) {
-    uint8_t* y = frame->data[0];
-    uint8_t* u = frame->data[1];
-    uint8_t* v = frame->data[2];
+           int height, int top) {
     const int ys = frame->linesize[0], us = frame->linesize[1], vs = frame->linesize[2];
+    uint8_t* y = frame->data[0] + ptrdiff_t(ys) * top;
+    uint8_t* u = frame->data[1] + ptrdiff_t(us) * (top / 2);
+    uint8_t* v = frame->data[2] + ptrdiff_t(vs) * (top / 2);
+    data += ptrdiff_t(lineBytes) * top;
     switch (format) {
         case AV_PIX_FMT_BGRA:  // libyuv names by the 32-bit word: "ARGB" is B,G,R,A in memory
             return libyuv::ARGBToI420(data, lineBytes, y, ys, u, us, v, vs, width, height);
@@ -91,18 +96,18 @@ int VideoConverter::init(int srcWidth, int srcHeight, uint32_t fourcc, int bitsP
     m_dstWidth = dstWidth;
     m_dstHeight = dstHeight;
 
-    if (srcWidth != dstWidth || srcHeight != dstHeight) {
-        // Colour is converted at the source size, then the three planes are scaled: the
-        // scaler's planar 8-bit paths are far cheaper than its packed-RGB input.
+    m_scaled = srcWidth != dstWidth || srcHeight != dstHeight;
+    if (m_scaled) {
+        // Colour is converted at the source size, then the three planes are scaled.
         m_sourcePlanes = allocatePicture(srcWidth, srcHeight);
         if (!m_sourcePlanes) return -1;
-        // Three lobes: fine text stays sharp without ringing, at little more than bicubic's cost.
-        const double lobes[2] = {3, SWS_PARAM_DEFAULT};
-        m_scaler.reset(sws_getContext(srcWidth, srcHeight, AV_PIX_FMT_YUV420P, dstWidth, dstHeight,
-                                      AV_PIX_FMT_YUV420P, kScaleFilter, nullptr, nullptr, lobes));
-        if (!m_scaler) {
-            gLog.error("video converter: no scaler from %dx%d to %dx%d yuv420p\n", srcWidth,
-                       srcHeight, dstWidth, dstHeight);
+        const int chromaWidth = (srcWidth + 1) / 2, chromaHeight = (srcHeight + 1) / 2;
+        const int dstChromaWidth = (dstWidth + 1) / 2, dstChromaHeight = (dstHeight + 1) / 2;
+        if (m_planeScalers[0].init(srcWidth, srcHeight, dstWidth, dstHeight) < 0 ||
+            m_planeScalers[1].init(chromaWidth, chromaHeight, dstChromaWidth, dstChromaHeight) <
+                0 ||
+            m_planeScalers[2].init(chromaWidth, chromaHeight, dstChromaWidth, dstChromaHeight) <
+                0) {
             close();
             return -1;
         }
@@ -117,7 +122,7 @@ int VideoConverter::init(int srcWidth, int srcHeight, uint32_t fourcc, int bitsP
     return 0;
 }
 
-AVFrame* VideoConverter::convert(const uint8_t* data, uint32_t size, int64_t pts) {
+AVFrame* VideoConverter::convert(const uint8_t* data, uint32_t size, int64_t pts, RowSpan changed) {
     if (!m_frame || !data) return nullptr;
     if (size < sourceBytes()) {
         if (!m_reportedShortPicture) {
@@ -127,22 +132,36 @@ AVFrame* VideoConverter::convert(const uint8_t* data, uint32_t size, int64_t pts
         }
         return nullptr;
     }
-    // The encoder may still hold the previous picture; then this gives the frame a new buffer.
+    // Rows outside the span are the previous picture's, already converted: there must be one.
+    RowSpan rows = m_converted && m_srcFormat != AV_PIX_FMT_YUV420P ? changed : RowSpan::all();
+    rows.top = std::max(rows.top, 0) & ~1;
+    rows.bottom = std::min(rows.bottom, m_srcHeight);
+    if (rows.bottom % 2 && rows.bottom < m_srcHeight) ++rows.bottom;
+    m_frame->pts = pts;
+    if (rows.empty()) return m_frame.get();
+
+    // The encoder may still hold the previous picture; then this gives the frame a new buffer
+    // holding a copy of it.
     const int ret = av_frame_make_writable(m_frame.get());
     if (ret < 0) {
         gLog.error("video converter: no writable picture: %s\n", avError(ret).c_str());
         return nullptr;
     }
-    AVFrame* planes = m_scaler ? m_sourcePlanes.get() : m_frame.get();
-    if (toI420(data, m_srcLineBytes, m_srcFormat, planes, m_srcWidth, m_srcHeight) != 0) {
+    m_converted = false;
+    AVFrame* planes = m_scaled ? m_sourcePlanes.get() : m_frame.get();
+    if (toI420(data, m_srcLineBytes, m_srcFormat, planes, m_srcWidth, rows.bottom - rows.top,
+               rows.top) != 0) {
         gLog.error("video converter: cannot convert a %dx%d %s picture\n", m_srcWidth, m_srcHeight,
                    av_get_pix_fmt_name(m_srcFormat));
         return nullptr;
     }
-    if (m_scaler)
-        sws_scale(m_scaler.get(), planes->data, planes->linesize, 0, m_srcHeight, m_frame->data,
-                  m_frame->linesize);
-    m_frame->pts = pts;
+    if (m_scaled) {
+        for (int plane = 0; plane < 3; ++plane) {
+            const RowSpan planeRows = plane ? RowSpan{rows.top / 2, (rows.bottom + 1) / 2} : rows;
+            m_planeScalers[plane].scale(planes->data[plane], planes->linesize[plane],
+                                        m_frame->data[plane], m_frame->linesize[plane], planeRows);
+        }
+    }
     m_converted = true;
     return m_frame.get();
 }
@@ -155,6 +174,8 @@ AVFrame* VideoConverter::lastPicture(int64_t pts) {
 
 void VideoConverter::close() {
     m_frame.reset();
-    m_scaler.reset();
+    for (int plane = 2; plane >= 0; --plane)
+        m_planeScalers[plane].close();
     m_sourcePlanes.reset();
+    m_scaled = false;
 }

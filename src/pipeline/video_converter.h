@@ -3,6 +3,8 @@
 #include <cstdint>
 
 #include "pipeline/ffmpeg_util.h"
+#include "pipeline/mm_packet.h"
+#include "pipeline/plane_scaler.h"
 
 // A FOURCC code as a little-endian number: the first character in the lowest byte.
 constexpr uint32_t makeFourcc(char a, char b, char c, char d) {
@@ -13,7 +15,8 @@ constexpr uint32_t kFourccYUY2 = makeFourcc('Y', 'U', 'Y', '2');
 constexpr uint32_t kFourccYV12 = makeFourcc('Y', 'V', '1', '2');
 
 // Turns raw pictures into planar YUV 4:2:0 (limited-range BT.601) of the encoded size: the
-// colours at the source size, then the planes scaled with a three-lobe Lanczos filter.
+// colours at the source size, then the planes scaled with a three-lobe Lanczos filter
+// (PlaneScaler).
 //
 // Sources: FOURCC "YUY2" is packed YUV 4:2:2 (Y0 U Y1 V); "YV12" planar YUV 4:2:0 (the luma
 // plane, then V, then U, each of half the width and height rounded up); FOURCC 0 is RGB by depth:
@@ -36,7 +39,11 @@ public:
     // Scales one raw picture into the converter's frame and stamps it with pts. The frame stays
     // the converter's and is overwritten by the next call. Returns none when the converter is not
     // set up or size is smaller than one source picture (nothing is read past the data).
-    AVFrame* convert(const uint8_t* data, uint32_t size, int64_t pts);
+    // Only the rows in changed are converted again (with the output rows their filter reaches):
+    // the caller promises the others equal the previous picture's. The first picture, one after
+    // a failed call and YV12 pictures are converted whole.
+    AVFrame* convert(const uint8_t* data, uint32_t size, int64_t pts,
+                     RowSpan changed = RowSpan::all());
     // The last picture convert() made, stamped again with pts; none before the first.
     AVFrame* lastPicture(int64_t pts);
     // Frees the picture, the frame and the scaler. Safe to call twice.
@@ -45,12 +52,10 @@ public:
     // Bytes of one source picture as set up by init().
     uint32_t sourceBytes() const { return m_sourceBytes; }
 
-    // The scaler's filter (libswscale flags).
-    static constexpr int kScaleFilter = SWS_LANCZOS;
-
 private:
-    AVFramePtr m_sourcePlanes;  // the picture in YUV 4:2:0 at the source size; none unscaled
-    SwsContextPtr m_scaler;     // none when source and encoded sizes are the same
+    AVFramePtr m_sourcePlanes;      // the picture in YUV 4:2:0 at the source size; none unscaled
+    PlaneScaler m_planeScalers[3];  // Y, U, V
+    bool m_scaled = false;          // the source and encoded sizes differ
     AVFramePtr m_frame;
     int m_srcWidth = 0;
     int m_srcHeight = 0;
@@ -60,5 +65,5 @@ private:
     int m_dstWidth = 0;
     int m_dstHeight = 0;
     bool m_reportedShortPicture = false;
-    bool m_converted = false;  // m_frame holds a picture
+    bool m_converted = false;  // m_frame (and m_sourcePlanes) hold the last picture given
 };

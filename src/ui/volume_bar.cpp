@@ -5,14 +5,19 @@
 
 VolumeBar::VolumeBar(QWidget* parent) : QFrame(parent) {}
 
+// Only a change is painted: while recording, every repaint is a change of the screen, which
+// costs a grab and an encoded picture even when the pixels come out the same.
 void VolumeBar::setLevel(int level) {
-    m_level = level > 100 ? 100 : level;
-    repaint();
+    level = level > 100 ? 100 : level;
+    if (level == m_level) return;
+    m_level = level;
+    update();
 }
 
 void VolumeBar::setGrey(bool grey) {
+    if (grey == m_grey) return;
     m_grey = grey;
-    repaint();
+    update();
 }
 
 void VolumeBar::paintEvent(QPaintEvent*) {

@@ -12,7 +12,7 @@ class VolumeBar : public QFrame {
 public:
     explicit VolumeBar(QWidget* parent = nullptr);
 
-    // Values above 100 show as 100. Repaints at once.
+    // Values above 100 show as 100. Repaints (at the next paint) only what changes the bar.
     void setLevel(int level);
     void setGrey(bool grey);
     int level() const { return m_level; }

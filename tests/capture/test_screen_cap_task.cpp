@@ -25,6 +25,7 @@ public:
         {
             std::lock_guard<std::mutex> lock(mutex);
             sizes.push_back(packet->size);
+            changes.push_back(packet->changed);
         }
         packet->release();
         inside.store(false);
@@ -34,8 +35,13 @@ public:
         std::lock_guard<std::mutex> lock(mutex);
         return int(sizes.size());
     }
+    RowSpan lastChange() {
+        std::lock_guard<std::mutex> lock(mutex);
+        return changes.empty() ? RowSpan() : changes.back();
+    }
     std::mutex mutex;
     std::vector<uint32_t> sizes;
+    std::vector<RowSpan> changes;
     std::atomic<bool> inside{false};
 };
 
@@ -144,23 +150,37 @@ TEST_F(ScreenCapTaskTest, AStillRectangleIsGrabbedOnceASecondAndAChangeInsideItA
     ASSERT_EQ(task.startCapture(false, 100, 50, 320, 240, 32, 25), 0);
     OS_Thread::msleep(2100);
     EXPECT_EQ(listener.count(), 3) << "the first tick, then one a second";
+    EXPECT_EQ(listener.lastChange().top, 0) << "the once-a-second grab is taken whole";
+    EXPECT_GE(listener.lastChange().bottom, 240);
 
     // Outside the rectangle: nothing to grab.
     const std::vector<uint8_t> grey(size_t(40) * 40 * 4, 0x80);
     ASSERT_TRUE(paintScreen(500, 400, 40, 40, grey));
     OS_Thread::msleep(200);
     EXPECT_EQ(listener.count(), 3);
-    // Partly inside: grabbed at the next tick, once.
+    // Partly inside: grabbed at the next tick, once, naming the rows that changed (screen rows
+    // 40 to 80 are the rectangle's rows 0 to 30).
     ASSERT_TRUE(paintScreen(80, 40, 40, 40, grey));
     OS_Thread::msleep(200);
     EXPECT_EQ(listener.count(), 4);
-    // The pointer moving outside does not count; moving into the rectangle does.
-    ASSERT_EQ(std::system("xdotool mousemove 610 460"), 0);
+    EXPECT_EQ(listener.lastChange().top, 0);
+    EXPECT_EQ(listener.lastChange().bottom, 30);
+    // The pointer moving outside does not count; moving into the rectangle does, with the rows
+    // of its image (screen row 100 is the rectangle's row 50).
+    ASSERT_TRUE(moveMouse(610, 460));
     OS_Thread::msleep(200);
     EXPECT_EQ(listener.count(), 4);
-    ASSERT_EQ(std::system("xdotool mousemove 200 100"), 0);
-    OS_Thread::msleep(200);
-    task.stopCapture();
+    ASSERT_TRUE(moveMouse(200, 100));
+    OS_Thread::msleep(300);
     EXPECT_EQ(listener.count(), 5);
+    const RowSpan pointerRows = listener.lastChange();
+    EXPECT_LE(pointerRows.top, 50);
+    EXPECT_GT(pointerRows.bottom, 50);
+    EXPECT_LE(pointerRows.bottom - pointerRows.top, 64) << "the pointer's rows, not the picture";
+    // A program moving the pointer moves no mouse: it is seen all the same, a few ticks later.
+    ASSERT_TRUE(warpPointer(250, 150));
+    OS_Thread::msleep(600);
+    task.stopCapture();
+    EXPECT_EQ(listener.count(), 6);
     EXPECT_GE(task.repeats(), 50);
 }

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "capture/pointer_x11.h"
 #include "capture/screen_grabber.h"
 #include "log_capture.h"
 #include "pipeline/mem_pool.h"
@@ -163,4 +164,55 @@ TEST(ScreenGrabber, InitSaysWhyItCannotGrab) {
         EXPECT_TRUE(log.contains("cannot connect to the X display :4999"));
         if (previous) setenv("DISPLAY", saved.c_str(), 1);
     }
+}
+
+// The rows a grab may change, as the grabber tells them before the grab: what the server
+// reports drawn inside the rectangle, where the pointer was and is.
+TEST(ScreenGrabber, ChangedRowsNameWhatWasDrawnAndWhereThePointerWent) {
+    VirtualDisplay display(640, 480);
+    ASSERT_TRUE(display.ok());
+    ASSERT_TRUE(moveMouse(600, 450));
+    ScreenGrabber grabber;
+    ASSERT_EQ(grabber.init(32), 0);
+    ASSERT_TRUE(grabber.seesChanges());
+    grabber.setPointer(true, false);
+    // The rectangle from screen row 50 down; its rows count from there.
+    const int top = 50, height = 200;
+    std::vector<uint8_t> frame(size_t(640) * height * 4);
+    auto changed = [&] { return grabber.changedRows(0, top, 640, height); };
+    auto grab = [&] { ASSERT_EQ(grabber.grabRegion(frame.data(), 0, top, 640, height), 0); };
+    changed();
+    grab();
+    EXPECT_TRUE(changed().empty()) << "nothing drawn, the pointer still";
+
+    // The painting's request is answered after the server reported it: no wait is needed.
+    ASSERT_TRUE(paintScreen(10, 100, 40, 20, std::vector<uint8_t>(40 * 20 * 4, 0x80)));
+    RowSpan rows = changed();
+    EXPECT_EQ(rows.top, 50);
+    EXPECT_EQ(rows.bottom, 70);
+    grab();
+    ASSERT_TRUE(paintScreen(10, 400, 40, 20, std::vector<uint8_t>(40 * 20 * 4, 0x80)));
+    EXPECT_TRUE(changed().empty()) << "drawn below the rectangle";
+
+    // A mouse's motion is reported: the next look names the pointer's rows.
+    ASSERT_TRUE(moveMouse(300, 150));
+    rows = changed();
+    EXPECT_LE(rows.top, 100);
+    EXPECT_GT(rows.bottom, 100);
+    EXPECT_LE(rows.bottom - rows.top, 64) << "the pointer's rows only";
+    grab();
+    EXPECT_TRUE(changed().empty());
+
+    // A program's warp moves no mouse: the pointer is not asked for at every look, but within
+    // a few; then both its old and its new place change.
+    ASSERT_TRUE(warpPointer(300, 220));
+    int looks = 0;
+    do {
+        rows = changed();
+        grab();
+    } while (rows.empty() && ++looks < 2 * PointerX11::kAskEveryGrabs);
+    EXPECT_GT(looks, 0);
+    EXPECT_LT(looks, PointerX11::kAskEveryGrabs);
+    EXPECT_LE(rows.top, 100);
+    EXPECT_GT(rows.bottom, 170);
 }

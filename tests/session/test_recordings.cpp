@@ -402,7 +402,9 @@ TEST_F(ScreenRecordingTest, AStillScreenIsEncodedOnlyWhereItChangesAndKeepsEvery
             EXPECT_LE(picture.pts, firstAfter) << "the change comes within a slot";
             seen = true;
         }
-        if (picture.pts >= firstAfter) EXPECT_TRUE(changed) << "at " << picture.pts;
+        if (picture.pts >= firstAfter) {
+            EXPECT_TRUE(changed) << "at " << picture.pts;
+        }
         EXPECT_TRUE(looksLike(picture, 500, 400, kQuadrantBgr[3])) << "at " << picture.pts;
     }
     EXPECT_TRUE(seen);

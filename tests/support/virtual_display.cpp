@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 #include <xcb/xcb.h>
+#include <xcb/xtest.h>
 
 #include <algorithm>
 #include <chrono>
@@ -111,6 +112,39 @@ VirtualDisplay::~VirtualDisplay() {
     else
         unsetenv("DISPLAY");
     if (!m_configFolder.empty()) std::filesystem::remove_all(m_configFolder);
+}
+
+bool moveMouse(int x, int y) {
+    int screenNumber = 0;
+    xcb_connection_t* connection = xcb_connect(nullptr, &screenNumber);
+    bool ok = !xcb_connection_has_error(connection);
+    if (ok) {
+        xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
+        xcb_generic_error_t* error = xcb_request_check(
+            connection,
+            xcb_test_fake_input_checked(connection, XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME,
+                                        screen->root, int16_t(x), int16_t(y), 0));
+        ok = !error;
+        std::free(error);
+    }
+    xcb_disconnect(connection);
+    return ok;
+}
+
+bool warpPointer(int x, int y) {
+    int screenNumber = 0;
+    xcb_connection_t* connection = xcb_connect(nullptr, &screenNumber);
+    bool ok = !xcb_connection_has_error(connection);
+    if (ok) {
+        xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
+        xcb_generic_error_t* error = xcb_request_check(
+            connection, xcb_warp_pointer_checked(connection, XCB_NONE, screen->root, 0, 0, 0, 0,
+                                                 int16_t(x), int16_t(y)));
+        ok = !error;
+        std::free(error);
+    }
+    xcb_disconnect(connection);
+    return ok;
 }
 
 bool paintScreen(int x, int y, int width, int height, const std::vector<uint8_t>& pixels) {

@@ -48,6 +48,14 @@ private:
 // which the server paints where a window goes away. True when the server took them.
 bool paintScreen(int x, int y, int width, int height, const std::vector<uint8_t>& pixels);
 
+// Moves $DISPLAY's pointer to (x, y) as a mouse does (XTEST): the server reports the device's
+// motion. True when the server took it.
+bool moveMouse(int x, int y);
+
+// Moves $DISPLAY's pointer to (x, y) as a program does (a warp): no mouse moved, so the server
+// reports no device motion. True when the server took it.
+bool warpPointer(int x, int y);
+
 // Keeps a 4 x 4 square of $DISPLAY's root window at (x, y) changing its shade every 10 ms while
 // it lives, so that a recording of a screen around it, which grabs only pictures that changed,
 // still grabs at every tick: what tests of picture timing count. Start it where no window
