@@ -152,18 +152,21 @@ protected:
     }
     void TearDown() override { gLog.setLevel(LogFile::kDebug); }
 
-    void push(int32_t type, const std::vector<uint8_t>& data, int64_t pts) {
+    void push(int32_t type, const std::vector<uint8_t>& data, int64_t pts,
+              RowSpan changed = RowSpan::all()) {
         MMPacket packet;
         packet.allocator = &heap;
         packet.copyFrom(data.data(), uint32_t(data.size()), pts);
         packet.type = type;
+        packet.changed = changed;
         packet.owns = true;
         writer.push(packet);
         ++pushed;
     }
     // Pushes and waits until the writer has finished with the packet, so none is shed.
-    void pushAndWait(int32_t type, const std::vector<uint8_t>& data, int64_t pts) {
-        push(type, data, pts);
+    void pushAndWait(int32_t type, const std::vector<uint8_t>& data, int64_t pts,
+                     RowSpan changed = RowSpan::all()) {
+        push(type, data, pts, changed);
         ASSERT_TRUE(waitUntil([&] { return heap.frees.load() == pushed; }, 10000));
     }
     void pushPictures(const std::vector<uint8_t>& picture, int count) {
@@ -392,6 +395,45 @@ TEST_F(AvPackerTest, ShedsTheOldestWaitingPictureButNeverSound) {
     EXPECT_EQ(file.picturePts(), (std::vector<int64_t>{0, 2, 3}))
         << "picture 1 waited longest and is the one shed; the newest screen is kept";
     EXPECT_GE(soundPackets, 10) << "every block, the encoder drained at close";
+}
+
+// A picture is converted only in the rows that changed since the picture before it; when that
+// one never reaches the converter (shed, or the second for a slot), its rows go on to the next.
+TEST_F(AvPackerTest, ChangedRowsOfPicturesLeftOutGoOnToTheNextPicture) {
+    ASSERT_EQ(writer.open(path, 64, 64, 32, 0, 64, 64, 25), 0);
+    const auto pattern = rgbPattern(64, 64, 4);
+    auto paintRows = [](std::vector<uint8_t> picture, int top, int bottom, uint8_t value) {
+        std::fill(picture.begin() + top * 64 * 4, picture.begin() + bottom * 64 * 4, value);
+        return picture;
+    };
+    const auto whiteTop = paintRows(pattern, 0, 16, 0xff);
+    const auto blackBottomToo = paintRows(whiteTop, 48, 64, 0x00);
+    heap.holdNextFree();
+    push(MMPacket::kVideo, pattern, 0);
+    heap.waitUntilHolding();
+    push(MMPacket::kVideo, whiteTop, 1, {0, 16});
+    push(MMPacket::kVideo, whiteTop, 2, {});
+    push(MMPacket::kVideo, whiteTop, 3, {});  // picture 1 is shed
+    heap.letGo();
+    ASSERT_TRUE(waitUntil([&] { return heap.frees.load() == pushed; }, 10000));
+    // A late grab for slot 3 that the writer skips, then a picture with nothing new.
+    pushAndWait(MMPacket::kVideo, blackBottomToo, 3, {48, 64});
+    pushAndWait(MMPacket::kVideo, blackBottomToo, 4, {});
+    writer.close();
+
+    AvFile file;
+    ASSERT_TRUE(file.open(path)) << file.error();
+    const auto pictures = file.pictures();
+    ASSERT_EQ(file.picturePts(), (std::vector<int64_t>{0, 2, 3, 4}));
+    auto grey = [](const Picture& picture, int y) {
+        const uint8_t* p = picture.at(32, y);
+        return (int(p[0]) + p[1] + p[2]) / 3;
+    };
+    EXPECT_LT(grey(pictures[0], 4), 200) << "the pattern";
+    EXPECT_GT(grey(pictures[1], 4), 235) << "picture 2 shows the white rows of shed picture 1";
+    EXPECT_GT(grey(pictures[2], 4), 235);
+    EXPECT_GT(grey(pictures[3], 4), 235);
+    EXPECT_LT(grey(pictures[3], 60), 20) << "picture 4 shows the black rows of the skipped grab";
 }
 
 TEST_F(AvPackerTest, PacketsQueuedAtCloseAreWrittenAndTheFilePlays) {
