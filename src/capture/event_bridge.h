@@ -3,19 +3,20 @@
 #include <QThread>
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <list>
-
-#include "base/os_mutex.h"
+#include <mutex>
 
 // Carries small events from worker threads to the GUI thread: posters append to a queue and
-// return at once; the bridge's own thread takes one event every 25 ms and emits it as
-// eventTriggered, which Qt delivers to receivers in the GUI thread through their event loop.
-// At most 100 events wait; one posted beyond that is dropped.
+// return at once; the bridge's own thread sleeps until an event waits, emits it as
+// eventTriggered (Qt delivers it to receivers in the GUI thread through their event loop) and
+// takes the next no sooner than 25 ms later. At most 100 events wait; one posted beyond that is
+// dropped.
 //
 // Threads: startBridge() and stopBridge() by the owner; postEvent() from any thread (it takes
-// m_lock, which guards m_queue, for one list operation); eventTriggered is emitted on the
-// bridge thread, outside the lock.
+// m_lock, which guards m_queue and m_stop's wake-up, for one list operation); eventTriggered is
+// emitted on the bridge thread, outside the lock.
 class EventBridge : public QThread {
     Q_OBJECT
 
@@ -44,7 +45,8 @@ protected:
     void run() override;
 
 private:
-    OS_Mutex m_lock;
+    std::mutex m_lock;
+    std::condition_variable m_queued;  // an event waits, or the bridge is to stop
     std::list<Event> m_queue;
     std::atomic<bool> m_stop{false};
 };
