@@ -2,6 +2,7 @@
 // pays it, on synthetic desktops that differ from one picture to the next.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -59,7 +60,42 @@ void BM_Picture3840x2160To1280x720(benchmark::State& state) {
 void BM_PictureYuy2640x480Unscaled(benchmark::State& state) {
     encodePictures(state, 640, 480, kFourccYUY2, 16, 640, 480);
 }
+// A lesson's picture: the full-HD screen is still but for one line of typed text (40 rows),
+// which is all the converter is told changed.
+void BM_Picture1920x1080To1024x576TypedLine(benchmark::State& state) {
+    gLog.setLevel(LogFile::kInfo);
+    const std::string path = "/tmp/glimmora-bench-encode-line.avi";
+    AvMuxer muxer;
+    VideoConverter converter;
+    if (muxer.open(path, 1024, 576, 25) < 0 || converter.init(1920, 1080, 0, 32, 1024, 576) < 0) {
+        state.SkipWithError("cannot open the encoder");
+        return;
+    }
+    auto pictures = testsupport::desktopPictures(1920, 1080, 4, 2);
+    std::vector<uint8_t> screen = pictures[0];
+    const size_t rowBytes = 1920 * 4;
+    const RowSpan line{800, 840};
+    converter.convert(screen.data(), uint32_t(screen.size()), 0);
+    int64_t pts = 1;
+    double convertSeconds = 0;
+    for (auto _ : state) {
+        // The line's rows from one picture or the other: a change every time.
+        const auto& from = pictures[size_t(pts % 2)];
+        std::copy(from.begin() + line.top * rowBytes, from.begin() + line.bottom * rowBytes,
+                  screen.begin() + line.top * rowBytes);
+        const auto before = std::chrono::steady_clock::now();
+        AVFrame* frame = converter.convert(screen.data(), uint32_t(screen.size()), pts++, line);
+        convertSeconds +=
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - before).count();
+        benchmark::DoNotOptimize(muxer.writeVideo(frame));
+    }
+    state.counters["convert_ms"] = convertSeconds * 1000 / double(state.iterations());
+    muxer.close();
+    std::remove(path.c_str());
+}
+
 BENCHMARK(BM_Picture1920x1080To1024x576)->Unit(benchmark::kMillisecond)->MinTime(3);
+BENCHMARK(BM_Picture1920x1080To1024x576TypedLine)->Unit(benchmark::kMillisecond)->MinTime(3);
 BENCHMARK(BM_Picture1920x1080To1280x720)->Unit(benchmark::kMillisecond)->MinTime(3);
 BENCHMARK(BM_Picture3840x2160To1280x720)->Unit(benchmark::kMillisecond)->MinTime(3);
 BENCHMARK(BM_PictureYuy2640x480Unscaled)->Unit(benchmark::kMillisecond)->MinTime(3);
