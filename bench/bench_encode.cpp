@@ -19,6 +19,23 @@ namespace {
 
 constexpr int kDistinctPictures = 16;
 
+// Converts (timed) and encodes one picture.
+AVFrame* convertTimed(VideoConverter& converter, const std::vector<uint8_t>& picture, int64_t pts,
+                      RowSpan changed, double* convertSeconds) {
+    const auto before = std::chrono::steady_clock::now();
+    AVFrame* frame = converter.convert(picture.data(), uint32_t(picture.size()), pts, changed);
+    *convertSeconds +=
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - before).count();
+    return frame;
+}
+
+void finish(benchmark::State& state, double convertSeconds, AvMuxer& muxer,
+            const std::string& path) {
+    state.counters["convert_ms"] = convertSeconds * 1000 / double(state.iterations());
+    muxer.close();
+    std::remove(path.c_str());
+}
+
 void encodePictures(benchmark::State& state, int srcWidth, int srcHeight, uint32_t fourcc,
                     int bitsPerPixel, int dstWidth, int dstHeight) {
     gLog.setLevel(LogFile::kInfo);
@@ -37,15 +54,10 @@ void encodePictures(benchmark::State& state, int srcWidth, int srcHeight, uint32
     double convertSeconds = 0;
     for (auto _ : state) {
         const auto& picture = pictures[size_t(pts % kDistinctPictures)];
-        const auto before = std::chrono::steady_clock::now();
-        AVFrame* frame = converter.convert(picture.data(), uint32_t(picture.size()), pts++);
-        convertSeconds +=
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - before).count();
+        AVFrame* frame = convertTimed(converter, picture, pts++, RowSpan::all(), &convertSeconds);
         benchmark::DoNotOptimize(muxer.writeVideo(frame));
     }
-    state.counters["convert_ms"] = convertSeconds * 1000 / double(state.iterations());
-    muxer.close();
-    std::remove(path.c_str());
+    finish(state, convertSeconds, muxer, path);
 }
 
 void BM_Picture1920x1080To1024x576(benchmark::State& state) {
@@ -83,15 +95,10 @@ void BM_Picture1920x1080To1024x576TypedLine(benchmark::State& state) {
         const auto& from = pictures[size_t(pts % 2)];
         std::copy(from.begin() + line.top * rowBytes, from.begin() + line.bottom * rowBytes,
                   screen.begin() + line.top * rowBytes);
-        const auto before = std::chrono::steady_clock::now();
-        AVFrame* frame = converter.convert(screen.data(), uint32_t(screen.size()), pts++, line);
-        convertSeconds +=
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - before).count();
+        AVFrame* frame = convertTimed(converter, screen, pts++, line, &convertSeconds);
         benchmark::DoNotOptimize(muxer.writeVideo(frame));
     }
-    state.counters["convert_ms"] = convertSeconds * 1000 / double(state.iterations());
-    muxer.close();
-    std::remove(path.c_str());
+    finish(state, convertSeconds, muxer, path);
 }
 
 BENCHMARK(BM_Picture1920x1080To1024x576)->Unit(benchmark::kMillisecond)->MinTime(3);

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <string>
 
 namespace testsupport {
@@ -114,16 +115,19 @@ VirtualDisplay::~VirtualDisplay() {
     if (!m_configFolder.empty()) std::filesystem::remove_all(m_configFolder);
 }
 
-bool moveMouse(int x, int y) {
+namespace {
+
+// Sends one request about $DISPLAY's root window on a connection of its own and waits for the
+// server's verdict; true when it took the request.
+bool requestOnRoot(
+    const std::function<xcb_void_cookie_t(xcb_connection_t*, xcb_window_t root)>& request) {
     int screenNumber = 0;
     xcb_connection_t* connection = xcb_connect(nullptr, &screenNumber);
     bool ok = !xcb_connection_has_error(connection);
     if (ok) {
         xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
-        xcb_generic_error_t* error = xcb_request_check(
-            connection,
-            xcb_test_fake_input_checked(connection, XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME,
-                                        screen->root, int16_t(x), int16_t(y), 0));
+        xcb_generic_error_t* error =
+            xcb_request_check(connection, request(connection, screen->root));
         ok = !error;
         std::free(error);
     }
@@ -131,20 +135,20 @@ bool moveMouse(int x, int y) {
     return ok;
 }
 
+}  // namespace
+
+bool moveMouse(int x, int y) {
+    return requestOnRoot([&](xcb_connection_t* connection, xcb_window_t root) {
+        return xcb_test_fake_input_checked(connection, XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME, root,
+                                           int16_t(x), int16_t(y), 0);
+    });
+}
+
 bool warpPointer(int x, int y) {
-    int screenNumber = 0;
-    xcb_connection_t* connection = xcb_connect(nullptr, &screenNumber);
-    bool ok = !xcb_connection_has_error(connection);
-    if (ok) {
-        xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
-        xcb_generic_error_t* error = xcb_request_check(
-            connection, xcb_warp_pointer_checked(connection, XCB_NONE, screen->root, 0, 0, 0, 0,
-                                                 int16_t(x), int16_t(y)));
-        ok = !error;
-        std::free(error);
-    }
-    xcb_disconnect(connection);
-    return ok;
+    return requestOnRoot([&](xcb_connection_t* connection, xcb_window_t root) {
+        return xcb_warp_pointer_checked(connection, XCB_NONE, root, 0, 0, 0, 0, int16_t(x),
+                                        int16_t(y));
+    });
 }
 
 bool paintScreen(int x, int y, int width, int height, const std::vector<uint8_t>& pixels) {
