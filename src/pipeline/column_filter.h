@@ -13,8 +13,9 @@ void filterColumns(const uint8_t* first, size_t stride, const int16_t* weights, 
 // The same for pixels from .. width - 1, one at a time on any CPU.
 void filterColumnsPlain(const uint8_t* first, size_t stride, const int16_t* weights, int count,
                         int from, int width, int bits, uint8_t* out);
-// The same 16 pixels at a time with AVX2, two rows per multiply-add: most of the scaling's time
-// is spent here. Returns the pixels done (a multiple of 16), leaving the rest to the plain loop;
-// call it only where the CPU has AVX2 (none are done on other processors).
+// The same 32 (then 16) pixels at a time with AVX2, two rows per multiply-add: most of the
+// scaling's time is spent here. Returns the pixels done (a multiple of 16; none for more than
+// 128 taps), leaving the rest to the plain loop; call it only where the CPU has AVX2 (none are
+// done on other processors).
 int filterColumnsAvx2(const uint8_t* first, size_t stride, const int16_t* weights, int count,
                       int width, int bits, uint8_t* out);

@@ -1,0 +1,185 @@
+#include "pipeline/row_filter.h"
+
+#include <cstring>
+#include <utility>
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
+namespace {
+
+#if defined(__x86_64__)
+constexpr int kSide = RowFilter::kRows;  // the turned squares are kSide x kSide bytes
+
+// Row r of out is column r of in.
+__attribute__((target("avx2"), always_inline)) inline void turn(__m128i v[kSide]) {
+    __m128i a[kSide];
+    // Bytes of row pairs: a[2k] columns 0-7, a[2k + 1] columns 8-15, of rows 2k and 2k + 1.
+    for (int k = 0; k < 8; ++k) {
+        a[2 * k] = _mm_unpacklo_epi8(v[2 * k], v[2 * k + 1]);
+        a[2 * k + 1] = _mm_unpackhi_epi8(v[2 * k], v[2 * k + 1]);
+    }
+    // Row quads: v[4q + j] holds rows 4q .. 4q + 3 of columns 4j .. 4j + 3.
+    for (int q = 0; q < 4; ++q)
+        for (int half = 0; half < 2; ++half) {
+            v[4 * q + 2 * half] = _mm_unpacklo_epi16(a[4 * q + half], a[4 * q + 2 + half]);
+            v[4 * q + 2 * half + 1] = _mm_unpackhi_epi16(a[4 * q + half], a[4 * q + 2 + half]);
+        }
+    // Row octets: a[8h + 2j] rows 8h .. 8h + 7 of columns 4j, 4j + 1; a[8h + 2j + 1] of
+    // columns 4j + 2, 4j + 3.
+    for (int h = 0; h < 2; ++h)
+        for (int j = 0; j < 4; ++j) {
+            a[8 * h + 2 * j] = _mm_unpacklo_epi32(v[8 * h + j], v[8 * h + 4 + j]);
+            a[8 * h + 2 * j + 1] = _mm_unpackhi_epi32(v[8 * h + j], v[8 * h + 4 + j]);
+        }
+    for (int j = 0; j < 4; ++j)
+        for (int p = 0; p < 2; ++p) {
+            v[4 * j + 2 * p] = _mm_unpacklo_epi64(a[2 * j + p], a[8 + 2 * j + p]);
+            v[4 * j + 2 * p + 1] = _mm_unpackhi_epi64(a[2 * j + p], a[8 + 2 * j + p]);
+        }
+}
+
+// Source columns 0 .. paddedWidth(width) - 1 of kSide rows into turned, kSide bytes each.
+__attribute__((target("avx2"))) void turnSource(const uint8_t* src, size_t stride, int width,
+                                                uint8_t* turned) {
+    __m128i v[kSide];
+    for (int x = 0; x < width; x += kSide) {
+        for (int r = 0; r < kSide; ++r)
+            v[r] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + size_t(r) * stride + x));
+        turn(v);
+        for (int c = 0; c < kSide; ++c)
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(turned + size_t(x + c) * kSide), v[c]);
+    }
+}
+
+// Each output column from its taps' turned source columns.
+__attribute__((target("avx2"))) void filterTurned(const uint8_t* turned, const Taps* outputs,
+                                                  int count, const int32_t* pairs,
+                                                  const int* pairOffsets, uint8_t* out) {
+    const __m256i half = _mm256_set1_epi32(1 << (kFilterWeightBits - 1));
+    const __m256i zero = _mm256_setzero_si256();
+    for (int o = 0; o < count; ++o) {
+        const uint8_t* column = turned + size_t(outputs[o].first) * kSide;
+        const int32_t* w = pairs + pairOffsets[o];
+        const int taps = outputs[o].count;
+        // Per 128-bit lane, low: rows 0-3 and 8-11, high: rows 4-7 and 12-15.
+        __m256i low = half, high = half;
+        int t = 0;
+        for (; t + 1 < taps; t += 2, ++w) {
+            const __m256i a = _mm256_cvtepu8_epi16(
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(column + size_t(t) * kSide)));
+            const __m256i b = _mm256_cvtepu8_epi16(_mm_loadu_si128(
+                reinterpret_cast<const __m128i*>(column + size_t(t + 1) * kSide)));
+            const __m256i weights = _mm256_set1_epi32(*w);
+            low = _mm256_add_epi32(low, _mm256_madd_epi16(_mm256_unpacklo_epi16(a, b), weights));
+            high = _mm256_add_epi32(high, _mm256_madd_epi16(_mm256_unpackhi_epi16(a, b), weights));
+        }
+        if (t < taps) {
+            const __m256i a = _mm256_cvtepu8_epi16(
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(column + size_t(t) * kSide)));
+            const __m256i weights = _mm256_set1_epi32(*w);
+            low = _mm256_add_epi32(low,
+                                   _mm256_madd_epi16(_mm256_unpacklo_epi16(a, zero), weights));
+            high = _mm256_add_epi32(high,
+                                    _mm256_madd_epi16(_mm256_unpackhi_epi16(a, zero), weights));
+        }
+        low = _mm256_srai_epi32(low, kFilterWeightBits);
+        high = _mm256_srai_epi32(high, kFilterWeightBits);
+        const __m256i words = _mm256_packs_epi32(low, high);  // rows 0-7 | 8-15
+        const __m256i bytes = _mm256_packus_epi16(words, words);
+        const __m256i ordered = _mm256_permute4x64_epi64(bytes, 0x08);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + size_t(o) * kSide),
+                         _mm256_castsi256_si128(ordered));
+    }
+}
+
+// The turned output columns back into the first rows of dst, width pixels each.
+__attribute__((target("avx2"))) void turnBack(const uint8_t* turned, int width, int rows,
+                                              uint8_t* dst, size_t stride) {
+    __m128i v[kSide];
+    for (int x = 0; x < width; x += kSide) {
+        for (int c = 0; c < kSide; ++c)
+            v[c] = _mm_loadu_si128(
+                reinterpret_cast<const __m128i*>(turned + size_t(x + c) * kSide));
+        turn(v);
+        const int pixels = width - x < kSide ? width - x : kSide;
+        for (int r = 0; r < rows; ++r) {
+            uint8_t* row = dst + size_t(r) * stride + x;
+            if (pixels == kSide) {
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(row), v[r]);
+            } else {
+                alignas(16) uint8_t last[kSide];
+                _mm_store_si128(reinterpret_cast<__m128i*>(last), v[r]);
+                std::memcpy(row, last, size_t(pixels));
+            }
+        }
+    }
+}
+#endif
+
+}  // namespace
+
+int RowFilter::init(int srcWidth, FilterTaps taps) {
+    close();
+    for (const Taps& t : taps.outputs)
+        if (t.first < 0 || t.count < 1 || t.first + t.count > srcWidth ||
+            t.offset + t.count > int(taps.weights.size()))
+            return -1;
+    m_srcWidth = srcWidth;
+    m_taps = std::move(taps);
+    m_pairOffsets.reserve(m_taps.outputs.size());
+    for (const Taps& t : m_taps.outputs) {
+        m_pairOffsets.push_back(int(m_pairs.size()));
+        const int16_t* w = &m_taps.weights[size_t(t.offset)];
+        for (int i = 0; i < t.count; i += 2) {
+            const uint32_t high = i + 1 < t.count ? uint16_t(w[i + 1]) : 0;
+            m_pairs.push_back(int32_t(uint32_t(uint16_t(w[i])) | high << 16));
+        }
+    }
+    m_turned.assign(size_t(paddedWidth(srcWidth)) * kRows, 0);
+    m_turnedOut.assign(size_t(paddedWidth(dstWidth())) * kRows, 0);
+    return 0;
+}
+
+void RowFilter::filter(const uint8_t* src, size_t srcStride, int rows, uint8_t* dst,
+                       size_t dstStride) {
+#if defined(__x86_64__)
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    if (avx2 && !m_turned.empty()) {
+        turnSource(src, srcStride, m_srcWidth, m_turned.data());
+        filterTurned(m_turned.data(), m_taps.outputs.data(), dstWidth(), m_pairs.data(),
+                     m_pairOffsets.data(), m_turnedOut.data());
+        turnBack(m_turnedOut.data(), dstWidth(), rows < kRows ? rows : kRows, dst, dstStride);
+        return;
+    }
+#endif
+    filterPlain(src, srcStride, rows, dst, dstStride);
+}
+
+void RowFilter::filterPlain(const uint8_t* src, size_t srcStride, int rows, uint8_t* dst,
+                            size_t dstStride) const {
+    const int32_t half = 1 << (kFilterWeightBits - 1);
+    for (int r = 0; r < rows && r < kRows; ++r) {
+        const uint8_t* in = src + size_t(r) * srcStride;
+        uint8_t* out = dst + size_t(r) * dstStride;
+        for (size_t o = 0; o < m_taps.outputs.size(); ++o) {
+            const Taps& t = m_taps.outputs[o];
+            const int16_t* w = &m_taps.weights[size_t(t.offset)];
+            int32_t sum = half;
+            for (int i = 0; i < t.count; ++i)
+                sum += w[i] * in[t.first + i];
+            sum >>= kFilterWeightBits;
+            out[o] = uint8_t(sum < 0 ? 0 : sum > 255 ? 255 : sum);
+        }
+    }
+}
+
+void RowFilter::close() {
+    m_turnedOut.clear();
+    m_turned.clear();
+    m_pairOffsets.clear();
+    m_pairs.clear();
+    m_taps = FilterTaps();
+    m_srcWidth = 0;
+}
