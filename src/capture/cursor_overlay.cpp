@@ -43,7 +43,7 @@ void drawRing(uint8_t* picture, int width, int height, int centerX, int centerY,
               uint32_t colour, uint32_t alpha) {
     if (!picture || radius <= 0) return;
     constexpr double kHalfLine = 1.5;
-    const int reach = radius + 2;
+    const int reach = ringReach(radius);
     const int top = std::max(0, centerY - reach);
     const int bottom = std::min(height, centerY + reach + 1);  // one past
     const int left = std::max(0, centerX - reach);

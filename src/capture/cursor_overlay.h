@@ -29,3 +29,7 @@ void blendCursor(uint8_t* picture, int width, int height, const CursorImage& cur
 // 255; only the part inside the picture. Any thread; touches only picture.
 void drawRing(uint8_t* picture, int width, int height, int centerX, int centerY, int radius,
               uint32_t colour, uint32_t alpha);
+// How far from its centre, in pixels along either axis, drawRing() may touch a pixel.
+constexpr int ringReach(int radius) {
+    return radius + 2;  // half the line and the smoothed edge beyond it
+}

@@ -4,6 +4,7 @@
 #include <xcb/xinput.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 
@@ -82,13 +83,11 @@ bool PointerX11::watchDevices(bool motion, bool buttons) {
     xcb_generic_error_t* error = xcb_request_check(
         m_connection, xcb_input_xi_select_events_checked(m_connection, m_root, 1, &mask.head));
     if (error) {
-        const int code = error->error_code;
+        char why[64];
+        std::snprintf(why, sizeof why, "the X server refused to report the mouse (error %d)",
+                      int(error->error_code));
         std::free(error);
-        if (!m_xinputReported)
-            gLog.warn("screen grabber: the X server refused to report the mouse (error %d)\n",
-                      code);
-        m_xinputReported = true;
-        return false;
+        return missing(why);
     }
     m_xinputOpcode = extension->major_opcode;
     return true;
@@ -160,12 +159,13 @@ bool PointerX11::ringShown() const {
 PointerX11::Drawn PointerX11::nowDrawn() const {
     Drawn now;
     now.valid = true;
-    now.ring = ringShown() && m_onScreen;
     if (m_pointer && m_xfixes && m_onScreen && !m_image.argb.empty())
         now.box = {m_atX - m_image.hotX, m_atY - m_image.hotY, m_image.width, m_image.height};
     now.imageSerial = m_imageSerial;
-    const int reach = kRingRadius + 2;  // the ring's line is 3 pixels wide, edges smoothed
-    if (now.ring) now.ringBox = {m_atX - reach, m_atY - reach, 2 * reach + 1, 2 * reach + 1};
+    if (ringShown() && m_onScreen) {
+        const int reach = ringReach(kRingRadius);
+        now.ringBox = {m_atX - reach, m_atY - reach, 2 * reach + 1, 2 * reach + 1};
+    }
     return now;
 }
 
@@ -178,11 +178,11 @@ RowSpan PointerX11::changedRows(int x, int y, int width, int height) const {
             rows.add({std::max(box.y - y, 0), std::min(box.y + box.height - y, height)});
     };
     // A ring shows for a moment: the pictures it appears in and the one it leaves all count.
-    if (now.ring) add(now.ringBox);
-    if (m_drawn.ring) add(m_drawn.ringBox);
+    add(now.ringBox);
+    add(m_drawn.ringBox);
     const bool moved =
         !m_drawn.valid || !(now.box == m_drawn.box) || now.imageSerial != m_drawn.imageSerial;
-    if (moved || now.ring || m_drawn.ring) {
+    if (moved || now.ring() || m_drawn.ring()) {
         add(now.box);
         if (m_drawn.valid) add(m_drawn.box);
     }
@@ -194,7 +194,7 @@ void PointerX11::draw(uint8_t* picture, int x, int y, int width, int height) {
     if (!m_connection || !m_onScreen) return;
     const int pointerX = m_atX - x;
     const int pointerY = m_atY - y;
-    if (m_drawn.ring)
+    if (m_drawn.ring())
         drawRing(picture, width, height, pointerX, pointerY, kRingRadius, kRingColour, kRingAlpha);
     if (m_drawn.box.width > 0)
         blendCursor(picture, width, height, m_image, pointerX - m_image.hotX,

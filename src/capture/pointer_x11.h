@@ -53,14 +53,14 @@ private:
             return width > 0 && x < ox + ow && ox < x + width && y < oy + oh && oy < y + height;
         }
     };
-    // What a picture got: the pointer's box (empty for none), its image, whether a ring around
-    // the pointer's place (ringBox, the ring's pixels).
+    // What a picture got: the pointer's box (empty for none), its image, and the box of the
+    // ring's pixels around the pointer's place (empty for none).
     struct Drawn {
         bool valid = false;
         Box box;
         int imageSerial = 0;
-        bool ring = false;
         Box ringBox;
+        bool ring() const { return ringBox.width > 0; }
     };
 
     bool watchCursorChanges();
