@@ -131,7 +131,14 @@ std::string pictureGaps(const std::string& path, const std::string& log) {
         if (written.count(slot)) continue;
         ++(captured.count(slot) ? notWritten : notCaptured);
     }
-    return std::to_string(notCaptured) + " slots never captured, " + std::to_string(notWritten) +
+    // Ticks that found the screen as it was write a repeat, and rightly so: the program counts
+    // them in its log.
+    std::smatch unchanged;
+    const bool counted = std::regex_search(
+        log, unchanged, std::regex(R"((\d+) ticks found nothing changed)"));
+    return std::to_string(notCaptured) + " slots never captured (" +
+           (counted ? unchanged[1].str() : std::string("?")) +
+           " ticks found the screen unchanged), " + std::to_string(notWritten) +
            " captured but not written";
 }
 
