@@ -64,6 +64,7 @@ void MMTimer::tickLoop(bool periodic, int periodMs) {
             return;
         }
         if (state == kStopAcknowledged) return;
+        m_dueNs.store(deadlineNs, std::memory_order_relaxed);
         if (m_callback) m_callback->onTimer(0);
         if (!periodic) {
             // A one-shot timer has nothing left to do: acknowledge in advance so that stop()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <thread>
 
 // Receives the ticks of an MMTimer. onTimer runs on the timer's own thread; the argument is
@@ -36,6 +37,10 @@ public:
 
     bool running() const { return m_thread.joinable(); }
 
+    // When the tick being delivered was due, in microseconds of the monotonic clock: a tick the
+    // system woke late still names its place on the timer's grid. Only inside the callback.
+    int64_t tickDueUs() const { return m_dueNs.load(std::memory_order_relaxed) / 1000; }
+
 private:
     enum State { kRunning = 0, kStopRequested = 1, kStopAcknowledged = 2 };
 
@@ -46,6 +51,8 @@ private:
     // 0 -> 1 by stop(), 1 -> 2 by the timer thread; a one-shot timer that has fired also
     // moves to 2 by itself so that stop() need not wait.
     std::atomic<int> m_state{kStopAcknowledged};
+    // The deadline of the tick being delivered (ns); written and read on the timer thread.
+    std::atomic<int64_t> m_dueNs{0};
     // The running timer; stands for the platform timer id (not joinable = no timer).
     std::thread m_thread;
 };

@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "base/log_file.h"
-#include "base/mono_clock.h"
 #include "capture/screen_grabber.h"
 
 bool clipToScreen(int* x, int* y, int* width, int* height, int screenWidth, int screenHeight) {
@@ -73,7 +72,10 @@ void ScreenCapTask::stopCapture() {
 }
 
 int ScreenCapTask::onTimer(int) {
-    const int64_t tickUs = monotonicMicroseconds();
+    // The tick's place on the timer's grid, not when it woke: a tick the system woke late (a
+    // busy machine) keeps its own slot rather than taking the next one's and leaving its own
+    // empty.
+    const int64_t tickUs = m_timer.tickDueUs();
     // Asked at every tick, so that the changes are counted from the previous one; kept until a
     // grab carries them.
     m_pendingChanges.add(m_grabber->changedRows(m_x, m_y, m_width, m_height));

@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "base/mm_timer.h"
+#include "base/mono_clock.h"
 #include "base/os_thread.h"
 
 namespace {
@@ -100,4 +101,56 @@ TEST(MMTimer, StopWithoutStartAndRefusedPeriod) {
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "Failed to create timer.\n");
     EXPECT_FALSE(idle.running());
     idle.stop();
+}
+
+namespace {
+
+// Notes each tick's due time and when it ran; the third tick overruns by half a period and the
+// sixth by two and a half, so the ticks after them run late.
+class LateningCallback : public MMTimerCallback {
+public:
+    explicit LateningCallback(MMTimer& timer) : m_timer(timer) {}
+    int onTimer(int) override {
+        const int tick = count.load();
+        if (tick >= kTicks) return 0;
+        due[tick] = m_timer.tickDueUs();
+        ran[tick] = monotonicMicroseconds();
+        if (tick == 2) OS_Thread::msleep(kPeriodMs * 3 / 2);
+        if (tick == 5) OS_Thread::msleep(kPeriodMs * 5 / 2);
+        count.store(tick + 1);
+        return 0;
+    }
+
+    static constexpr int kTicks = 9;
+    static constexpr int kPeriodMs = 40;
+    int64_t due[kTicks] = {};
+    int64_t ran[kTicks] = {};
+    std::atomic<int> count{0};
+
+private:
+    MMTimer& m_timer;
+};
+
+}  // namespace
+
+TEST(MMTimer, ALateTickStillNamesItsPlaceOnTheGrid) {
+    MMTimer timer;
+    LateningCallback callback(timer);
+    ASSERT_EQ(timer.start(1, LateningCallback::kPeriodMs, &callback), 0);
+    waitFor(callback.count, LateningCallback::kTicks);
+    timer.stop();
+    const int64_t periodUs = LateningCallback::kPeriodMs * 1000;
+    for (int tick = 1; tick < LateningCallback::kTicks; ++tick) {
+        const int64_t step = callback.due[tick] - callback.due[tick - 1];
+        EXPECT_EQ(step % periodUs, 0) << "tick " << tick << " is off the grid by " << step;
+        EXPECT_GE(step, periodUs);
+        EXPECT_GE(callback.ran[tick], callback.due[tick]) << "a tick never runs before it is due";
+    }
+    // Half a period over: the next tick runs at once, late, but keeps its own place.
+    EXPECT_EQ(callback.due[3] - callback.due[2], periodUs);
+    EXPECT_GE(callback.ran[3] - callback.due[3], periodUs / 2 - 5000);
+    // Two and a half over: the tick wholly missed is skipped, not fired in a burst; the one
+    // half missed runs late in its own place.
+    EXPECT_EQ(callback.due[6] - callback.due[5], 2 * periodUs);
+    EXPECT_GE(callback.ran[6] - callback.due[6], periodUs / 2 - 5000);
 }
