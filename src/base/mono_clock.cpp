@@ -2,8 +2,6 @@
 
 #include <time.h>
 
-#include <cerrno>
-
 namespace {
 
 constexpr int64_t kNsPerSecond = 1000000000;
@@ -21,9 +19,13 @@ int64_t monotonicMicroseconds() {
 }
 
 void sleepUntilMonotonicNs(int64_t deadlineNs) {
-    timespec deadline;
-    deadline.tv_sec = time_t(deadlineNs / kNsPerSecond);
-    deadline.tv_nsec = long(deadlineNs % kNsPerSecond);
-    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr) == EINTR) {
+    // Slept as what is left, and checked against the clock on waking: an absolute sleep can end
+    // early where a library fakes the time of day (under libfaketime, once the system clock is
+    // set forward, it returns at once), and a periodic caller would then run ahead of the clock.
+    for (int64_t leftNs; (leftNs = deadlineNs - monotonicNanoseconds()) > 0;) {
+        timespec left;
+        left.tv_sec = time_t(leftNs / kNsPerSecond);
+        left.tv_nsec = long(leftNs % kNsPerSecond);
+        clock_nanosleep(CLOCK_MONOTONIC, 0, &left, nullptr);
     }
 }

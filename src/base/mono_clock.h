@@ -9,6 +9,6 @@
 int64_t monotonicNanoseconds();
 int64_t monotonicMicroseconds();
 
-// Sleeps until the clock reads deadlineNs (absolute, so a periodic caller does not drift);
-// returns at once when that time has passed.
+// Sleeps until the clock reads deadlineNs or later (absolute, so a periodic caller does not
+// drift); returns at once when that time has passed. Signals do not cut it short.
 void sleepUntilMonotonicNs(int64_t deadlineNs);
