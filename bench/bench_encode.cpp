@@ -55,7 +55,7 @@ void encodePictures(benchmark::State& state, int srcWidth, int srcHeight, uint32
     const int bytesPerPixel = fourcc ? 2 : bitsPerPixel / 8;
     const auto pictures =
         testsupport::desktopPictures(srcWidth, srcHeight, bytesPerPixel, kDistinctPictures);
-    std::vector<uint8_t> written(pictures[0].size());
+    std::vector<uint8_t> written(source == Source::kJustWritten ? pictures[0].size() : 0);
     int64_t pts = 0;
     double convertSeconds = 0;
     for (auto _ : state) {

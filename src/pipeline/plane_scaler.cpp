@@ -14,9 +14,13 @@ int PlaneScaler::init(int srcWidth, int srcHeight, int dstWidth, int dstHeight) 
     }
     m_srcWidth = srcWidth;
     m_srcHeight = srcHeight;
-    m_dstWidth = dstWidth;
     m_dstHeight = dstHeight;
     m_down = lanczosTaps(srcHeight, dstHeight);
+    m_downPairOffsets.reserve(m_down.outputs.size());
+    for (const Taps& taps : m_down.outputs) {
+        m_downPairOffsets.push_back(int(m_downPairs.size()));
+        pairWeights(&m_down.weights[size_t(taps.offset)], taps.count, m_downPairs);
+    }
     if (srcWidth != dstWidth) {
         if (m_across.init(srcWidth, lanczosTaps(srcWidth, dstWidth)) < 0) {
             gLog.error("plane scaler: no row filter from %d to %d pixels\n", srcWidth, dstWidth);
@@ -40,8 +44,9 @@ void PlaneScaler::scaleChunk(const uint8_t* src, int srcStride, uint8_t* dst, in
     for (int r = 0; r < rows; ++r) {
         const Taps& taps = m_down.outputs[size_t(top + r)];
         filterColumns(src + size_t(taps.first) * size_t(srcStride), size_t(srcStride),
-                      &m_down.weights[size_t(taps.offset)], taps.count, m_srcWidth,
-                      kFilterWeightBits, down + size_t(r) * downStride);
+                      &m_down.weights[size_t(taps.offset)],
+                      &m_downPairs[size_t(m_downPairOffsets[size_t(top + r)])], taps.count,
+                      m_srcWidth, kFilterWeightBits, down + size_t(r) * downStride);
     }
     // ...then across.
     if (across)
@@ -58,9 +63,9 @@ void PlaneScaler::scale(const uint8_t* src, int srcStride, uint8_t* dst, int dst
     // Output rows are in source order: from the first whose taps reach the change to the last,
     // in whole chunks.
     const std::vector<Taps>& taps = m_down.outputs;
-    const auto firstReached = std::partition_point(
-        taps.begin(), taps.end(),
-        [&](const Taps& row) { return row.first + row.count <= changed.top; });
+    const auto firstReached = std::partition_point(taps.begin(), taps.end(), [&](const Taps& row) {
+        return row.first + row.count <= changed.top;
+    });
     const auto pastReached = std::partition_point(
         firstReached, taps.end(), [&](const Taps& row) { return row.first < changed.bottom; });
     const int top = int(firstReached - taps.begin()) / kChunkRows * kChunkRows;
@@ -71,5 +76,7 @@ void PlaneScaler::scale(const uint8_t* src, int srcStride, uint8_t* dst, int dst
 void PlaneScaler::close() {
     m_tall.clear();
     m_across.close();
+    m_downPairOffsets.clear();
+    m_downPairs.clear();
     m_down = FilterTaps();
 }

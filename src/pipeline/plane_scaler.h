@@ -34,11 +34,12 @@ private:
     // Output rows top .. top + kChunkRows - 1 (fewer at the bottom) from the source.
     void scaleChunk(const uint8_t* src, int srcStride, uint8_t* dst, int dstStride, int top);
 
-    FilterTaps m_down;            // per output row, source rows
-    RowFilter m_across;           // used only when the width changes
+    FilterTaps m_down;                   // per output row, source rows
+    std::vector<int32_t> m_downPairs;    // m_down's weights paired for the AVX2 loop
+    std::vector<int> m_downPairOffsets;  // per output row, where its pairs start
+    RowFilter m_across;                  // used only when the width changes
     std::vector<uint8_t> m_tall;  // kChunkRows rows scaled down, at the (padded) source width
     int m_srcWidth = 0;
     int m_srcHeight = 0;
-    int m_dstWidth = 0;
     int m_dstHeight = 0;
 };

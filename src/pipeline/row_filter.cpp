@@ -3,6 +3,8 @@
 #include <cstring>
 #include <utility>
 
+#include "pipeline/column_filter.h"
+
 #if defined(__x86_64__)
 #include <immintrin.h>
 #endif
@@ -57,41 +59,11 @@ __attribute__((target("avx2"))) void turnSource(const uint8_t* src, size_t strid
 __attribute__((target("avx2"))) void filterTurned(const uint8_t* turned, const Taps* outputs,
                                                   int count, const int32_t* pairs,
                                                   const int* pairOffsets, uint8_t* out) {
-    const __m256i half = _mm256_set1_epi32(1 << (kFilterWeightBits - 1));
-    const __m256i zero = _mm256_setzero_si256();
-    for (int o = 0; o < count; ++o) {
-        const uint8_t* column = turned + size_t(outputs[o].first) * kSide;
-        const int32_t* w = pairs + pairOffsets[o];
-        const int taps = outputs[o].count;
-        // Per 128-bit lane, low: rows 0-3 and 8-11, high: rows 4-7 and 12-15.
-        __m256i low = half, high = half;
-        int t = 0;
-        for (; t + 1 < taps; t += 2, ++w) {
-            const __m256i a = _mm256_cvtepu8_epi16(
-                _mm_loadu_si128(reinterpret_cast<const __m128i*>(column + size_t(t) * kSide)));
-            const __m256i b = _mm256_cvtepu8_epi16(_mm_loadu_si128(
-                reinterpret_cast<const __m128i*>(column + size_t(t + 1) * kSide)));
-            const __m256i weights = _mm256_set1_epi32(*w);
-            low = _mm256_add_epi32(low, _mm256_madd_epi16(_mm256_unpacklo_epi16(a, b), weights));
-            high = _mm256_add_epi32(high, _mm256_madd_epi16(_mm256_unpackhi_epi16(a, b), weights));
-        }
-        if (t < taps) {
-            const __m256i a = _mm256_cvtepu8_epi16(
-                _mm_loadu_si128(reinterpret_cast<const __m128i*>(column + size_t(t) * kSide)));
-            const __m256i weights = _mm256_set1_epi32(*w);
-            low = _mm256_add_epi32(low,
-                                   _mm256_madd_epi16(_mm256_unpacklo_epi16(a, zero), weights));
-            high = _mm256_add_epi32(high,
-                                    _mm256_madd_epi16(_mm256_unpackhi_epi16(a, zero), weights));
-        }
-        low = _mm256_srai_epi32(low, kFilterWeightBits);
-        high = _mm256_srai_epi32(high, kFilterWeightBits);
-        const __m256i words = _mm256_packs_epi32(low, high);  // rows 0-7 | 8-15
-        const __m256i bytes = _mm256_packus_epi16(words, words);
-        const __m256i ordered = _mm256_permute4x64_epi64(bytes, 0x08);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + size_t(o) * kSide),
-                         _mm256_castsi256_si128(ordered));
-    }
+    for (int o = 0; o < count; ++o)
+        _mm_storeu_si128(
+            reinterpret_cast<__m128i*>(out + size_t(o) * kSide),
+            filterSixteen(turned + size_t(outputs[o].first) * kSide, kSide, pairs + pairOffsets[o],
+                          outputs[o].count, kFilterWeightBits));
 }
 
 // The turned output columns back into the first rows of dst, width pixels each.
@@ -100,8 +72,8 @@ __attribute__((target("avx2"))) void turnBack(const uint8_t* turned, int width, 
     __m128i v[kSide];
     for (int x = 0; x < width; x += kSide) {
         for (int c = 0; c < kSide; ++c)
-            v[c] = _mm_loadu_si128(
-                reinterpret_cast<const __m128i*>(turned + size_t(x + c) * kSide));
+            v[c] =
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(turned + size_t(x + c) * kSide));
         turn(v);
         const int pixels = width - x < kSide ? width - x : kSide;
         for (int r = 0; r < rows; ++r) {
@@ -131,11 +103,7 @@ int RowFilter::init(int srcWidth, FilterTaps taps) {
     m_pairOffsets.reserve(m_taps.outputs.size());
     for (const Taps& t : m_taps.outputs) {
         m_pairOffsets.push_back(int(m_pairs.size()));
-        const int16_t* w = &m_taps.weights[size_t(t.offset)];
-        for (int i = 0; i < t.count; i += 2) {
-            const uint32_t high = i + 1 < t.count ? uint16_t(w[i + 1]) : 0;
-            m_pairs.push_back(int32_t(uint32_t(uint16_t(w[i])) | high << 16));
-        }
+        pairWeights(&m_taps.weights[size_t(t.offset)], t.count, m_pairs);
     }
     m_turned.assign(size_t(paddedWidth(srcWidth)) * kRows, 0);
     m_turnedOut.assign(size_t(paddedWidth(dstWidth())) * kRows, 0);

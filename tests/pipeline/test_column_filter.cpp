@@ -26,8 +26,10 @@ TEST(ColumnFilter, SumsRoundsAndClampsEachColumn) {
     }
     std::vector<uint8_t> out(stride);
     auto filter = [&](std::vector<int16_t> weights) {
-        filterColumns(rows.data(), stride, weights.data(), int(weights.size()), int(stride), kBits,
-                      out.data());
+        std::vector<int32_t> pairs;
+        pairWeights(weights.data(), int(weights.size()), pairs);
+        filterColumns(rows.data(), stride, weights.data(), pairs.data(), int(weights.size()),
+                      int(stride), kBits, out.data());
         return out;
     };
     EXPECT_EQ(filter({kOne})[19], 10) << "one tap copies";
@@ -50,11 +52,13 @@ TEST(ColumnFilter, AvxGivesEveryPixelAsThePlainLoop) {
         std::vector<int16_t> weights(static_cast<size_t>(count));
         for (int16_t& w : weights)
             w = int16_t(weight(random));
+        std::vector<int32_t> pairs;
+        pairWeights(weights.data(), count, pairs);
         for (int width = 1; width <= int(stride); width += 7) {
             std::vector<uint8_t> plain(stride, 0), fast(stride, 0);
             filterColumnsPlain(rows.data(), stride, weights.data(), count, 0, width, kBits,
                                plain.data());
-            const int done = filterColumnsAvx2(rows.data(), stride, weights.data(), count, width,
+            const int done = filterColumnsAvx2(rows.data(), stride, pairs.data(), count, width,
                                                kBits, fast.data());
             EXPECT_EQ(done, width / 16 * 16);
             filterColumnsPlain(rows.data(), stride, weights.data(), count, done, width, kBits,
