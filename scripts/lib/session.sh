@@ -1,5 +1,6 @@
 # Shared by the scripts: provides an X display and a sound server when none is reachable, and
-# stops at exit only what it started. Source it, then call ensure_display / ensure_sound.
+# stops at exit only what it started. Source it, then call ensure_display / ensure_sound /
+# ensure_pipewire.
 
 session_dir=$(mktemp -d /tmp/glimmora-session.XXXXXX)
 session_pids=()
@@ -91,4 +92,36 @@ ensure_sound() {
         session_pids+=($!)
     done
     echo "started a PulseAudio server at $PULSE_SERVER"
+}
+
+# A PipeWire daemon, and WirePlumber (without which no stream is linked to its receiver), on a
+# D-Bus session bus of their own: what a Wayland desktop shares its screen through. Always its
+# own; PIPEWIRE_RUNTIME_DIR names where its socket is for the programs started afterwards.
+ensure_pipewire() {
+    local runtime=$session_dir/pipewire
+    mkdir -m 700 -p "$runtime"
+    dbus-daemon --session --nofork --address="unix:path=$runtime/bus" \
+        >"$runtime/dbus.log" 2>&1 &
+    session_pids+=($!)
+    export DBUS_SESSION_BUS_ADDRESS=unix:path=$runtime/bus
+    export PIPEWIRE_RUNTIME_DIR=$runtime
+    local i
+    for i in $(seq 100); do
+        [ -S "$runtime/bus" ] && break
+        sleep 0.1
+    done
+    pipewire >"$runtime/pipewire.log" 2>&1 &
+    session_pids+=($!)
+    for i in $(seq 100); do
+        [ -S "$runtime/pipewire-0" ] && break
+        sleep 0.1
+    done
+    if [ ! -S "$runtime/pipewire-0" ]; then
+        echo "cannot start PipeWire:" >&2
+        cat "$runtime/dbus.log" "$runtime/pipewire.log" >&2
+        return 1
+    fi
+    wireplumber >"$runtime/wireplumber.log" 2>&1 &
+    session_pids+=($!)
+    echo "started PipeWire at $runtime/pipewire-0"
 }

@@ -15,20 +15,10 @@
 
 #include "base/log_file.h"
 #include "capture/camera_device.h"
+#include "capture/gst_setup.h"
 #include "pipeline/video_converter.h"
 
 namespace {
-
-void initGstreamer() {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        GError* error = nullptr;
-        if (!gst_init_check(nullptr, nullptr, &error)) {
-            gLog.error("Camera: GStreamer cannot start: %s\n", error ? error->message : "?");
-            g_clear_error(&error);
-        }
-    });
-}
 
 std::string propertyText(const GstStructure* properties, const char* name) {
     const gchar* text = properties ? gst_structure_get_string(properties, name) : nullptr;

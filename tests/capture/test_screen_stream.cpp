@@ -1,0 +1,163 @@
+// The screen stream of Wayland desktops, received from a real PipeWire daemon (the test scripts
+// start one with WirePlumber, which links streams) and a GStreamer node standing in for the
+// desktop's screen: colours, size, cropping, black outside, the last picture kept when nothing
+// more comes, a connection handed over as a file descriptor, and a node that is not there.
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <regex>
+#include <string>
+
+#include "capture/screen_stream.h"
+#include "log_capture.h"
+#include "test_support.h"
+
+using namespace testsupport;
+
+namespace {
+
+// A PipeWire node sending 640 x 480 pictures of one colour (0xRRGGBB) 25 times a second, named
+// name. Its media class keeps it out of the camera lists of programs asking GStreamer for
+// cameras while it runs.
+class ColourNode {
+public:
+    ColourNode(uint32_t rgb, const std::string& name) : m_name(name) {
+        char colour[16];
+        std::snprintf(colour, sizeof colour, "0xff%06x", rgb);
+        m_process.start({"/usr/bin/gst-launch-1.0", "-q", "videotestsrc", "is-live=true",
+                         "pattern=solid-color", std::string("foreground-color=") + colour, "!",
+                         "video/x-raw,format=BGRx,width=640,height=480,framerate=25/1", "!",
+                         "pipewiresink", "mode=provide",
+                         "stream-properties=props,media.class=Stream/Output/Video,node.name=" +
+                             name},
+                        "");
+    }
+    ~ColourNode() { m_process.terminate(); }
+    void stop() { m_process.terminate(); }
+
+    // The node's id once the daemon lists it; 0 when it did not within 10 s.
+    uint32_t id() const {
+        uint32_t found = 0;
+        waitUntil([&] { return (found = lookUp()) != 0; }, 10000);
+        return found;
+    }
+
+private:
+    uint32_t lookUp() const {
+        FILE* dump = popen("pw-dump 2>/dev/null", "r");
+        if (!dump) return 0;
+        std::string text;
+        char chunk[4096];
+        for (size_t n; (n = fread(chunk, 1, sizeof chunk, dump)) > 0;)
+            text.append(chunk, n);
+        pclose(dump);
+        // Objects open with their "id"; the node's name comes later among its properties.
+        const size_t name = text.find("\"node.name\": \"" + m_name + "\"");
+        if (name == std::string::npos) return 0;
+        const std::string before = text.substr(0, name);
+        std::smatch match;
+        std::string last;
+        static const std::regex id(R"(\n\s*"id": (\d+),)");
+        for (auto it = std::sregex_iterator(before.begin(), before.end(), id);
+             it != std::sregex_iterator(); ++it)
+            last = (*it)[1];
+        return last.empty() ? 0 : uint32_t(std::stoul(last));
+    }
+
+    std::string m_name;
+    ChildProcess m_process;
+};
+
+// The pixel at (x, y) of a packed 32-bit picture as 0xRRGGBB.
+uint32_t rgbAt(const std::vector<uint8_t>& picture, int width, int x, int y) {
+    const uint8_t* p = &picture[(size_t(y) * size_t(width) + size_t(x)) * 4];
+    return uint32_t(p[2]) << 16 | uint32_t(p[1]) << 8 | p[0];
+}
+
+// A connection of our own to the daemon the test scripts started, as the portal hands one over.
+int connectToDaemon() {
+    const char* folder = std::getenv("PIPEWIRE_RUNTIME_DIR");
+    if (!folder) folder = std::getenv("XDG_RUNTIME_DIR");
+    if (!folder) return -1;
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s/pipewire-0", folder);
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+}  // namespace
+
+TEST(ScreenStream, KeepsTheNewestPictureOfANodeCroppedAndBlackOutside) {
+    ColourNode node(0x2040c0, "glimmora-test-screen-colour");
+    const uint32_t id = node.id();
+    ASSERT_NE(id, 0u) << "no PipeWire daemon lists the node (does one run? scripts/test starts "
+                         "it)";
+    ScreenStream stream;
+    ASSERT_EQ(stream.open(-1, id, 10000), 0);
+    int width = 0, height = 0;
+    stream.size(&width, &height);
+    EXPECT_EQ(width, 640);
+    EXPECT_EQ(height, 480);
+
+    std::vector<uint8_t> whole(640 * 480 * 4);
+    ASSERT_TRUE(stream.copyNewest(whole.data(), 0, 0, 640, 480));
+    int wrong = 0;
+    for (int y = 0; y < 480; y += 7)
+        for (int x = 0; x < 640; x += 5)
+            wrong += rgbAt(whole, 640, x, y) != 0x2040c0;
+    EXPECT_EQ(wrong, 0);
+
+    // A rectangle hanging over the bottom right corner.
+    std::vector<uint8_t> corner(80 * 40 * 4, 0x55);
+    ASSERT_TRUE(stream.copyNewest(corner.data(), 600, 460, 80, 40));
+    EXPECT_EQ(rgbAt(corner, 80, 0, 0), 0x2040c0u);
+    EXPECT_EQ(rgbAt(corner, 80, 39, 19), 0x2040c0u);
+    EXPECT_EQ(rgbAt(corner, 80, 40, 0), 0u) << "right of the picture";
+    EXPECT_EQ(rgbAt(corner, 80, 0, 20), 0u) << "below the picture";
+
+    // Pictures keep coming; once the node is gone the last one stays.
+    const uint64_t seen = stream.serial();
+    EXPECT_TRUE(waitUntil([&] { return stream.serial() > seen; }, 5000));
+    node.stop();
+    std::fill(corner.begin(), corner.end(), 0);
+    ASSERT_TRUE(stream.copyNewest(corner.data(), 0, 0, 80, 40));
+    EXPECT_EQ(rgbAt(corner, 80, 79, 39), 0x2040c0u);
+    stream.close();
+    stream.close();
+    EXPECT_FALSE(stream.copyNewest(corner.data(), 0, 0, 80, 40));
+}
+
+TEST(ScreenStream, ReceivesThroughAConnectionHandedOver) {
+    ColourNode node(0xe0a010, "glimmora-test-screen-handed");
+    const uint32_t id = node.id();
+    ASSERT_NE(id, 0u);
+    const int fd = connectToDaemon();
+    ASSERT_GE(fd, 0) << std::strerror(errno);
+    ScreenStream stream;
+    ASSERT_EQ(stream.open(fd, id, 10000), 0);
+    close(fd);  // the stream keeps its own copy
+    const uint64_t seen = stream.serial();
+    EXPECT_TRUE(waitUntil([&] { return stream.serial() > seen; }, 5000));
+    std::vector<uint8_t> picture(16 * 16 * 4);
+    ASSERT_TRUE(stream.copyNewest(picture.data(), 300, 200, 16, 16));
+    EXPECT_EQ(rgbAt(picture, 16, 8, 8), 0xe0a010u);
+}
+
+TEST(ScreenStream, ANodeThatIsNotThereIsRefusedWithALogLine) {
+    LogCapture log;
+    ScreenStream stream;
+    EXPECT_EQ(stream.open(-1, 999999, 2000), -1);
+    EXPECT_TRUE(log.contains("screen stream:"));
+    std::vector<uint8_t> picture(4);
+    EXPECT_FALSE(stream.copyNewest(picture.data(), 0, 0, 1, 1));
+}
