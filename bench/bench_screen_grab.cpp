@@ -17,7 +17,7 @@ void grab(benchmark::State& state, int screenWidth, int screenHeight, int region
           int regionHeight) {
     gLog.setEcho(false);
     testsupport::VirtualDisplay display(screenWidth, screenHeight);
-    ScreenGrabber grabber;
+    ScreenGrabberX11 grabber;
     if (!display.ok() || grabber.init(32) < 0) {
         state.SkipWithError("no display to grab");
         return;
@@ -37,7 +37,7 @@ void grab(benchmark::State& state, int screenWidth, int screenHeight, int region
 void grabIntoPool(benchmark::State& state, int screenWidth, int screenHeight) {
     gLog.setEcho(false);
     testsupport::VirtualDisplay display(screenWidth, screenHeight);
-    ScreenGrabber grabber;
+    ScreenGrabberX11 grabber;
     MemPool pool;
     if (!display.ok() || grabber.init(32) < 0 ||
         pool.init(uint32_t(screenWidth) * screenHeight * 4, 1) < 0) {

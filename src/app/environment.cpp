@@ -57,6 +57,7 @@ int loadConfig() {
     showClicks = config.getInt("video.clicks", 0) != 0;
     monitorName = config.get("video.monitor", "");
     cameraSize = config.get("camera.size", "");
+    portalToken = config.get("portal.token", "");
     config.close();
     return 0;
 }

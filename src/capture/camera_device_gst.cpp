@@ -37,6 +37,16 @@ std::string pathOf(GstDevice* device) {
     return path;
 }
 
+// A PipeWire video source that no device is behind: a program's stream, such as the screen a
+// Wayland desktop shares, which PipeWire lists among the cameras.
+bool isProgramsStream(GstDevice* device) {
+    GstStructure* properties = gst_device_get_properties(device);
+    const bool stream = !propertyText(properties, "node.name").empty() &&
+                        propertyText(properties, "device.id").empty();
+    if (properties) gst_structure_free(properties);
+    return stream;
+}
+
 // Calls visit for every camera device until it returns true; the device is valid during the
 // call only. False when the system cannot be asked.
 template <typename Visit>
@@ -47,7 +57,7 @@ bool forEachCamera(Visit visit) {
     gst_device_monitor_add_filter(monitor, "Video/Source", nullptr);
     GList* devices = gst_device_monitor_get_devices(monitor);
     for (GList* item = devices; item; item = item->next)
-        if (visit(GST_DEVICE(item->data))) break;
+        if (!isProgramsStream(GST_DEVICE(item->data)) && visit(GST_DEVICE(item->data))) break;
     g_list_free_full(devices, gst_object_unref);
     gst_object_unref(monitor);
     return true;

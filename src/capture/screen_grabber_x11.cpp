@@ -1,4 +1,4 @@
-// ScreenGrabber over X11: the pixels come from the X server through an MIT-SHM segment.
+// ScreenGrabberX11: the pixels come from the X server through an MIT-SHM segment.
 #include <sys/ipc.h>
 #include <sys/shm.h>
 #include <xcb/shm.h>
@@ -67,7 +67,7 @@ int getScreenSize(int* width, int* height) {
     return 0;
 }
 
-struct ScreenGrabber::SharedImage {
+struct ScreenGrabberX11::SharedImage {
     xcb_connection_t* connection = nullptr;
     xcb_window_t root = 0;
     int shmId = -1;
@@ -79,7 +79,7 @@ struct ScreenGrabber::SharedImage {
     // The screen's size when the grabber was made: what a recording keeps.
     int screenWidth = 0;
     int screenHeight = 0;
-    bool clipping = false;            // capture thread: the screen was smaller at the last grab
+    bool clipping = false;  // capture thread: the screen was smaller at the last grab
     // Capture thread: the last grab was clipped or followed one that was; it may differ from the
     // grab before it where the server reported nothing.
     bool sizeChanged = false;
@@ -230,29 +230,29 @@ struct ScreenGrabber::SharedImage {
     }
 };
 
-ScreenGrabber::ScreenGrabber() = default;
+ScreenGrabberX11::ScreenGrabberX11() = default;
 
-ScreenGrabber::~ScreenGrabber() {
+ScreenGrabberX11::~ScreenGrabberX11() {
     release();
 }
 
-bool ScreenGrabber::ready() const {
+bool ScreenGrabberX11::ready() const {
     return m_display != nullptr;
 }
 
-bool ScreenGrabber::screenShrank() const {
+bool ScreenGrabberX11::screenShrank() const {
     return m_display && m_display->shrank.load();
 }
 
-bool ScreenGrabber::displayLost() const {
+bool ScreenGrabberX11::displayLost() const {
     return m_display && m_display->lost.load();
 }
 
-void ScreenGrabber::forgetShrinking() {
+void ScreenGrabberX11::forgetShrinking() {
     if (m_display) m_display->shrank.store(false);
 }
 
-int ScreenGrabber::init(int bitsPerPixel) {
+int ScreenGrabberX11::init(int bitsPerPixel) {
     release();
     if (bitsPerPixel != 32) {
         gLog.error("screen grabber: only 32 bits per pixel are supported, not %d\n", bitsPerPixel);
@@ -339,12 +339,12 @@ int ScreenGrabber::init(int bitsPerPixel) {
     return 0;
 }
 
-void ScreenGrabber::release() {
+void ScreenGrabberX11::release() {
     m_display.reset();
     m_frameSize = 0;
 }
 
-void ScreenGrabber::shareMemory(int shmId, const uint8_t* start, size_t bytes) {
+void ScreenGrabberX11::shareMemory(int shmId, const uint8_t* start, size_t bytes) {
     if (!m_display || (shmId == m_display->sharedId && start == m_display->sharedStart)) return;
     m_display->detachShared();
     if (shmId < 0 || !start) return;
@@ -365,7 +365,7 @@ void ScreenGrabber::shareMemory(int shmId, const uint8_t* start, size_t bytes) {
     m_display->sharedSegment = segment;
 }
 
-RowSpan ScreenGrabber::changedRows(int x, int y, int width, int height) {
+RowSpan ScreenGrabberX11::changedRows(int x, int y, int width, int height) {
     if (!m_display) return RowSpan::all();
     m_display->readEvents();
     m_display->pointer.locate();
@@ -376,23 +376,22 @@ RowSpan ScreenGrabber::changedRows(int x, int y, int width, int height) {
     return rows;
 }
 
-bool ScreenGrabber::seesChanges() const {
+bool ScreenGrabberX11::seesChanges() const {
     return m_display && m_display->damage.watching();
 }
 
-int ScreenGrabber::grabFull(uint8_t* destination) {
+int ScreenGrabberX11::grabFull(uint8_t* destination) {
     if (m_display) m_display->prepare();
-    if (!m_display || !m_display->grab(destination, 0, 0, m_screenWidth, m_screenHeight))
-        return -1;
+    if (!m_display || !m_display->grab(destination, 0, 0, m_screenWidth, m_screenHeight)) return -1;
     return m_frameSize;
 }
 
-void ScreenGrabber::setPointer(bool pointer, bool clicks) {
+void ScreenGrabberX11::setPointer(bool pointer, bool clicks) {
     if (m_display)
         m_display->pointer.watch(m_display->connection, m_display->root, pointer, clicks);
 }
 
-int ScreenGrabber::grabRegion(uint8_t* destination, int x, int y, int width, int height) {
+int ScreenGrabberX11::grabRegion(uint8_t* destination, int x, int y, int width, int height) {
     if (!m_display || x < 0 || y < 0 || width <= 0 || height <= 0 || x + width > m_screenWidth ||
         y + height > m_screenHeight)
         return -1;
@@ -401,6 +400,6 @@ int ScreenGrabber::grabRegion(uint8_t* destination, int x, int y, int width, int
     return m_display->grab(destination, x, y, width, height) ? 0 : -1;
 }
 
-bool ScreenGrabber::lastGrabResized() const {
+bool ScreenGrabberX11::lastGrabResized() const {
     return m_display && m_display->sizeChanged;
 }

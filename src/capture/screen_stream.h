@@ -2,8 +2,6 @@
 
 #include <cstdint>
 #include <memory>
-#include <mutex>
-#include <vector>
 
 // The pictures of a PipeWire video stream (a screen shared through the desktop's ScreenCast
 // portal), of which only the newest is kept: the capture tick copies what it records of it,
@@ -12,8 +10,8 @@
 // Pictures are 32-bit pixels, bytes blue, green, red, unused, as the X11 grabber gives them.
 //
 // Threads: open() and close() on one thread (the GUI thread) while no copy runs; the streaming
-// thread stores pictures; copyNewest(), serial() and size() on any thread. m_lock guards
-// m_picture, m_width, m_height and m_serial.
+// thread stores pictures; copyNewest(), serial(), size(), ended() and markEnded() on any
+// thread. The newest picture has a lock of its own (see Latest), shared with the pipeline.
 class ScreenStream {
 public:
     ScreenStream();
@@ -23,13 +21,19 @@ public:
 
     // Receives the stream of node from the PipeWire daemon behind fd (a connection the portal
     // opened; the stream keeps a copy of it), or from the user's own daemon when fd is -1.
-    // Returns 0 once the first picture came within timeoutMs, or -1 with a log line.
+    // Returns 0 once the first picture came within timeoutMs, or -1 with a log line. Never
+    // waits longer: a node that is gone would hold GStreamer's start for half a minute, which
+    // then finishes on a thread of its own.
     int open(int fd, uint32_t node, int timeoutMs);
-    // Stops receiving and frees the pipeline. Safe to call twice.
+    // Stops receiving and lets the pipeline go. Safe to call twice.
     void close();
 
     // Pictures received so far: a tick that finds the same number has nothing new to copy.
     uint64_t serial() const;
+    // The desktop ended the stream, or it failed: no picture will come again.
+    // (PipeWire does not say when the node goes away; the desktop's session does.)
+    bool ended() const;
+    void markEnded();
     // The newest picture's size; 0 x 0 before the first.
     void size(int* width, int* height) const;
     // Copies the rectangle (x, y, width, height) of the newest picture into destination as
@@ -37,14 +41,11 @@ public:
     // before the first picture.
     bool copyNewest(uint8_t* destination, int x, int y, int width, int height) const;
 
+    struct Latest;  // the newest picture and what is known of the stream, under its own lock
+
 private:
     struct Pipeline;  // the GStreamer pipeline: pipewiresrc ! videoconvert ! appsink
-    void store(const uint8_t* pixels, int width, int height, int stride);
 
-    std::unique_ptr<Pipeline> m_pipeline;
-    mutable std::mutex m_lock;
-    std::vector<uint8_t> m_picture;  // rows packed
-    int m_width = 0;
-    int m_height = 0;
-    uint64_t m_serial = 0;
+    std::shared_ptr<Pipeline> m_pipeline;  // shared with its start while that runs
+    std::shared_ptr<Latest> m_latest;      // shared with the pipeline's streaming thread
 };

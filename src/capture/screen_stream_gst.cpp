@@ -9,22 +9,50 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "base/log_file.h"
 #include "capture/gst_setup.h"
 #include "capture/screen_stream.h"
 
+struct ScreenStream::Latest {
+    mutable std::mutex lock;       // guards every field
+    std::vector<uint8_t> picture;  // rows packed
+    int width = 0;
+    int height = 0;
+    uint64_t serial = 0;
+    bool ended = false;
+    bool failed = false;  // the pipeline could not start
+
+    // Streaming thread.
+    void store(const uint8_t* pixels, int pictureWidth, int pictureHeight, int stride) {
+        std::lock_guard<std::mutex> guard(lock);
+        const size_t rowBytes = size_t(pictureWidth) * 4;
+        picture.resize(rowBytes * size_t(pictureHeight));
+        for (int row = 0; row < pictureHeight; ++row)
+            std::memcpy(&picture[size_t(row) * rowBytes], pixels + size_t(row) * size_t(stride),
+                        rowBytes);
+        width = pictureWidth;
+        height = pictureHeight;
+        ++serial;
+    }
+};
+
 struct ScreenStream::Pipeline {
     GstElement* pipeline = nullptr;  // owns the elements
-    ScreenStream* owner = nullptr;
+    std::shared_ptr<Latest> latest;
     int fd = -1;  // the copy pipewiresrc was given; it closes it with its connection
 
     ~Pipeline() {
-        if (!pipeline) return;
-        gst_element_set_state(pipeline, GST_STATE_NULL);
-        gst_object_unref(pipeline);
+        if (pipeline) {
+            gst_element_set_state(pipeline, GST_STATE_NULL);
+            gst_object_unref(pipeline);
+        } else if (fd >= 0) {
+            ::close(fd);  // never handed over
+        }
     }
 
     // Streaming thread.
@@ -37,29 +65,36 @@ struct ScreenStream::Pipeline {
         GstVideoFrame frame;
         if (buffer && gst_video_info_from_caps(&info, gst_sample_get_caps(sample)) &&
             gst_video_frame_map(&frame, &info, buffer, GST_MAP_READ)) {
-            self->owner->store(static_cast<const uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0)),
-                               GST_VIDEO_FRAME_WIDTH(&frame), GST_VIDEO_FRAME_HEIGHT(&frame),
-                               GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0));
+            self->latest->store(static_cast<const uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0)),
+                                GST_VIDEO_FRAME_WIDTH(&frame), GST_VIDEO_FRAME_HEIGHT(&frame),
+                                GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0));
             gst_video_frame_unmap(&frame);
         }
         gst_sample_unref(sample);
         return GST_FLOW_OK;
     }
 
-    static GstBusSyncReply onBusMessage(GstBus*, GstMessage* message, gpointer) {
-        if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_EOS)
-            gLog.warn("screen stream: the desktop ended the screen stream\n");
-        if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR) {
-            GError* error = nullptr;
-            gst_message_parse_error(message, &error, nullptr);
-            gLog.error("screen stream: %s\n", error ? error->message : "stream error");
-            g_clear_error(&error);
+    // Any GStreamer thread.
+    static GstBusSyncReply onBusMessage(GstBus*, GstMessage* message, gpointer userdata) {
+        auto* self = static_cast<Pipeline*>(userdata);
+        const bool eos = GST_MESSAGE_TYPE(message) == GST_MESSAGE_EOS;
+        const bool error = GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR;
+        if (eos) gLog.warn("screen stream: the desktop ended the screen stream\n");
+        if (error) {
+            GError* failure = nullptr;
+            gst_message_parse_error(message, &failure, nullptr);
+            gLog.error("screen stream: %s\n", failure ? failure->message : "stream error");
+            g_clear_error(&failure);
+        }
+        if (eos || error) {
+            std::lock_guard<std::mutex> guard(self->latest->lock);
+            self->latest->ended = true;
         }
         return GST_BUS_PASS;
     }
 };
 
-ScreenStream::ScreenStream() = default;
+ScreenStream::ScreenStream() : m_latest(std::make_shared<Latest>()) {}
 
 ScreenStream::~ScreenStream() {
     close();
@@ -68,8 +103,8 @@ ScreenStream::~ScreenStream() {
 int ScreenStream::open(int fd, uint32_t node, int timeoutMs) {
     close();
     if (!initGstreamer()) return -1;
-    auto pipeline = std::make_unique<Pipeline>();
-    pipeline->owner = this;
+    auto pipeline = std::make_shared<Pipeline>();
+    pipeline->latest = m_latest;
     pipeline->pipeline = gst_pipeline_new("screen");
     auto add = [&](const char* factory) {
         GstElement* element = gst_element_factory_make(factory, nullptr);
@@ -102,21 +137,28 @@ int ScreenStream::open(int fd, uint32_t node, int timeoutMs) {
     callbacks.new_sample = &Pipeline::onSample;
     gst_app_sink_set_callbacks(GST_APP_SINK(sink), &callbacks, pipeline.get(), nullptr);
     GstBus* bus = gst_element_get_bus(pipeline->pipeline);
-    gst_bus_set_sync_handler(bus, &Pipeline::onBusMessage, nullptr, nullptr);
+    gst_bus_set_sync_handler(bus, &Pipeline::onBusMessage, pipeline.get(), nullptr);
     gst_object_unref(bus);
     if (!gst_element_link_many(source, convert, sink, nullptr)) {
         gLog.error("screen stream: cannot link the PipeWire source to the picture sink\n");
         return -1;
     }
-    m_pipeline = std::move(pipeline);
-    if (gst_element_set_state(m_pipeline->pipeline, GST_STATE_PLAYING) ==
-        GST_STATE_CHANGE_FAILURE) {
-        gLog.error("screen stream: PipeWire node %u cannot be received\n", node);
-        close();
-        return -1;
-    }
+    m_pipeline = pipeline;
+    // pipewiresrc's start waits until the node streams, for up to 30 s when it cannot be
+    // linked: on a thread of its own, which keeps the pipeline until it returns.
+    std::thread([pipeline] {
+        if (gst_element_set_state(pipeline->pipeline, GST_STATE_PLAYING) ==
+            GST_STATE_CHANGE_FAILURE) {
+            std::lock_guard<std::mutex> guard(pipeline->latest->lock);
+            pipeline->latest->failed = true;
+        }
+    }).detach();
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (serial() == 0 && std::chrono::steady_clock::now() < deadline)
+    auto started = [&] {
+        std::lock_guard<std::mutex> guard(m_latest->lock);
+        return m_latest->serial > 0 || m_latest->failed;
+    };
+    while (!started() && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     if (serial() == 0) {
         gLog.error("screen stream: PipeWire node %u sent no picture within %d ms\n", node,
@@ -131,51 +173,48 @@ int ScreenStream::open(int fd, uint32_t node, int timeoutMs) {
 }
 
 void ScreenStream::close() {
-    m_pipeline.reset();  // stops the streaming thread before the picture goes
-    std::lock_guard<std::mutex> lock(m_lock);
-    m_picture.clear();
-    m_width = m_height = 0;
-    m_serial = 0;
-}
-
-void ScreenStream::store(const uint8_t* pixels, int width, int height, int stride) {
-    std::lock_guard<std::mutex> lock(m_lock);
-    const size_t rowBytes = size_t(width) * 4;
-    m_picture.resize(rowBytes * size_t(height));
-    for (int row = 0; row < height; ++row)
-        std::memcpy(&m_picture[size_t(row) * rowBytes], pixels + size_t(row) * size_t(stride),
-                    rowBytes);
-    m_width = width;
-    m_height = height;
-    ++m_serial;
+    // The pipeline stops here, or when its start returns; its pictures go to a new Latest.
+    m_pipeline.reset();
+    m_latest = std::make_shared<Latest>();
 }
 
 uint64_t ScreenStream::serial() const {
-    std::lock_guard<std::mutex> lock(m_lock);
-    return m_serial;
+    std::lock_guard<std::mutex> guard(m_latest->lock);
+    return m_latest->serial;
+}
+
+bool ScreenStream::ended() const {
+    std::lock_guard<std::mutex> guard(m_latest->lock);
+    return m_latest->ended;
+}
+
+void ScreenStream::markEnded() {
+    std::lock_guard<std::mutex> guard(m_latest->lock);
+    m_latest->ended = true;
 }
 
 void ScreenStream::size(int* width, int* height) const {
-    std::lock_guard<std::mutex> lock(m_lock);
-    *width = m_width;
-    *height = m_height;
+    std::lock_guard<std::mutex> guard(m_latest->lock);
+    *width = m_latest->width;
+    *height = m_latest->height;
 }
 
 bool ScreenStream::copyNewest(uint8_t* destination, int x, int y, int width, int height) const {
-    std::lock_guard<std::mutex> lock(m_lock);
-    if (m_serial == 0) return false;
+    const Latest& latest = *m_latest;
+    std::lock_guard<std::mutex> guard(latest.lock);
+    if (latest.serial == 0) return false;
     const size_t outRow = size_t(width) * 4;
-    const int left = std::clamp(x, 0, m_width), right = std::clamp(x + width, 0, m_width);
+    const int left = std::clamp(x, 0, latest.width), right = std::clamp(x + width, 0, latest.width);
     for (int row = 0; row < height; ++row) {
         uint8_t* out = destination + size_t(row) * outRow;
         const int from = y + row;
-        if (from < 0 || from >= m_height || left >= right) {
+        if (from < 0 || from >= latest.height || left >= right) {
             std::memset(out, 0, outRow);
             continue;
         }
         std::memset(out, 0, size_t(left - x) * 4);
         std::memcpy(out + size_t(left - x) * 4,
-                    &m_picture[(size_t(from) * size_t(m_width) + size_t(left)) * 4],
+                    &latest.picture[(size_t(from) * size_t(latest.width) + size_t(left)) * 4],
                     size_t(right - left) * 4);
         std::memset(out + size_t(right - x) * 4, 0, size_t(x + width - right) * 4);
     }

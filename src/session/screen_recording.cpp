@@ -1,14 +1,24 @@
 #include "session/screen_recording.h"
 
 #include "base/log_file.h"
+#include "capture/desktop_portal.h"
 #include "capture/screen_grabber.h"
+#include "capture/screen_stream.h"
 #include "pipeline/mem_pool.h"
+
+namespace {
+
+// How long a new screen stream may take to send its first picture.
+constexpr int kFirstPictureMs = 5000;
+
+}  // namespace
 
 ScreenRecording::ScreenRecording() : Recording("screen") {
     int width = 0, height = 0;
-    getScreenSize(&width, &height);
+    // A Wayland desktop's screen size is known once it shares a monitor; the pool grows then.
+    if (!usesDesktopPortal()) getScreenSize(&width, &height);
     gMemPool.init(screenPoolBlockBytes(width, height), 4);
-    prepareGrabber();
+    if (!usesDesktopPortal()) prepareGrabber();
 }
 
 ScreenRecording::~ScreenRecording() {
@@ -17,21 +27,69 @@ ScreenRecording::~ScreenRecording() {
     releaseGrabber();
 }
 
+int ScreenRecording::useScreenStream(int fd, uint32_t node) {
+    if (isRecording()) return -1;
+    closeScreenStream();
+    auto stream = std::make_shared<ScreenStream>();
+    if (stream->open(fd, node, kFirstPictureMs) < 0) return -1;
+    m_stream = std::move(stream);
+    return 0;
+}
+
+void ScreenRecording::closeScreenStream() {
+    if (isRecording()) return;
+    releaseGrabber();
+    if (m_stream) m_stream->close();
+    m_stream.reset();
+}
+
+bool ScreenRecording::grabScreen(std::vector<uint8_t>* pixels, int* width, int* height) {
+    if (isRecording() || prepareGrabber() < 0) return false;
+    pixels->resize(size_t(m_grabber->frameSize()));
+    if (m_grabber->grabFull(pixels->data()) < 0) {
+        gLog.error("screen recorder: no picture of the screen\n");
+        return false;
+    }
+    *width = m_grabberWidth;
+    *height = m_grabberHeight;
+    return true;
+}
+
+void ScreenRecording::screenStreamEnded() {
+    if (m_stream) m_stream->markEnded();
+}
+
+bool ScreenRecording::screenStreamLive() const {
+    return m_stream && !m_stream->ended();
+}
+
 int ScreenRecording::prepareGrabber() {
     int width = 0, height = 0;
-    getScreenSize(&width, &height);
+    if (m_stream)
+        m_stream->size(&width, &height);
+    else if (usesDesktopPortal()) {
+        gLog.error("screen recorder: the desktop shares no screen; no recording\n");
+        return -1;
+    } else
+        getScreenSize(&width, &height);
     if (m_grabber && width == m_grabberWidth && height == m_grabberHeight) return 0;
     releaseGrabber();
     // A larger screen than before needs larger picture blocks (all are free between
     // recordings).
     if (gMemPool.blockSize() < screenPoolBlockBytes(width, height))
         gMemPool.init(screenPoolBlockBytes(width, height), 4);
-    auto grabber = std::make_unique<ScreenGrabber>();
-    if (grabber->init(kBitsPerPixel) < 0) {
-        gLog.error("screen recorder: the screen cannot be grabbed; no recording\n");
-        return -1;
+    if (m_stream) {
+        auto grabber = std::make_unique<StreamScreenGrabber>();
+        if (grabber->init(m_stream) < 0) return -1;
+        m_grabber = std::move(grabber);
+    } else {
+        auto grabber = std::make_unique<ScreenGrabberX11>();
+        if (grabber->init(kBitsPerPixel) < 0) {
+            gLog.error("screen recorder: the screen cannot be grabbed; no recording\n");
+            return -1;
+        }
+        m_grabber = std::move(grabber);
     }
-    m_grabber = std::move(grabber);
     m_grabberWidth = width;
     m_grabberHeight = height;
     return 0;

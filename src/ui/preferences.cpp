@@ -8,6 +8,7 @@ bool recordPointer = true;
 bool showClicks = false;
 std::string monitorName;
 std::string cameraSize;
+std::string portalToken;
 
 bool storePreference(const std::string& key, const std::string& value) {
     ConfigFile config;

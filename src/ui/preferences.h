@@ -21,6 +21,10 @@ extern std::string monitorName;
 // second or more; "camera.size".
 extern std::string cameraSize;
 
+// What a Wayland desktop gave to share the same monitor again without asking the user;
+// "portal.token".
+extern std::string portalToken;
+
 // Writes key=value into "default.cfg" (replacing its line, or adding one). False, with a log line
 // saying why, when the file is missing or cannot be written; the choice then lasts until the
 // program ends, as the settings dialog's folder does.

@@ -9,6 +9,8 @@
 #include <QUrl>
 
 #include "base/log_file.h"
+#include "capture/desktop_portal.h"
+#include "ui/desktop_shortcuts.h"
 #include "ui/dlg_help.h"
 #include "ui/dlg_system_settings.h"
 #include "ui/global_shortcut.h"
@@ -37,6 +39,20 @@ void RecorderWindow::setupToolMenu(QToolButton* help, QToolButton* folder) {
 }
 
 void RecorderWindow::setupHotKeys() {
+    if (usesDesktopPortal()) {
+        auto* shortcuts = new DesktopShortcuts(this);
+        connect(shortcuts, &DesktopShortcuts::activated, this, [this](const QString& id) {
+            if (id == QLatin1String("start")) OnStartRecord();
+            if (id == QLatin1String("stop")) OnStopRecord();
+        });
+        if (!shortcuts->bind({{QStringLiteral("start"), utf8ToQString(std::string("开始录制")),
+                               QStringLiteral("F3")},
+                              {QStringLiteral("stop"), utf8ToQString(std::string("停止录制")),
+                               QStringLiteral("F4")}}))
+            setToolTip(utf8ToQString(std::string(
+                "这个桌面不提供全局快捷键（F3、F4）：请用窗口上的“开始录制”和“停止录制”按钮。")));
+        return;
+    }
     m_startShortcut = new GlobalShortcut(QKeySequence(Qt::Key_F3), this);
     connect(m_startShortcut, &GlobalShortcut::activated, this, &RecorderWindow::OnStartRecord);
     m_stopShortcut = new GlobalShortcut(QKeySequence(Qt::Key_F4), this);

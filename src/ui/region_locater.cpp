@@ -13,6 +13,7 @@
 #include <cmath>
 #include <vector>
 
+#include "capture/desktop_portal.h"
 #include "capture/screen_grabber.h"
 #include "ui/screen_pixels.h"
 
@@ -32,7 +33,7 @@ QSoundEffect* shutterSound() {
 // The whole X screen, every monitor, in its own pixels; through Qt (the primary monitor) when the
 // grabber cannot.
 QPixmap grabDesktop() {
-    ScreenGrabber grabber;
+    ScreenGrabberX11 grabber;
     if (grabber.init(32) == 0) {
         QImage image(grabber.screenWidth(), grabber.screenHeight(), QImage::Format_RGB32);
         if (image.sizeInBytes() == grabber.frameSize() && grabber.grabFull(image.bits()) > 0)
@@ -44,7 +45,8 @@ QPixmap grabDesktop() {
 
 }  // namespace
 
-bool RegionLocater::locate(QWidget* owner, QRect& result) {
+bool RegionLocater::locate(QWidget* owner, QRect& result,
+                           const std::function<QImage()>& screenPicture) {
     // Shown again where it was: without this, a window that was never moved by hand would come
     // back on the monitor of the pointer.
     const QPoint ownerPlace = owner ? owner->pos() : QPoint();
@@ -53,7 +55,7 @@ bool RegionLocater::locate(QWidget* owner, QRect& result) {
     // the picture must never show the owner.
     QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
     QThread::msleep(1000);
-    const QPixmap desktop = grabDesktop();
+    const QPixmap desktop = screenPicture ? QPixmap::fromImage(screenPicture()) : grabDesktop();
 
     bool picked = false;
     {
@@ -80,6 +82,8 @@ RegionLocater::RegionLocater(const QPixmap* background, QWidget* parent)
     // Over every monitor: a window manager would keep a full-screen window on one of them, so
     // this one is placed by itself.
     setGeometry(logicalDesktop());
+    // A Wayland desktop places windows itself: full screen is the one way to cover a monitor.
+    if (usesDesktopPortal()) setWindowState(Qt::WindowFullScreen);
 }
 
 void RegionLocater::showEvent(QShowEvent* event) {

@@ -1,7 +1,10 @@
 #pragma once
 
 #include <QDialog>
+#include <QImage>
 #include <QPixmap>
+
+#include <functional>
 
 class QSoundEffect;
 
@@ -18,7 +21,10 @@ public:
     // owner again. True with the rectangle (X screen pixels, whatever the scale factor) in
     // result when one was picked; false
     // and result unchanged when the user cancelled.
-    static bool locate(QWidget* owner, QRect& result);
+    // screenPicture, when given, takes the picture instead of the X screen (a Wayland desktop's
+    // shared monitor, whose pixels the rectangle is then in).
+    static bool locate(QWidget* owner, QRect& result,
+                       const std::function<QImage()>& screenPicture = {});
 
     // background (the X screen in its own pixels) must outlive the dialog, which covers every
     // monitor when shown.

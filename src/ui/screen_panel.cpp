@@ -7,6 +7,7 @@
 #include <string>
 
 #include "base/log_file.h"
+#include "capture/desktop_portal.h"
 #include "capture/monitors.h"
 #include "capture/screen_grabber.h"
 #include "ui/preferences.h"
@@ -46,10 +47,19 @@ ScreenPanel::ScreenPanel(QWidget* parent)
     OnSourceMode();
 }
 
+void ScreenPanel::setPictureSize(QSize picture) {
+    m_outline->setPictureSize(picture);
+}
+
 void ScreenPanel::refreshMonitors() {
     QComboBox* combo = m_ui->ctlMonitor;
     const QSignalBlocker quiet(combo);
     combo->clear();
+    if (usesDesktopPortal()) {
+        // The desktop's share dialog chooses the monitor.
+        combo->addItem(utf8ToQString(std::string("桌面共享的显示器")), QString());
+        return;
+    }
     combo->addItem(utf8ToQString(std::string("整个桌面")), QString());
     for (const Monitor& monitor : listMonitors()) {
         const QString name = QString::fromStdString(monitor.name);
@@ -96,7 +106,7 @@ int ScreenPanel::OnSourceMode() {
         if (m_ui->chkOutline->isChecked()) m_outline->showFullScreen();
     }
     m_ui->ctlResolution->setEnabled(m_freeRegion == 0);
-    m_ui->ctlMonitor->setEnabled(m_freeRegion == 0);
+    m_ui->ctlMonitor->setEnabled(m_freeRegion == 0 && !usesDesktopPortal());
     m_ui->ctlRatio->setEnabled(m_freeRegion == 0);
     m_ui->chkOutline->setEnabled(m_freeRegion == 1);
     m_ui->btnRegion->setEnabled(m_freeRegion == 1);
@@ -126,9 +136,10 @@ int ScreenPanel::OnPointerChoice() {
 
 int ScreenPanel::OnSelectRegion() {
     // The outline must not be part of the picture the region is picked on.
+    if (m_pictureReady && !m_pictureReady()) return 0;
     m_outline->hide();
     QRect picked = m_region;
-    if (!RegionLocater::locate(m_owner, picked)) return 0;
+    if (!RegionLocater::locate(m_owner, picked, m_screenPicture)) return 0;
     if (m_ui->chkOutline->isChecked()) m_outline->show();
     m_outline->setRegion(picked);
     if (m_owner) m_owner->showNormal();
@@ -152,18 +163,22 @@ QRect ScreenPanel::alignToGrid(const QRect& picked) {
                  QPoint(down(picked.right()), down(picked.bottom())));
 }
 
-void ScreenPanel::collectSettings() {
+void ScreenPanel::collectSettings(QSize screen) {
     m_frameRate = m_ui->ctlFrameRate->value();
     m_wholeScreen = false;
     if (m_freeRegion) {
         m_targetSize = m_region.size();
         return;
     }
-    int width = 0, height = 0;
-    getScreenSize(&width, &height);
-    m_region = QRect(0, 0, width, height);
+    if (screen.isEmpty()) {
+        int width = 0, height = 0;
+        getScreenSize(&width, &height);
+        screen = QSize(width, height);
+    }
+    m_region = QRect(QPoint(0, 0), screen);
     m_wholeScreen = true;
-    if (!monitorName.empty()) {
+    // A Wayland desktop shares one monitor, the one its user chose.
+    if (!monitorName.empty() && !usesDesktopPortal()) {
         bool found = false;
         for (const Monitor& monitor : listMonitors()) {
             if (monitor.name != monitorName) continue;

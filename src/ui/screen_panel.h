@@ -1,10 +1,12 @@
 #pragma once
 
 #include <QFrame>
+#include <QImage>
 #include <QList>
 #include <QRect>
 #include <QSize>
 
+#include <functional>
 #include <memory>
 
 namespace Ui {
@@ -27,8 +29,18 @@ public:
 
     // The window to hide while a region is picked.
     void setOwner(QWidget* owner) { m_owner = owner; }
-    // Brings frame rate, region and target size up to date; read them afterwards.
-    void collectSettings();
+    // Where the region picker's picture of the screen comes from, when not from the X screen
+    // (a Wayland desktop's shared monitor). ready() is asked first: false when the picture is
+    // not there yet; the owner then calls OnSelectRegion() again once it is.
+    // The size of the shared monitor's picture, in whose pixels regions are on a Wayland desktop.
+    void setPictureSize(QSize picture);
+    void setScreenPicture(std::function<bool()> ready, std::function<QImage()> picture) {
+        m_pictureReady = std::move(ready);
+        m_screenPicture = std::move(picture);
+    }
+    // Brings frame rate, region and target size up to date; read them afterwards. screen is the
+    // size of the screen recorded (empty: the X screen's).
+    void collectSettings(QSize screen = QSize());
     void hideOutline();
 
     int frameRate() const { return m_frameRate; }
@@ -62,6 +74,8 @@ private:
 
     std::unique_ptr<Ui::ScreenPanel> m_ui;
     QWidget* m_owner = nullptr;
+    std::function<bool()> m_pictureReady;
+    std::function<QImage()> m_screenPicture;
     QList<QSize> m_sizes43;
     QList<QSize> m_sizes169;
     VisualOutline* m_outline;  // a top-level window of its own, owned by the panel

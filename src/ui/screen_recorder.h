@@ -9,6 +9,7 @@ namespace Ui {
 class ScreenRecorder;
 }
 class CameraPanel;
+class ScreenCast;
 
 // The window of the screen mode: records the whole screen scaled to a chosen size, or a region
 // at its own size, with the mixed sound, started and stopped with its buttons or F3 and F4 from
@@ -36,7 +37,14 @@ protected:
     void showRecording(bool recording) override;
 
 private:
+    // On a Wayland desktop: asks it to share a monitor; the recording starts when it does.
+    void askForScreen();
+    void onScreenShared(const QString& token);
+    void onScreenRefused(bool cancelled);
+
     ScreenRecording m_recording;
+    ScreenCast* m_cast = nullptr;   // a child; on Wayland desktops only
+    bool m_pickAfterShare = false;  // the share was asked for to pick a region, not to record
     std::unique_ptr<Ui::ScreenRecorder> m_ui;
     CameraPanel* m_cameraPanel = nullptr;  // a floating window, owned
     bool m_closed = false;

@@ -5,6 +5,7 @@
 #include <QRegion>
 #include <QScreen>
 
+#include <cmath>
 #include <string>
 
 #include "ui/screen_pixels.h"
@@ -30,8 +31,26 @@ void VisualOutline::setVisible(bool visible) {
     QFrame::setVisible(visible && m_rect.width() > 0);
 }
 
+void VisualOutline::setPictureSize(QSize picture) {
+    m_picture = picture;
+    setRegion(m_rect);
+}
+
 void VisualOutline::setRegion(const QRect& region) {
     m_rect = region;
+    if (!m_picture.isEmpty()) {
+        const double across = double(width()) / m_picture.width();
+        const double down = double(height()) / m_picture.height();
+        m_logical = QRect(QPoint(int(std::lround(region.left() * across)),
+                                 int(std::lround(region.top() * down))),
+                          QPoint(int(std::lround((region.right() + 1) * across)) - 1,
+                                 int(std::lround((region.bottom() + 1) * down)) - 1))
+                        .translated(geometry().topLeft());
+        updateShape();
+        setVisible(m_shown);
+        repaint();
+        return;
+    }
     // On the monitor that holds the region, in that monitor's logical pixels.
     const QScreen* screen = screenOfPhysical(region);
     m_logical = logicalFromPhysical(region, screen);

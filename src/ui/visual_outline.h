@@ -20,6 +20,10 @@ public:
     // given.
     void setRegion(const QRect& region);
     QRect region() const { return m_rect; }
+    // On a Wayland desktop the region is in pixels of the shared monitor's picture, of size
+    // picture; the window covers a monitor full screen (the desktop says which) and shows the
+    // region scaled to it. An empty size: X screen pixels.
+    void setPictureSize(QSize picture);
 
     // Where the size label goes for region: 50 x 16 right above its top-left corner.
     static QRect labelBox(const QRect& region);
@@ -37,4 +41,5 @@ private:
     QRect m_rect;
     QRect m_logical;  // m_rect in Qt's coordinates of its monitor
     bool m_shown = false;
+    QSize m_picture;  // the shared monitor's picture size; empty on X11
 };

@@ -12,6 +12,7 @@
 #include "log_capture.h"
 #include "pipeline/video_converter.h"
 #include "test_support.h"
+#include "wayland_fixtures.h"
 
 using namespace testsupport;
 
@@ -60,6 +61,22 @@ TEST_F(CameraDeviceTest, ListsTheTestCamerasByNameAndTellsThemApartByPath) {
     }
     EXPECT_EQ(paths, (std::vector<std::string>{kTestCameraPaths[0], kTestCameraPaths[1],
                                                kTestCameraPaths[2]}));
+}
+
+TEST_F(CameraDeviceTest, AScreenSharedThroughPipeWireIsNoCamera) {
+    if (!pipeWireRunning()) GTEST_SKIP() << "needs the PipeWire daemon scripts/test starts";
+    // A desktop's shared screen is a video source to PipeWire, as a camera is.
+    ColourNode screen(0x808080, "glimmora-test-shared-screen", "Video/Source");
+    ASSERT_NE(screen.id(), 0u);
+    std::vector<CameraInfo> cameras;
+    ASSERT_EQ(enumerateCameras(cameras), 0);
+    int testCameras = 0;
+    for (const CameraInfo& camera : cameras) {
+        EXPECT_EQ(camera.friendlyName.find("glimmora-test-shared-screen"), std::string::npos);
+        EXPECT_EQ(camera.devicePath.find("glimmora-test-shared-screen"), std::string::npos);
+        testCameras += camera.friendlyName == kTestCameraName;
+    }
+    EXPECT_EQ(testCameras, 3) << "the cameras are still listed";
 }
 
 TEST_F(CameraDeviceTest, RecordsAtTheLargestSizeOfTwentyFivePicturesASecondOrAtTheChosenOne) {

@@ -55,7 +55,7 @@ protected:
     }
 
     VirtualDisplay display{640, 480};
-    ScreenGrabber grabber;
+    ScreenGrabberX11 grabber;
     MemPool pool;
 };
 

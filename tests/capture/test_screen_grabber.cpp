@@ -66,7 +66,7 @@ void expectScreenGrabsExactly(int width, int height) {
     EXPECT_EQ(screenWidth, width);
     EXPECT_EQ(screenHeight, height);
 
-    ScreenGrabber grabber;
+    ScreenGrabberX11 grabber;
     ASSERT_EQ(grabber.init(32), 0);
     EXPECT_EQ(grabber.frameSize(), width * height * 4);
     std::vector<uint8_t> frame(size_t(grabber.frameSize()));
@@ -90,7 +90,7 @@ TEST(ScreenGrabber, RegionGrabFetchesOnlyItsRectangle) {
     VirtualDisplay display(1920, 1080);
     ASSERT_TRUE(display.ok());
     ASSERT_TRUE(paintScreen(0, 0, 1920, 1080, uniquePixels(1920, 1080)));
-    ScreenGrabber grabber;
+    ScreenGrabberX11 grabber;
     ASSERT_EQ(grabber.init(32), 0);
 
     constexpr size_t kRegionBytes = 100 * 50 * 4;
@@ -115,7 +115,7 @@ TEST(ScreenGrabber, DisplayWritesStraightIntoSharedPoolBlocks) {
     MemPool pool;
     ASSERT_EQ(pool.init(1920 * 1080 * 4, 2), 0);
     ASSERT_GE(pool.sharedMemoryId(), 0) << "the pool's blocks are shared memory";
-    ScreenGrabber grabber;
+    ScreenGrabberX11 grabber;
     ASSERT_EQ(grabber.init(32), 0);
     grabber.shareMemory(pool.sharedMemoryId(), pool.regionStart(), pool.regionBytes());
 
@@ -138,7 +138,7 @@ TEST(ScreenGrabber, InitSaysWhyItCannotGrab) {
     {
         VirtualDisplay display(800, 600, 24, {"-extension", "MIT-SHM"});
         ASSERT_TRUE(display.ok());
-        ScreenGrabber grabber;
+        ScreenGrabberX11 grabber;
         EXPECT_EQ(grabber.init(32), -1);
         EXPECT_TRUE(log.contains("no MIT-SHM extension"));
         EXPECT_FALSE(grabber.ready());
@@ -148,7 +148,7 @@ TEST(ScreenGrabber, InitSaysWhyItCannotGrab) {
     {
         VirtualDisplay display(800, 600, 16);
         ASSERT_TRUE(display.ok());
-        ScreenGrabber grabber;
+        ScreenGrabberX11 grabber;
         EXPECT_EQ(grabber.init(32), -1);
         EXPECT_TRUE(log.contains("unsupported screen format (depth 16"));
     }
@@ -156,7 +156,7 @@ TEST(ScreenGrabber, InitSaysWhyItCannotGrab) {
         const char* previous = getenv("DISPLAY");
         const std::string saved = previous ? previous : "";
         setenv("DISPLAY", ":4999", 1);
-        ScreenGrabber grabber;
+        ScreenGrabberX11 grabber;
         EXPECT_EQ(grabber.init(32), -1);
         int width = -1, height = -1;
         EXPECT_EQ(getScreenSize(&width, &height), -1);
@@ -172,7 +172,7 @@ TEST(ScreenGrabber, ChangedRowsNameWhatWasDrawnAndWhereThePointerWent) {
     VirtualDisplay display(640, 480);
     ASSERT_TRUE(display.ok());
     ASSERT_TRUE(moveMouse(600, 450));
-    ScreenGrabber grabber;
+    ScreenGrabberX11 grabber;
     ASSERT_EQ(grabber.init(32), 0);
     ASSERT_TRUE(grabber.seesChanges());
     grabber.setPointer(true, false);

@@ -13,65 +13,16 @@
 #include <regex>
 #include <string>
 
+#include "base/os_thread.h"
+#include "capture/screen_grabber.h"
 #include "capture/screen_stream.h"
 #include "log_capture.h"
 #include "test_support.h"
+#include "wayland_fixtures.h"
 
 using namespace testsupport;
 
 namespace {
-
-// A PipeWire node sending 640 x 480 pictures of one colour (0xRRGGBB) 25 times a second, named
-// name. Its media class keeps it out of the camera lists of programs asking GStreamer for
-// cameras while it runs.
-class ColourNode {
-public:
-    ColourNode(uint32_t rgb, const std::string& name) : m_name(name) {
-        char colour[16];
-        std::snprintf(colour, sizeof colour, "0xff%06x", rgb);
-        m_process.start({"/usr/bin/gst-launch-1.0", "-q", "videotestsrc", "is-live=true",
-                         "pattern=solid-color", std::string("foreground-color=") + colour, "!",
-                         "video/x-raw,format=BGRx,width=640,height=480,framerate=25/1", "!",
-                         "pipewiresink", "mode=provide",
-                         "stream-properties=props,media.class=Stream/Output/Video,node.name=" +
-                             name},
-                        "");
-    }
-    ~ColourNode() { m_process.terminate(); }
-    void stop() { m_process.terminate(); }
-
-    // The node's id once the daemon lists it; 0 when it did not within 10 s.
-    uint32_t id() const {
-        uint32_t found = 0;
-        waitUntil([&] { return (found = lookUp()) != 0; }, 10000);
-        return found;
-    }
-
-private:
-    uint32_t lookUp() const {
-        FILE* dump = popen("pw-dump 2>/dev/null", "r");
-        if (!dump) return 0;
-        std::string text;
-        char chunk[4096];
-        for (size_t n; (n = fread(chunk, 1, sizeof chunk, dump)) > 0;)
-            text.append(chunk, n);
-        pclose(dump);
-        // Objects open with their "id"; the node's name comes later among its properties.
-        const size_t name = text.find("\"node.name\": \"" + m_name + "\"");
-        if (name == std::string::npos) return 0;
-        const std::string before = text.substr(0, name);
-        std::smatch match;
-        std::string last;
-        static const std::regex id(R"(\n\s*"id": (\d+),)");
-        for (auto it = std::sregex_iterator(before.begin(), before.end(), id);
-             it != std::sregex_iterator(); ++it)
-            last = (*it)[1];
-        return last.empty() ? 0 : uint32_t(std::stoul(last));
-    }
-
-    std::string m_name;
-    ChildProcess m_process;
-};
 
 // The pixel at (x, y) of a packed 32-bit picture as 0xRRGGBB.
 uint32_t rgbAt(const std::vector<uint8_t>& picture, int width, int x, int y) {
@@ -129,6 +80,8 @@ TEST(ScreenStream, KeepsTheNewestPictureOfANodeCroppedAndBlackOutside) {
     const uint64_t seen = stream.serial();
     EXPECT_TRUE(waitUntil([&] { return stream.serial() > seen; }, 5000));
     node.stop();
+    stream.markEnded();  // what the desktop's session says when it stops sharing
+    EXPECT_TRUE(stream.ended());
     std::fill(corner.begin(), corner.end(), 0);
     ASSERT_TRUE(stream.copyNewest(corner.data(), 0, 0, 80, 40));
     EXPECT_EQ(rgbAt(corner, 80, 79, 39), 0x2040c0u);
@@ -160,4 +113,52 @@ TEST(ScreenStream, ANodeThatIsNotThereIsRefusedWithALogLine) {
     EXPECT_TRUE(log.contains("screen stream:"));
     std::vector<uint8_t> picture(4);
     EXPECT_FALSE(stream.copyNewest(picture.data(), 0, 0, 1, 1));
+}
+
+TEST(StreamScreenGrabber, GrabsTheNewestPictureAndSeesAStillScreenAsUnchanged) {
+    LogCapture log;
+    StreamScreenGrabber empty;
+    EXPECT_EQ(empty.init(std::make_shared<ScreenStream>()), -1) << "no picture yet";
+    EXPECT_TRUE(log.contains("screen grabber:"));
+
+    ColourNode node(0xc02060, "glimmora-test-screen-grabber");
+    const uint32_t id = node.id();
+    ASSERT_NE(id, 0u);
+    auto stream = std::make_shared<ScreenStream>();
+    ASSERT_EQ(stream->open(-1, id, 10000), 0);
+    StreamScreenGrabber grabber;
+    ASSERT_EQ(grabber.init(stream), 0);
+    EXPECT_EQ(grabber.screenWidth(), 640);
+    EXPECT_EQ(grabber.screenHeight(), 480);
+    EXPECT_EQ(grabber.frameSize(), 640 * 480 * 4);
+    EXPECT_TRUE(grabber.seesChanges());
+
+    // Pictures keep coming: every tick has a change, in rows it cannot name.
+    EXPECT_EQ(grabber.changedRows(0, 0, 640, 480).top, RowSpan::all().top);
+    OS_Thread::msleep(100);
+    const RowSpan moving = grabber.changedRows(0, 0, 640, 480);
+    EXPECT_EQ(moving.bottom, RowSpan::all().bottom);
+    std::vector<uint8_t> full(size_t(grabber.frameSize()));
+    EXPECT_EQ(grabber.grabFull(full.data()), grabber.frameSize());
+    EXPECT_EQ(rgbAt(full, 640, 639, 479), 0xc02060u);
+    std::vector<uint8_t> region(64 * 32 * 4);
+    EXPECT_EQ(grabber.grabRegion(region.data(), 600, 400, 64, 32), -1) << "outside the screen";
+    EXPECT_EQ(grabber.grabRegion(region.data(), 576, 448, 64, 32), 0);
+    EXPECT_EQ(rgbAt(region, 64, 63, 31), 0xc02060u);
+
+    // A still screen: no picture comes, no change is seen, the last picture is still grabbed.
+    node.stop();
+    OS_Thread::msleep(300);
+    grabber.changedRows(0, 0, 640, 480);
+    EXPECT_TRUE(grabber.changedRows(0, 0, 640, 480).empty());
+    std::fill(full.begin(), full.end(), 0);
+    EXPECT_EQ(grabber.grabFull(full.data()), grabber.frameSize());
+    EXPECT_EQ(rgbAt(full, 640, 320, 240), 0xc02060u);
+    EXPECT_FALSE(grabber.displayLost());
+    EXPECT_FALSE(grabber.screenShrank());
+    stream->markEnded();
+    EXPECT_TRUE(grabber.displayLost()) << "the desktop ended the share";
+    grabber.release();
+    grabber.release();
+    EXPECT_FALSE(grabber.ready());
 }

@@ -28,7 +28,8 @@ public:
     ~GlimmoraProgram();
 
     bool displayReady() const;
-    // Starts it with extra environment (for example GST_PLUGIN_PATH).
+    // Starts it with extra environment (for example GST_PLUGIN_PATH); $DISPLAY is the test
+    // display unless environment names another (an empty one: no X11 at all).
     bool start(const std::map<std::string, std::string>& environment = {});
     // Waits up to timeoutMs for a visible window whose title is title; its geometry, or an
     // empty rectangle.

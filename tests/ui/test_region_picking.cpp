@@ -169,6 +169,24 @@ TEST(VisualOutline, CoversOnlyItsLinesAndLabelAndLetsClicksThrough) {
     EXPECT_TRUE(processUntil([&] { return below.clicks == 1; }, 5000)) << "the click went through";
 }
 
+TEST(VisualOutline, ARegionOfASharedMonitorsPictureIsScaledToTheMonitor) {
+    gLog.setEcho(false);
+    paintDesktop();
+    // A Wayland desktop sends the 1920 x 1080 monitor as a 640 x 480 picture.
+    VisualOutline outline;
+    outline.setPictureSize(QSize(640, 480));
+    outline.setRegion(QRect(100, 100, 200, 160));
+    const QColor line(30, 30, 30);
+    // Three screen pixels across and 2.25 down per picture pixel: (300, 225) to (899, 584),
+    // stroked one pixel further right and down as every outline is.
+    ASSERT_TRUE(processUntil([&] { return screenImage().pixelColor(600, 225) == line; }, 5000));
+    const QImage shown = screenImage();
+    EXPECT_EQ(shown.pixelColor(300, 400), line) << "left line";
+    EXPECT_EQ(shown.pixelColor(900, 400), line) << "right line";
+    EXPECT_EQ(shown.pixelColor(600, 585), line) << "bottom line";
+    EXPECT_NE(shown.pixelColor(600, 100), line) << "not where the picture's pixels would be";
+}
+
 TEST(VisualOutline, WithoutARectangleNothingIsOnScreen) {
     const QImage desktop = paintDesktop();
     VisualOutline outline;
