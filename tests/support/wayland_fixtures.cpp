@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <regex>
 #include <sstream>
 
@@ -116,6 +117,18 @@ std::string quoted(const std::string& text) {
 
 }  // namespace
 
+namespace {
+
+bool nameOwned(const std::string& bus, const std::string& name) {
+    return runAndRead("DBUS_SESSION_BUS_ADDRESS=" + quoted(bus) +
+                      " /usr/bin/dbus-send --session --print-reply --dest=org.freedesktop.DBus "
+                      "/org/freedesktop/DBus org.freedesktop.DBus.NameHasOwner string:" +
+                      name + " 2>/dev/null")
+               .find("boolean true") != std::string::npos;
+}
+
+}  // namespace
+
 HeadlessSway::HeadlessSway() {
     for (const char* tool : {"/usr/bin/sway", "/usr/bin/swaymsg", "/usr/bin/wtype"})
         if (access(tool, X_OK) != 0) {
@@ -148,7 +161,54 @@ HeadlessSway::HeadlessSway() {
 }
 
 HeadlessSway::~HeadlessSway() {
+    m_portal.terminate();
+    m_wlrPortal.terminate();
+    m_bus.terminate();
     m_sway.terminate();
+}
+
+std::string HeadlessSway::startPortals() {
+    if (!m_missing.empty()) return "";
+    for (const char* program :
+         {"/usr/libexec/xdg-desktop-portal", "/usr/libexec/xdg-desktop-portal-wlr"})
+        if (access(program, X_OK) != 0) {
+            m_missing = std::string(program) + " is not installed";
+            return "";
+        }
+    const std::string address = "unix:path=" + m_dir.file("portal-bus");
+    runAndRead("mkdir -p " + quoted(m_dir.file("xdg/xdg-desktop-portal-wlr")));
+    std::ofstream(m_dir.file("xdg/xdg-desktop-portal-wlr/config"))
+        << "[screencast]\nchooser_type=none\noutput_name=HEADLESS-1\n";
+    const std::map<std::string, std::string> environment = {
+        {"DBUS_SESSION_BUS_ADDRESS", address},
+        {"WAYLAND_DISPLAY", display()},
+        {"XDG_CURRENT_DESKTOP", "sway"},
+        {"XDG_CONFIG_HOME", m_dir.file("xdg")}};
+    if (!m_bus.start({"/usr/bin/dbus-daemon", "--session", "--nofork", "--nopidfile",
+                      "--address=" + address},
+                     m_dir.path(), {}, m_dir.file("portal-bus.log")) ||
+        !waitUntil([&] { return access(m_dir.file("portal-bus").c_str(), F_OK) == 0; }, 10000) ||
+        !m_wlrPortal.start({"/usr/libexec/xdg-desktop-portal-wlr", "-l", "DEBUG"}, m_dir.path(),
+                           environment, m_dir.file("portal-wlr.log")) ||
+        !waitUntil([&] { return nameOwned(address, "org.freedesktop.impl.portal.desktop.wlr"); },
+                   10000) ||
+        !m_portal.start({"/usr/libexec/xdg-desktop-portal", "--replace", "-v"}, m_dir.path(),
+                        environment, m_dir.file("portal.log")) ||
+        !waitUntil([&] { return nameOwned(address, "org.freedesktop.portal.Desktop"); },
+                   10000)) {
+        m_missing = "the desktop's portals did not start";
+        return "";
+    }
+    return address;
+}
+
+std::string HeadlessSway::portalLog() const {
+    std::stringstream text;
+    for (const char* name : {"portal-wlr.log", "portal.log"}) {
+        std::ifstream in(m_dir.file(name));
+        text << in.rdbuf();
+    }
+    return text.str();
 }
 
 std::string HeadlessSway::ipcSocket() const {
