@@ -58,9 +58,9 @@ TEST(ScreenCast, TheCompositorsPortalSharesItsMonitor) {
     ASSERT_TRUE(processUntil([&] { return answered; }, 20000)) << joined(log);
     // The portal took the program's session and choices, whatever the compositor then does.
     const std::string portalLog = sway.portalLog();
-    for (const char* seen : {"select sources method invoked", "option types:1",
-                             "option cursor_mode:2", "option persist_mode:2",
-                             "start method invoked"})
+    for (const char* seen :
+         {"select sources method invoked", "option types:1", "option cursor_mode:2",
+          "option persist_mode:2", "start method invoked"})
         EXPECT_NE(portalLog.find(seen), std::string::npos) << seen << "\n" << portalLog;
     if (!shared && portalLog.find("unable to receive a valid format") != std::string::npos)
         GTEST_SKIP() << "xdg-desktop-portal-wlr 0.7.0 refuses to share a screen drawn without a "

@@ -181,8 +181,8 @@ TEST_F(WaylandRecordingTest, ARegionIsPickedOnThePictureOfTheSharedMonitor) {
     program.click(window.topLeft() + GlimmoraProgram::screenRecorderControl("chkPointer"));
     // Picking asks the desktop to share first, then shows the shared picture over the screen.
     program.click(window.topLeft() + GlimmoraProgram::screenRecorderControl("btnRegion"));
-    ASSERT_TRUE(waitUntil([&] { return portal.calls().find("Start\n") != std::string::npos; },
-                          10000))
+    ASSERT_TRUE(
+        waitUntil([&] { return portal.calls().find("Start\n") != std::string::npos; }, 10000))
         << portal.calls();
     OS_Thread::msleep(2500);  // the window hides, the picture is taken, the picker shows
     // Three display pixels across and 2.25 down are one pixel of the monitor.
@@ -195,8 +195,25 @@ TEST_F(WaylandRecordingTest, ARegionIsPickedOnThePictureOfTheSharedMonitor) {
     OS_Thread::msleep(1500);
     ASSERT_TRUE(portal.activate("stop"));
     ASSERT_TRUE(waitUntil([&] { return program.recordings().size() == 1; }, 10000));
-    program.process().terminate();
     EXPECT_EQ(count(portal.calls(), "Start\n"), 1) << "one question for picking and recording";
+
+    // The user stops sharing from the desktop during a recording: it goes on with the last
+    // picture and says the screen is lost; the next recording asks the desktop again.
+    ASSERT_TRUE(portal.activate("start"));
+    ASSERT_TRUE(waitUntil([&] { return program.recordings().size() == 2; }, 10000));
+    ASSERT_TRUE(portal.endShare());
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            return program.log().find("told the user that a source was lost") != std::string::npos;
+        },
+        5000))
+        << program.log();
+    ASSERT_TRUE(portal.activate("stop"));
+    OS_Thread::msleep(500);
+    ASSERT_TRUE(portal.activate("start"));
+    EXPECT_TRUE(waitUntil([&] { return count(portal.calls(), "Start\n") == 2; }, 10000))
+        << portal.calls();
+    program.process().terminate();
     EXPECT_NE(portal.calls().find("cursor_mode=1 "), std::string::npos) << portal.calls();
 
     AvFile file;
@@ -227,8 +244,8 @@ TEST_F(WaylandRecordingTest, OnAWaylandCompositorTheProgramIsANativeClientAndRec
     // The keyboard picks the screen: the chooser's first button has the focus.
     ASSERT_TRUE(sway.type({"-k", "Tab", "-s", "300", "-k", "space"}));
     ASSERT_TRUE(sway.waitForNativeWindow("录制桌面")) << sway.windows() << program.log();
-    ASSERT_TRUE(waitUntil(
-        [&] { return portal.calls().find("BindShortcuts") != std::string::npos; }, 10000));
+    ASSERT_TRUE(waitUntil([&] { return portal.calls().find("BindShortcuts") != std::string::npos; },
+                          10000));
     OS_Thread::msleep(1000);
 
     ASSERT_TRUE(portal.activate("start"));

@@ -7,7 +7,8 @@
 //
 // --refuse: the user cancels the share dialog. --no-shortcuts: a desktop without the
 // GlobalShortcuts portal. The tests press a shortcut with the method
-// org.glimmora.PortalDouble.Activate(s id) on the portal's object.
+// org.glimmora.PortalDouble.Activate(s id) on the portal's object, and end the screen share as
+// the user would from the desktop with org.glimmora.PortalDouble.EndShare().
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -119,6 +120,18 @@ public:
             bus.send(message.createReply());
             return true;
         }
+        if (interface == QLatin1String("org.glimmora.PortalDouble") &&
+            member == QLatin1String("EndShare")) {
+            // The user stops sharing from the desktop's own controls.
+            say(QStringLiteral("EndShare %1").arg(m_screenSession));
+            QDBusMessage closed = QDBusMessage::createSignal(
+                m_screenSession, QStringLiteral("org.freedesktop.portal.Session"),
+                QStringLiteral("Closed"));
+            closed << QVariantMap();
+            QDBusConnection(bus).send(closed);
+            bus.send(message.createReply());
+            return true;
+        }
         if (interface == QLatin1String("org.freedesktop.portal.Session") &&
             member == QLatin1String("Close")) {
             say(QStringLiteral("Close %1").arg(message.path()));
@@ -177,11 +190,12 @@ private:
                     const QList<QVariant>& args) {
         const QVariantMap options = optionsOf(args);
         if (member == QLatin1String("CreateSession")) {
-            const QString session =
+            m_screenSession =
                 objectPath(message, "session",
                            options.value(QStringLiteral("session_handle_token")).toString());
             say(QStringLiteral("CreateSession"));
-            answerLater(message, bus, options, 0, {{QStringLiteral("session_handle"), session}});
+            answerLater(message, bus, options, 0,
+                        {{QStringLiteral("session_handle"), m_screenSession}});
         } else if (member == QLatin1String("SelectSources")) {
             say(QStringLiteral("SelectSources types=%1 cursor_mode=%2 persist_mode=%3 "
                                "restore_token=%4")
@@ -261,6 +275,7 @@ private:
     }
 
     QString m_shortcutSession = QStringLiteral("/");
+    QString m_screenSession = QStringLiteral("/");
 };
 
 }  // namespace

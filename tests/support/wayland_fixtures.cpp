@@ -91,12 +91,19 @@ std::string PortalDouble::calls() const {
 }
 
 bool PortalDouble::activate(const std::string& id) {
+    return control("Activate string:" + id);
+}
+
+bool PortalDouble::endShare() {
+    return control("EndShare");
+}
+
+bool PortalDouble::control(const std::string& call) {
     const std::string command = "DBUS_SESSION_BUS_ADDRESS=" + busAddress() +
                                 " /usr/bin/dbus-send --session --print-reply "
                                 "--dest=org.freedesktop.portal.Desktop "
-                                "/org/freedesktop/portal/desktop "
-                                "org.glimmora.PortalDouble.Activate string:" +
-                                id + " >/dev/null 2>&1";
+                                "/org/freedesktop/portal/desktop org.glimmora.PortalDouble." +
+                                call + " >/dev/null 2>&1";
     return std::system(command.c_str()) == 0;
 }
 
@@ -144,8 +151,8 @@ HeadlessSway::HeadlessSway() {
             m_missing = "the folder for sway cannot be given to nobody";
             return;
         }
-        argv.insert(argv.begin(), {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534",
-                                   "--clear-groups"});
+        argv.insert(argv.begin(),
+                    {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
     }
     if (!m_sway.start(argv, m_dir.path(),
                       {{"XDG_RUNTIME_DIR", m_dir.path()},
@@ -154,9 +161,8 @@ HeadlessSway::HeadlessSway() {
                        {"WLR_RENDERER", "pixman"},
                        {"WLR_LIBINPUT_NO_DEVICES", "1"}},
                       m_dir.file("sway.log")) ||
-        !waitUntil(
-            [&] { return access(display().c_str(), F_OK) == 0 && !ipcSocket().empty(); },
-            10000))
+        !waitUntil([&] { return access(display().c_str(), F_OK) == 0 && !ipcSocket().empty(); },
+                   10000))
         m_missing = "sway did not start headless (see " + m_dir.file("sway.log") + ")";
 }
 
@@ -179,11 +185,10 @@ std::string HeadlessSway::startPortals() {
     runAndRead("mkdir -p " + quoted(m_dir.file("xdg/xdg-desktop-portal-wlr")));
     std::ofstream(m_dir.file("xdg/xdg-desktop-portal-wlr/config"))
         << "[screencast]\nchooser_type=none\noutput_name=HEADLESS-1\n";
-    const std::map<std::string, std::string> environment = {
-        {"DBUS_SESSION_BUS_ADDRESS", address},
-        {"WAYLAND_DISPLAY", display()},
-        {"XDG_CURRENT_DESKTOP", "sway"},
-        {"XDG_CONFIG_HOME", m_dir.file("xdg")}};
+    const std::map<std::string, std::string> environment = {{"DBUS_SESSION_BUS_ADDRESS", address},
+                                                            {"WAYLAND_DISPLAY", display()},
+                                                            {"XDG_CURRENT_DESKTOP", "sway"},
+                                                            {"XDG_CONFIG_HOME", m_dir.file("xdg")}};
     if (!m_bus.start({"/usr/bin/dbus-daemon", "--session", "--nofork", "--nopidfile",
                       "--address=" + address},
                      m_dir.path(), {}, m_dir.file("portal-bus.log")) ||
@@ -194,8 +199,7 @@ std::string HeadlessSway::startPortals() {
                    10000) ||
         !m_portal.start({"/usr/libexec/xdg-desktop-portal", "--replace", "-v"}, m_dir.path(),
                         environment, m_dir.file("portal.log")) ||
-        !waitUntil([&] { return nameOwned(address, "org.freedesktop.portal.Desktop"); },
-                   10000)) {
+        !waitUntil([&] { return nameOwned(address, "org.freedesktop.portal.Desktop"); }, 10000)) {
         m_missing = "the desktop's portals did not start";
         return "";
     }
@@ -233,8 +237,8 @@ std::string HeadlessSway::windows() const {
 }
 
 bool HeadlessSway::waitForNativeWindow(const std::string& title, int timeoutMs) const {
-    return waitUntil(
-        [&] { return windows().find(title + " (xdg_shell)") != std::string::npos; }, timeoutMs);
+    return waitUntil([&] { return windows().find(title + " (xdg_shell)") != std::string::npos; },
+                     timeoutMs);
 }
 
 bool HeadlessSway::type(const std::vector<std::string>& keys) const {

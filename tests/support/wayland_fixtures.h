@@ -51,8 +51,13 @@ public:
     std::string calls() const;
     // Presses the desktop-wide shortcut id (sends GlobalShortcuts.Activated).
     bool activate(const std::string& id);
+    // Ends the screen share as the desktop does when its user stops it (Session.Closed).
+    bool endShare();
 
 private:
+    // Calls one of the double's own methods with dbus-send's arguments.
+    bool control(const std::string& call);
+
     TempDir m_dir;
     ChildProcess m_bus;
     ChildProcess m_double;
