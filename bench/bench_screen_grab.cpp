@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "base/log_file.h"
-#include "capture/screen_grabber.h"
+#include "capture/x11/screen_grabber_x11.h"
 #include "pipeline/mem_pool.h"
 #include "virtual_display.h"
 

@@ -5,10 +5,6 @@
 
 #include "pipeline/mm_packet.h"
 
-// The size in pixels of the screen the program runs on (the root window of $DISPLAY's default
-// screen). Returns 0, or -1 with a log line when no display answers (both sizes are then 0).
-int getScreenSize(int* width, int* height);
-
 // Copies of the screen as 32-bit pixels, bytes blue, green, red, unused; rows top to bottom,
 // each row directly after the previous one. Made over X11 (ScreenGrabberX11) or from the
 // screen stream a Wayland desktop shares (StreamScreenGrabber).
@@ -75,61 +71,4 @@ protected:
     int m_screenWidth = 0;
     int m_screenHeight = 0;
     int m_frameSize = 0;
-};
-
-// The X server's screen through a shared-memory image.
-class ScreenGrabberX11 final : public ScreenGrabber {
-public:
-    ScreenGrabberX11();
-    ~ScreenGrabberX11() override;
-
-    // Connects to the display and prepares a shared-memory image of the whole screen. Returns 0,
-    // or -1 with a log line saying why (no display, no MIT-SHM, a pixel format that is not 32
-    // bits blue-green-red, no shared memory). bitsPerPixel must be 32.
-    int init(int bitsPerPixel);
-    // Detaches and frees the shared memory and closes the connection.
-    void release() override;
-
-    void shareMemory(int shmId, const uint8_t* start, size_t bytes) override;
-    void setPointer(bool pointer, bool clicks) override;
-    RowSpan changedRows(int x, int y, int width, int height) override;
-    // The X server reports changes.
-    bool seesChanges() const override;
-    int grabFull(uint8_t* destination) override;
-    int grabRegion(uint8_t* destination, int x, int y, int width, int height) override;
-    bool lastGrabResized() const override;
-    bool ready() const override;
-    bool screenShrank() const override;
-    bool displayLost() const override;
-    void forgetShrinking() override;
-
-private:
-    struct SharedImage;  // the display connection and its shared-memory image
-    std::unique_ptr<SharedImage> m_display;
-};
-
-class ScreenStream;
-
-// The newest picture of a screen stream (which the desktop draws the pointer into, when asked
-// to). A tick that finds no new picture reports no change, so a still screen costs a lock and a
-// comparison.
-class StreamScreenGrabber final : public ScreenGrabber {
-public:
-    // Grabs from stream, which must have delivered a picture; its size then is the screen's.
-    // The stream is shared with whoever opened it (the recording keeps it between recordings).
-    // Returns 0, or -1 with a log line when the stream has no picture.
-    int init(std::shared_ptr<ScreenStream> stream);
-    void release() override;
-
-    RowSpan changedRows(int x, int y, int width, int height) override;
-    bool seesChanges() const override { return true; }
-    int grabFull(uint8_t* destination) override;
-    int grabRegion(uint8_t* destination, int x, int y, int width, int height) override;
-    bool ready() const override { return m_stream != nullptr; }
-    bool screenShrank() const override;
-    bool displayLost() const override;
-
-private:
-    std::shared_ptr<ScreenStream> m_stream;
-    uint64_t m_reported = 0;  // the stream's serial at the last changedRows(); capture thread
 };

@@ -1,9 +1,10 @@
 #include "session/screen_recording.h"
 
 #include "base/log_file.h"
-#include "capture/desktop_portal.h"
-#include "capture/screen_grabber.h"
-#include "capture/screen_stream.h"
+#include "capture/portal/portal_call.h"
+#include "capture/portal/screen_grabber_portal.h"
+#include "capture/x11/screen_grabber_x11.h"
+#include "capture/portal/screen_stream.h"
 #include "pipeline/mem_pool.h"
 
 namespace {

@@ -9,11 +9,11 @@
 #include <QUrl>
 
 #include "base/log_file.h"
-#include "capture/desktop_portal.h"
-#include "ui/desktop_shortcuts.h"
+#include "capture/portal/portal_call.h"
+#include "capture/portal/desktop_shortcuts.h"
 #include "ui/dlg_help.h"
 #include "ui/dlg_system_settings.h"
-#include "ui/global_shortcut.h"
+#include "capture/x11/global_shortcut.h"
 #include "ui/preferences.h"
 #include "ui/utf8_text.h"
 

@@ -13,8 +13,8 @@
 #include <cmath>
 #include <vector>
 
-#include "capture/desktop_portal.h"
-#include "capture/screen_grabber.h"
+#include "capture/portal/portal_call.h"
+#include "capture/x11/screen_grabber_x11.h"
 #include "ui/screen_pixels.h"
 
 namespace {

@@ -7,9 +7,9 @@
 #include <string>
 
 #include "base/log_file.h"
-#include "capture/desktop_portal.h"
+#include "capture/portal/portal_call.h"
 #include "capture/monitors.h"
-#include "capture/screen_grabber.h"
+#include "capture/x11/screen_grabber_x11.h"
 #include "ui/preferences.h"
 #include "ui/region_locater.h"
 #include "ui/utf8_text.h"

@@ -4,8 +4,8 @@
 #include <QMessageBox>
 
 #include "base/log_file.h"
-#include "capture/desktop_portal.h"
-#include "capture/screen_cast.h"
+#include "capture/portal/portal_call.h"
+#include "capture/portal/screen_cast.h"
 #include "ui/camera_panel.h"
 #include "ui/preferences.h"
 #include "ui/screen_panel.h"

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "capture/screen_cap_task.h"
-#include "capture/screen_grabber.h"
+#include "capture/x11/screen_grabber_x11.h"
 #include "log_capture.h"
 #include "test_support.h"
 #include "virtual_display.h"

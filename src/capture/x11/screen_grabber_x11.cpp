@@ -11,10 +11,10 @@
 #include <cstring>
 
 #include "base/log_file.h"
-#include "capture/pointer_x11.h"
-#include "capture/screen_damage_x11.h"
-#include "capture/screen_grabber.h"
-#include "capture/xcb_reply.h"
+#include "capture/x11/pointer_x11.h"
+#include "capture/x11/screen_damage_x11.h"
+#include "capture/x11/screen_grabber_x11.h"
+#include "capture/x11/xcb_reply.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 #include <cstdlib>
 #include <vector>
 
-#include "capture/pointer_x11.h"
-#include "capture/screen_grabber.h"
+#include "capture/x11/pointer_x11.h"
+#include "capture/x11/screen_grabber_x11.h"
 #include "log_capture.h"
 #include "pipeline/mem_pool.h"
 #include "virtual_display.h"

@@ -1,8 +1,8 @@
 // StreamScreenGrabber: the pixels come from the screen stream a Wayland desktop shares through
 // its ScreenCast portal.
 #include "base/log_file.h"
-#include "capture/screen_grabber.h"
-#include "capture/screen_stream.h"
+#include "capture/portal/screen_grabber_portal.h"
+#include "capture/portal/screen_stream.h"
 
 int StreamScreenGrabber::init(std::shared_ptr<ScreenStream> stream) {
     release();

@@ -1,4 +1,4 @@
-#include "capture/gst_setup.h"
+#include "capture/gst/gst_setup.h"
 
 #include <gst/gst.h>
 

@@ -5,8 +5,8 @@
 #include <QDBusMetaType>
 
 #include "base/log_file.h"
-#include "capture/desktop_portal.h"
-#include "ui/desktop_shortcuts.h"
+#include "capture/portal/portal_call.h"
+#include "capture/portal/desktop_shortcuts.h"
 
 namespace {
 

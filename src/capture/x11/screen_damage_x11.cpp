@@ -1,4 +1,4 @@
-#include "capture/screen_damage_x11.h"
+#include "capture/x11/screen_damage_x11.h"
 
 #include <algorithm>
 
@@ -9,7 +9,7 @@
 #include <memory>
 
 #include "base/log_file.h"
-#include "capture/xcb_reply.h"
+#include "capture/x11/xcb_reply.h"
 
 bool ScreenDamageX11::watch(xcb_connection_t* connection, xcb_window_t root) {
     release();

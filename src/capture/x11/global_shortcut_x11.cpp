@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "base/log_file.h"
-#include "ui/global_shortcut.h"
+#include "capture/x11/global_shortcut.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "capture/desktop_portal.h"
+#include "capture/portal/portal_call.h"
 
 #include <QDBusConnection>
 #include <QDBusInterface>

@@ -7,7 +7,7 @@
 
 #include "log_capture.h"
 #include "qt_helpers.h"
-#include "ui/global_shortcut.h"
+#include "capture/x11/global_shortcut.h"
 
 using namespace testsupport;
 

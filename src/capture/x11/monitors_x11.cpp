@@ -8,7 +8,7 @@
 
 #include "base/log_file.h"
 #include "capture/monitors.h"
-#include "capture/xcb_reply.h"
+#include "capture/x11/xcb_reply.h"
 
 namespace {
 

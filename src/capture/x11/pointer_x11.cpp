@@ -1,4 +1,4 @@
-#include "capture/pointer_x11.h"
+#include "capture/x11/pointer_x11.h"
 
 #include <xcb/xfixes.h>
 #include <xcb/xinput.h>
@@ -10,7 +10,7 @@
 
 #include "base/log_file.h"
 #include "base/mono_clock.h"
-#include "capture/xcb_reply.h"
+#include "capture/x11/xcb_reply.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 #include <cstdlib>
 #include <functional>
 
-#include "capture/screen_cast.h"
-#include "capture/screen_stream.h"
+#include "capture/portal/screen_cast.h"
+#include "capture/portal/screen_stream.h"
 #include "log_capture.h"
 #include "test_support.h"
 #include "wayland_fixtures.h"

@@ -1,4 +1,4 @@
-#include "capture/pulse_connection.h"
+#include "capture/pulse/pulse_connection.h"
 
 #include <sys/time.h>
 

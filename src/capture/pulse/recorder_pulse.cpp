@@ -9,7 +9,7 @@
 
 #include "base/log_file.h"
 #include "base/mono_clock.h"
-#include "capture/pulse_connection.h"
+#include "capture/pulse/pulse_connection.h"
 #include "capture/recorder.h"
 
 namespace {

@@ -10,8 +10,8 @@
 #include <cstring>
 
 #include "base/log_file.h"
-#include "capture/desktop_portal.h"
-#include "capture/screen_cast.h"
+#include "capture/portal/portal_call.h"
+#include "capture/portal/screen_cast.h"
 
 namespace {
 

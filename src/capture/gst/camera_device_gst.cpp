@@ -15,7 +15,7 @@
 
 #include "base/log_file.h"
 #include "capture/camera_device.h"
-#include "capture/gst_setup.h"
+#include "capture/gst/gst_setup.h"
 #include "pipeline/video_converter.h"
 
 namespace {

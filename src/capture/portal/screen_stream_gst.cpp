@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "base/log_file.h"
-#include "capture/gst_setup.h"
-#include "capture/screen_stream.h"
+#include "capture/gst/gst_setup.h"
+#include "capture/portal/screen_stream.h"
 
 struct ScreenStream::Latest {
     mutable std::mutex lock;       // guards every field
