@@ -8,15 +8,16 @@
 #include <vector>
 
 #include "base/log_file.h"
+#include "pipeline/block_pool.h"
 #include "session/sound_input.h"
 
 namespace {
 
 class NullListener : public AudioCaptureListener {
 public:
-    int OnAudioCaptured(MMPacket* block, int) override {
-        benchmark::DoNotOptimize(block->data[0]);
-        block->release();
+    int OnAudioCaptured(MMPacket& block, int) override {
+        benchmark::DoNotOptimize(block.data[0]);
+        block.release();
         ++blocks;
         return 0;
     }
@@ -31,12 +32,14 @@ std::vector<int16_t> tone(int frames, double hz, int rate) {
     return samples;
 }
 
-// A capture block as the Recorder hands it over: filled once, owned, its pts the capture time
-// of its first frame.
-MMPacket captured(const std::vector<int16_t>& samples, int64_t firstFrameUs) {
+// A capture block as the Recorder hands it over: filled once, with the capture time of its
+// first frame.
+MMPacket captured(BlockPool& pool, const std::vector<int16_t>& samples, int64_t firstFrameUs) {
     MMPacket block;
+    block.allocator = &pool;
     block.copyFrom(reinterpret_cast<const uint8_t*>(samples.data()),
-                   uint32_t(samples.size() * sizeof(int16_t)), firstFrameUs);
+                   uint32_t(samples.size() * sizeof(int16_t)), 0);
+    block.capturedUs = firstFrameUs;
     return block;
 }
 
@@ -52,16 +55,15 @@ void BM_BlockHandlerBothSources(benchmark::State& state) {
     const auto stereo = tone(1152, 1000, 44100);
     const auto mic = tone(288, 440, 11025);
     int64_t blocks = 0;
+    BlockPool pool(1152 * 4, 8);
     for (auto _ : state) {
         // The capture threads' fill of each block is part of the per-block cost.
         const int64_t startUs = blocks * 1152 * 1000000 / 44100;
         const double endSeconds = double(blocks + 1) * 1152 / 44100;
-        MMPacket stereoBlock = captured(stereo, startUs);
+        MMPacket stereoBlock = captured(pool, stereo, startUs);
         sound.OnRecordedBlock(SoundInput::kStereoId, endSeconds, stereoBlock);
-        stereoBlock.release();
-        MMPacket micBlock = captured(mic, startUs);
+        MMPacket micBlock = captured(pool, mic, startUs);
         sound.OnRecordedBlock(SoundInput::kMicrophoneId, endSeconds, micBlock);
-        micBlock.release();
         ++blocks;
     }
     sound.endRecording();

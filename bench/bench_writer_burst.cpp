@@ -75,7 +75,7 @@ int main() {
         packet.copyFrom(static_cast<const uint8_t*>(data), bytes, pts);
         packet.type = type;
         allocator.pushed(packet.data);
-        writer.push(packet);
+        writer.push(std::move(packet));
     };
 
     const int64_t startUs = monotonicMicroseconds();

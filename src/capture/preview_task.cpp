@@ -5,56 +5,55 @@
 #include "capture/preview_renderer.h"
 
 int PreviewTask::start() {
-    m_lock.create();
-    m_quit.store(false);
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_quit = false;
+    }
     return OS_Thread::start();
 }
 
-int PreviewTask::put(MMPacket& packet) {
+int PreviewTask::put(MMPacket&& packet) {
     MMPacket dropped;
     {
-        OS_MutexLocker locker(m_lock);
+        std::lock_guard<std::mutex> lock(m_lock);
         if (m_queue.size() < size_t(kMaxQueued))
-            m_queue.push_back(packet);
+            m_queue.push_back(std::move(packet));
         else
-            dropped = packet;
+            dropped = std::move(packet);
     }
-    packet.owns = false;
-    dropped.release();
+    m_changed.notify_one();
     return 0;
 }
 
 int PreviewTask::queued() {
-    OS_MutexLocker locker(m_lock);
+    std::lock_guard<std::mutex> lock(m_lock);
     return int(m_queue.size());
 }
 
 void PreviewTask::stop() {
-    m_quit.store(true);
-    join();
-    std::list<MMPacket> left;
     {
-        OS_MutexLocker locker(m_lock);
-        left.swap(m_queue);
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_quit = true;
     }
-    for (MMPacket& packet : left)
-        packet.release();
+    m_changed.notify_one();
+    join();
+    std::deque<MMPacket> left;
+    std::lock_guard<std::mutex> lock(m_lock);
+    left.swap(m_queue);
 }
 
 int PreviewTask::run() {
     pthread_setname_np(pthread_self(), "preview");
-    while (!m_quit.load()) {
-        msleep(10);
+    for (;;) {
         MMPacket packet;
         {
-            OS_MutexLocker locker(m_lock);
-            if (!m_queue.empty()) {
-                packet = m_queue.front();
-                m_queue.pop_front();
-            }
+            std::unique_lock<std::mutex> lock(m_lock);
+            m_changed.wait(lock, [this] { return m_quit || !m_queue.empty(); });
+            if (m_quit) break;
+            packet = std::move(m_queue.front());
+            m_queue.pop_front();
         }
-        if (!packet.isEmpty() && m_renderer) m_renderer->draw(packet.data);
-        packet.release();
+        if (m_renderer) m_renderer->draw(packet.data);
     }
     return 0;
 }

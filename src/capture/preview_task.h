@@ -1,19 +1,20 @@
 #pragma once
 
-#include <atomic>
-#include <list>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
 
-#include "base/os_mutex.h"
 #include "base/os_thread.h"
 #include "pipeline/mm_packet.h"
 
 class PreviewRenderer;
 
 // The preview's own thread: takes camera pictures from a short queue and draws them, so that
-// capture never waits for drawing. A picture that finds five waiting is dropped.
+// capture never waits for drawing. A picture that finds five waiting is dropped. The thread
+// sleeps until a picture waits.
 //
-// Threads: start() and stop() on the GUI thread; put() on the camera's streaming thread; run()
-// on the preview thread. m_lock guards m_queue.
+// Threads: start() and stop() on the owner's thread; put() on the camera's streaming thread;
+// run() on the preview thread. m_lock guards m_queue and m_quit.
 class PreviewTask : public OS_Thread {
 public:
     static constexpr int kMaxQueued = 5;
@@ -22,8 +23,8 @@ public:
     ~PreviewTask() override { stop(); }
 
     int start() override;
-    // Takes over the packet's data: queues it, or frees it when the queue is full.
-    int put(MMPacket& packet);
+    // Takes the picture over: queues it, or frees it when the queue is full.
+    int put(MMPacket&& packet);
     // Ends the thread and frees every picture still queued.
     void stop();
     int run() override;
@@ -32,7 +33,8 @@ public:
 
 private:
     PreviewRenderer* m_renderer;  // not owned
-    OS_Mutex m_lock;
-    std::list<MMPacket> m_queue;
-    std::atomic<bool> m_quit{false};
+    std::mutex m_lock;
+    std::condition_variable m_changed;  // a picture waits, or the thread is to end
+    std::deque<MMPacket> m_queue;
+    bool m_quit = false;
 };

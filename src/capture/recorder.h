@@ -3,13 +3,13 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <mutex>
 #include <vector>
 
 #include "base/os_thread.h"
 #include "capture/sound_clock.h"
+#include "pipeline/block_pool.h"
 #include "pipeline/mm_packet.h"
 
 // One sound capture device as the sound server lists it. Texts are UTF-8, cut at a character
@@ -25,35 +25,42 @@ struct AudioInputDevice {
 int EnumerateCaptureDevices(std::vector<AudioInputDevice>& devices);
 
 // Receives captured sound on the Recorder's own thread. block holds one block (blockBytes) of
-// interleaved 16-bit stereo, its pts the capture time of its first frame in microseconds of the
-// monotonic clock, by the stream's fitted clock (SoundClock); timeStamp is the block's end in
-// seconds of the stream's own frames since startCapture(), holes and dropped frames counted, so
-// a gap between two blocks shows as a jump. The callee may take the data over (keep a copy of
-// the record and clear block.owns); what it leaves owned is freed when the call returns. A last
-// call with an empty block (no data) says that the stream has ended (the server went away).
+// interleaved 16-bit stereo; its capturedUs is when its first frame was captured, by the stream's
+// fitted clock (SoundClock). streamEndSeconds is the block's end in the stream's own frames since
+// startCapture(), holes and dropped frames counted, so a gap between two blocks shows as a jump.
+// The block stays the Recorder's: the callee reads it during the call and keeps nothing of it.
+// A last call with an empty block (no data) says that the stream has ended (the server went
+// away).
 class RecorderCallback {
 public:
     virtual ~RecorderCallback() = default;
-    virtual int OnRecordedBlock(int id, double timeStamp, MMPacket& block) = 0;
+    virtual int OnRecordedBlock(int id, double streamEndSeconds, MMPacket& block) = 0;
 };
 
 // Captures one sound source as 16-bit stereo at a chosen rate and delivers it in blocks of an
 // exact number of frames, on a thread of its own. The sound server's bytes are copied once, into
-// the block that is handed to the callback. Each read of the stream also gives a reading for the
-// stream's clock: the next unread frame's index and when it was captured (now less the
-// latency the server reports, which is that frame's age).
+// a block of the Recorder's pool that is handed to the callback; blocks are reused, so capture
+// allocates nothing once running. The server hands over a fragment of a few blocks at a time, and
+// the thread wakes once per fragment. Each read of the stream also gives a reading for the
+// stream's clock: the next unread frame's index and when it was captured (now less the latency
+// the server reports, which is that frame's age).
 //
 // Threads: open(), startCapture() and close() by the owner (the GUI thread); the callback runs
-// on the Recorder's thread. The sound server's event thread fills m_filling, queues full
-// blocks in m_ready and feeds m_clock; m_bufferLock guards them and the fields below them.
+// on the Recorder's thread. The sound server's event thread fills m_filling and queues full
+// blocks in m_ready; the block being filled and the frame count belong to it (the owner touches
+// them only while it holds the connection's lock, which keeps the event thread out).
+// m_bufferLock guards the ring of full blocks, the clock and the flags below it, each for one
+// short operation.
 class Recorder : public OS_Thread {
 public:
     explicit Recorder(RecorderCallback* callback);
     ~Recorder() override;
 
-    // sourceName empty or none opens the default source. Returns 0 with the capture thread
-    // waiting for startCapture(), or -1 with a log line.
-    int open(const char* sourceName, int id, int sampleRate, int framesPerBlock);
+    // sourceName empty or none opens the default source. The server is asked to hand sound over
+    // blocksPerFragment blocks at a time. Returns 0 with the capture thread waiting for
+    // startCapture(), or -1 with a log line.
+    int open(const char* sourceName, int id, int sampleRate, int framesPerBlock,
+             int blocksPerFragment = 1);
     // Resets the time stamp and lets blocks flow. 0, or -1 with a log line.
     int startCapture();
     // Ends the loop (within one block, started or not), joins the thread and disconnects. Safe
@@ -77,23 +84,36 @@ private:
     // The next frame to be appended was captured at capturedUs.
     void addClockReading(int64_t capturedUs);
     void dropQueuedBlocks();
+    // Under m_bufferLock: the ring of full blocks.
+    void queueBlock(MMPacket&& block, int64_t firstFrame);
+    MMPacket takeOldestBlock();
 
     RecorderCallback* m_callback;
     int m_id = 0;
     int m_sampleRate = 0;
     int m_framesPerBlock = 0;
     int m_blockBytes = 0;
+    int m_blocksPerFragment = 1;
 
-    std::unique_ptr<Stream> m_stream;  // the server connection and the record stream
+    std::unique_ptr<BlockPool> m_pool;  // every block's memory; outlives the stream and queue
+    std::unique_ptr<Stream> m_stream;   // the server connection and the record stream
+
+    // The event thread's.
+    MMPacket m_filling;               // the block being filled
+    int64_t m_fillingFirstFrame = 0;  // the stream's index of m_filling's first frame
+    uint32_t m_fillingBytes = 0;      // bytes of m_filling written so far
+    int64_t m_framesAppended = 0;     // since startCapture(), holes included
+    bool m_started = false;
 
     std::mutex m_bufferLock;
     std::condition_variable m_bufferChanged;
-    MMPacket m_filling;            // the block being filled; its pts is its first frame's index
-    uint32_t m_fillingBytes = 0;   // bytes of m_filling written so far
-    std::deque<MMPacket> m_ready;  // full blocks not yet delivered, oldest first; owned
-    int64_t m_framesAppended = 0;  // since startCapture(), holes included
+    // Full blocks not yet delivered, a ring of kMaxBufferedSeconds of sound: m_readyCount of them
+    // from m_readyHead on, each with its first frame's index.
+    std::vector<MMPacket> m_ready;
+    std::vector<int64_t> m_readyFirstFrame;
+    size_t m_readyHead = 0;
+    size_t m_readyCount = 0;
     SoundClock m_clock;
-    bool m_started = false;
     bool m_stop = false;
     bool m_lost = false;  // the stream or the server went away
     int m_droppedBytes = 0;

@@ -85,26 +85,19 @@ int ScreenCapTask::onTimer(int) {
         ++m_repeats;
         return 0;  // the slot stays empty: the file repeats the picture before it
     }
-    uint8_t* block = m_pool->alloc(uint32_t(m_frameSize));
-    if (!block) return -1;
-
     MMPacket packet;
     packet.allocator = m_pool;
-    packet.attach(block, uint32_t(m_frameSize), tickUs, true);
-    const int grabbed = m_fullScreen ? m_grabber->grabFull(block)
-                                     : m_grabber->grabRegion(block, m_x, m_y, m_width, m_height);
-    if (grabbed < 0) {
-        packet.release();
-        return -1;
-    }
+    if (!packet.allocate(uint32_t(m_frameSize), 0)) return -1;
+    packet.capturedUs = tickUs;
+    const int grabbed = m_fullScreen
+                            ? m_grabber->grabFull(packet.data)
+                            : m_grabber->grabRegion(packet.data, m_x, m_y, m_width, m_height);
+    if (grabbed < 0) return -1;
     // The grab made at least once a second is taken whole: whatever the server did not report
     // is mended there.
     packet.changed = due || m_grabber->lastGrabResized() ? RowSpan::all() : m_pendingChanges;
     m_pendingChanges = RowSpan();
     m_lastGrabUs = tickUs;
-    if (m_listener)
-        m_listener->OnScreenFrame(&packet);
-    else
-        packet.release();
+    if (m_listener) m_listener->OnScreenFrame(packet);
     return 0;
 }

@@ -10,12 +10,12 @@
 class ScreenGrabber;
 
 // Receives the frames of a ScreenCapTask, on the capture timer thread. The listener takes the
-// packet over: it passes it on or releases it. The packet's pts is the moment its tick fired
-// (monotonic microseconds), which is what the picture shows, however long the grab then took.
+// packet over (moves it on or lets it go). The packet's capturedUs is the moment its tick was
+// due, which is what the picture shows, however long the grab then took.
 class ScreenCapListener {
 public:
     virtual ~ScreenCapListener() = default;
-    virtual int OnScreenFrame(MMPacket* packet) = 0;
+    virtual int OnScreenFrame(MMPacket& packet) = 0;
 };
 
 // The rectangle of the screen that lies inside a screen of screenWidth x screenHeight; false

@@ -32,6 +32,7 @@ int AvPacker::open(const std::string& fileName, int srcWidth, int srcHeight, int
     m_endPictureIndex.store(-1);
     {
         OS_MutexLocker locker(m_queueLock);
+        m_queue.reserve(kQueueRoom);
         m_open = true;
     }
     if (start() < 0) {
@@ -43,24 +44,21 @@ int AvPacker::open(const std::string& fileName, int srcWidth, int srcHeight, int
     return 0;
 }
 
-int AvPacker::push(const MMPacket& packet) {
+int AvPacker::push(MMPacket&& packet) {
     MMPacket dropped;
     bool wake = false;
     {
         OS_MutexLocker locker(m_queueLock);
         if (!m_open) {
-            dropped = packet;
+            dropped = std::move(packet);
         } else {
-            if (packet.type == MMPacket::kVideo && m_queuedPictures >= kMaxWaitingPictures) {
+            const bool picture = packet.type == MMPacket::kVideo;
+            m_queue.push_back(std::move(packet));
+            if (picture && ++m_queuedPictures > kMaxWaitingPictures) {
                 // The oldest waiting picture goes: the file keeps the newest screen.
-                m_queue.push_back(packet);
-                ++m_queuedPictures;
                 shedOldestPicture(&dropped);
-            } else {
-                m_queue.push_back(packet);
-                if (packet.type == MMPacket::kVideo) ++m_queuedPictures;
             }
-            if (packet.type == MMPacket::kVideo || ++m_queuedSound >= kSoundBlocksPerWake) {
+            if (picture || ++m_queuedSound >= kSoundBlocksPerWake) {
                 m_queuedSound = 0;
                 wake = true;
             }
@@ -84,20 +82,20 @@ void AvPacker::shedOldestPicture(MMPacket* dropped) {
     // The next picture is converted only where it differs from the one before it, which now
     // never reaches the converter: it takes over that picture's changes too.
     next->changed.add(oldest->changed);
-    *dropped = *oldest;
+    *dropped = std::move(*oldest);
     m_queue.erase(oldest);
     --m_queuedPictures;
     ++m_shedPictures;
 }
 
-void AvPacker::takeAll(std::list<MMPacket>& packets) {
+void AvPacker::takeAll(std::vector<MMPacket>& packets) {
     OS_MutexLocker locker(m_queueLock);
-    packets.splice(packets.end(), m_queue);
+    packets.swap(m_queue);
     m_queuedPictures = 0;
     m_queuedSound = 0;
 }
 
-void AvPacker::writeAll(std::list<MMPacket>& packets) {
+void AvPacker::writeAll(std::vector<MMPacket>& packets) {
     for (MMPacket& packet : packets) {
         write(packet);
         packet.release();
@@ -137,7 +135,8 @@ void AvPacker::wakeWriter() {
 
 int AvPacker::run() {
     pthread_setname_np(pthread_self(), "av-writer");
-    std::list<MMPacket> packets;
+    std::vector<MMPacket> packets;
+    packets.reserve(kQueueRoom);
     while (!m_stop.load()) {
         {
             std::unique_lock<std::mutex> lock(m_wakeLock);
@@ -153,19 +152,17 @@ int AvPacker::run() {
 }
 
 void AvPacker::releaseQueue() {
-    std::list<MMPacket> left;
+    std::vector<MMPacket> left;
     {
         OS_MutexLocker locker(m_queueLock);
         left.swap(m_queue);
         m_queuedPictures = 0;
         m_open = false;
     }
-    for (MMPacket& packet : left)
-        packet.release();
 }
 
 void AvPacker::drain() {
-    std::list<MMPacket> packets;
+    std::vector<MMPacket> packets;
     takeAll(packets);
     writeAll(packets);
     if (m_muxer.failed()) return;

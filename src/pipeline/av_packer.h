@@ -2,7 +2,7 @@
 
 #include <condition_variable>
 #include <cstdint>
-#include <list>
+#include <vector>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -39,8 +39,8 @@ public:
     // only releases what it is given.
     int open(const std::string& fileName, int srcWidth, int srcHeight, int bitsPerPixel,
              uint32_t fourcc, int dstWidth, int dstHeight, int fps);
-    // Hands a packet over (type MMPacket::kVideo or kSound); the writer owns its data from now on.
-    int push(const MMPacket& packet);
+    // Takes a packet over (type MMPacket::kVideo or kSound).
+    int push(MMPacket&& packet);
     // The recording's last picture slot: close() repeats the last picture there when the
     // pictures stopped before it (slots without a picture show the one before, but the file's
     // length is its last picture's). Owner's thread, before close().
@@ -66,23 +66,26 @@ public:
     // each wake costs more than writing a block), and at least this often.
     static constexpr int kSoundBlocksPerWake = 4;
     static constexpr int kLongestWaitMs = 200;
+    // Packets the queue has room for before it grows: more than a sound source's longest burst.
+    static constexpr size_t kQueueRoom = 256;
 
 private:
-    // Queue lock held, a picture just queued: releases the oldest waiting picture into dropped
-    // (to be released outside the lock), handing its changed rows on to the next picture.
+    // Queue lock held, a picture just queued: moves the oldest waiting picture into dropped (to
+    // be released outside the lock), handing its changed rows on to the next picture.
     void shedOldestPicture(MMPacket* dropped);
     // Lets the writer thread take what waits now. Any thread, holding no lock.
     void wakeWriter();
-    // Moves every waiting packet to the end of packets (one list operation under the lock).
-    void takeAll(std::list<MMPacket>& packets);
-    void writeAll(std::list<MMPacket>& packets);
+    // Swaps the waiting packets with packets, which must be empty (one operation under the
+    // lock: both lists keep their room, so queueing allocates nothing once running).
+    void takeAll(std::vector<MMPacket>& packets);
+    void writeAll(std::vector<MMPacket>& packets);
     void write(MMPacket& packet);
     // After the thread: the queue, the sound converter's last samples and both encoders.
     void drain();
     void releaseQueue();
 
     OS_Mutex m_queueLock;
-    std::list<MMPacket> m_queue;  // in arrival order
+    std::vector<MMPacket> m_queue;  // in arrival order
     int m_queuedPictures = 0;
     int m_queuedSound = 0;   // sound blocks pushed since the writer was last woken for them
     int m_shedPictures = 0;  // guarded by m_queueLock until close() reads it

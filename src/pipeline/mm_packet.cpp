@@ -21,26 +21,43 @@ void MMUserMalloc::free(uint8_t* data) {
     delete[] data;
 }
 
-void MMPacket::attach(uint8_t* newData, uint32_t newSize, int64_t newPts, bool newOwns) {
-    data = newData;
-    size = newSize;
-    pts = newPts;
-    owns = newOwns;
+MMPacket& MMPacket::operator=(MMPacket&& other) noexcept {
+    if (this == &other) return *this;
+    release();
+    data = std::exchange(other.data, nullptr);
+    size = std::exchange(other.size, 0u);
+    type = other.type;
+    pts = other.pts;
+    capturedUs = other.capturedUs;
+    allocator = other.allocator;
+    changed = other.changed;
+    return *this;
 }
 
-void MMPacket::copyFrom(const uint8_t* source, uint32_t newSize, int64_t newPts) {
-    data = allocator ? allocator->alloc(newSize) : new uint8_t[newSize];
-    if (data && newSize) std::memcpy(data, source, newSize);
-    size = data ? newSize : 0;
+void MMPacket::attach(uint8_t* newData, uint32_t newSize, int64_t newPts) {
+    release();
+    data = newData;
+    size = newData ? newSize : 0;
     pts = newPts;
-    owns = true;
+}
+
+bool MMPacket::allocate(uint32_t newSize, int64_t newPts) {
+    attach(allocator ? allocator->alloc(newSize) : new uint8_t[newSize], newSize, newPts);
+    return data != nullptr;
+}
+
+bool MMPacket::copyFrom(const uint8_t* source, uint32_t newSize, int64_t newPts) {
+    if (!allocate(newSize, newPts)) return false;
+    if (newSize) std::memcpy(data, source, newSize);
+    return true;
 }
 
 void MMPacket::release() {
-    if (!owns || !data) return;
+    if (!data) return;
     if (allocator)
         allocator->free(data);
     else
         delete[] data;
     data = nullptr;
+    size = 0;
 }

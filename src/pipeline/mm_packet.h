@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <utility>
 
 // Picture rows from top (inclusive) to bottom (exclusive); empty when bottom <= top.
 struct RowSpan {
@@ -24,9 +25,10 @@ public:
     virtual void free(uint8_t* data);
 };
 
-// A raw picture or sound block on its way from a capture thread to the writer. Copied by value
-// into and out of queues: a copy passes the data pointer on, not the data. A packet belongs to
-// one thread at a time; whoever finally drops it calls release() exactly once.
+// A raw picture or sound block on its way from a capture thread to the writer. It owns its data
+// and is move-only: handing a packet on moves the data with it, and whoever holds it last gives
+// the data back to its allocator, by release() or by letting the packet go. A packet belongs to
+// one thread at a time.
 struct MMPacket {
     static constexpr int32_t kUnset = -1;
     static constexpr int32_t kVideo = 0;
@@ -34,21 +36,33 @@ struct MMPacket {
 
     uint8_t* data = nullptr;
     uint32_t size = 0;
-    bool owns = false;  // release() frees the data
     int32_t type = kUnset;
-    // Video: the picture's frame index. Sound: the index of its first sample frame at 44100 Hz.
+    // The packet's place on the file's timeline, given by the recording: for video the
+    // picture's frame slot, for sound the index of its first sample frame at 44100 Hz.
     int64_t pts = 0;
+    // When the packet's first picture or sample frame was captured, in microseconds of the
+    // monotonic clock; 0 when the source does not say.
+    int64_t capturedUs = 0;
     MMUserMalloc* allocator = nullptr;  // none = the heap
     // Video: the rows in which this picture may differ from the previous picture of its source
     // (every row unless the source knows better); the writer converts only those again.
     RowSpan changed = RowSpan::all();
 
-    // Points the packet at existing data without copying.
-    void attach(uint8_t* data, uint32_t size, int64_t pts, bool owns);
-    // Copies size bytes into memory from the packet's allocator (set it first, if any).
-    void copyFrom(const uint8_t* data, uint32_t size, int64_t pts);
-    // Gives owned data back to its allocator and forgets it; does nothing for data not owned, so
-    // a packet whose copy was handed on is made harmless by clearing owns.
+    MMPacket() = default;
+    ~MMPacket() { release(); }
+    MMPacket(MMPacket&& other) noexcept { *this = std::move(other); }
+    MMPacket& operator=(MMPacket&& other) noexcept;
+    MMPacket(const MMPacket&) = delete;
+    MMPacket& operator=(const MMPacket&) = delete;
+
+    // Takes over size bytes at data, which came from the packet's allocator (set it first, if
+    // any).
+    void attach(uint8_t* data, uint32_t size, int64_t pts);
+    // size bytes from the packet's allocator; false (and empty) when it has none to give.
+    bool allocate(uint32_t size, int64_t pts);
+    // Copies size bytes into memory from the packet's allocator.
+    bool copyFrom(const uint8_t* data, uint32_t size, int64_t pts);
+    // Gives the data back to its allocator now. Safe on an empty packet.
     void release();
     bool isEmpty() const { return data == nullptr; }
 };

@@ -1,5 +1,8 @@
 #include "session/camera_recording.h"
 
+#include <chrono>
+#include <thread>
+
 #include "base/log_file.h"
 #include "base/mono_clock.h"
 
@@ -19,14 +22,14 @@ int CameraRecording::start(const std::string& folder, int width, int height, int
     }
     if (openWriter(folder, width, height, bitsPerPixel, fourcc, width, height, kFrameRate) < 0)
         return -1;
+    // No picture of the last recording is out: its writer is closed.
+    m_pictureBlocks = std::make_unique<BlockPool>(
+        uint32_t((int64_t(width) * height * bitsPerPixel + 7) / 8), kPoolBlocks);
     setStamping(1000.0 / kFrameRate, 0);
     m_clock.start(0);
     m_lastPictureUs.store(monotonicMicroseconds());
     m_cameraLost.store(false);
-    {
-        std::lock_guard<std::mutex> lock(m_frameLock);
-        m_takingPictures.store(true);
-    }
+    m_takingPictures.store(true);
     begin();
     return 0;
 }
@@ -34,19 +37,25 @@ int CameraRecording::start(const std::string& folder, int width, int height, int
 int CameraRecording::OnCameraFrame(double, unsigned char* data, long length) {
     if (!m_takingPictures.load()) return 0;
     m_lastPictureUs.store(monotonicMicroseconds());
-    MMPacket packet;
-    packet.copyFrom(data, uint32_t(length), 0);
-    std::lock_guard<std::mutex> lock(m_frameLock);
-    if (m_takingPictures.load())
-        pushPicture(&packet);
-    else
-        packet.release();
+    // Counted in before the flag is read: stopPictures() clears the flag, then waits until no
+    // picture is counted in, so none can reach the writer after it (both sequentially
+    // consistent).
+    m_picturesInFlight.fetch_add(1);
+    if (m_takingPictures.load()) {
+        // The recording's one copy: the camera's buffer is its own.
+        MMPacket packet;
+        packet.allocator = m_pictureBlocks.get();
+        if (packet.copyFrom(data, uint32_t(length), 0)) pushPicture(std::move(packet));
+    }
+    m_picturesInFlight.fetch_sub(1);
     return 0;
 }
 
 void CameraRecording::stopPictures() {
-    std::lock_guard<std::mutex> lock(m_frameLock);
     m_takingPictures.store(false);
+    // At most one picture's copy.
+    while (m_picturesInFlight.load() != 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
 unsigned CameraRecording::lostPictures() const {

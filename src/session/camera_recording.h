@@ -1,10 +1,11 @@
 #pragma once
 
 #include <atomic>
-#include <mutex>
+#include <memory>
 #include <string>
 
 #include "capture/camera_device.h"
+#include "pipeline/block_pool.h"
 #include "session/recording.h"
 
 // A recording of the camera at its own picture size and 25 pictures a second, timed by the
@@ -12,8 +13,9 @@
 // needs it); OnCameraFrame takes its pictures only while a recording runs.
 //
 // Threads: start() and stop() on the owner's (GUI) thread; OnCameraFrame on the camera's
-// streaming thread. m_frameLock makes "are pictures wanted, then push" one step, so that no
-// picture reaches a writer that is being closed.
+// streaming thread. No lock: a picture is counted in while it is copied and pushed, and
+// stopping waits until none is, so that no picture reaches a writer that is being closed; the
+// pool is replaced only while no picture is taken.
 class CameraRecording : public Recording, public CameraListener {
 public:
     static constexpr int kFrameRate = 25;
@@ -37,8 +39,13 @@ protected:
     unsigned lostPictures() const override;
 
 private:
-    std::mutex m_frameLock;
-    std::atomic<bool> m_takingPictures{false};  // written under m_frameLock
+    // Pictures the writer may hold at once: two waiting, one being converted, one arriving.
+    static constexpr int kPoolBlocks = 6;
+
+    // The pictures' memory, made at start for the camera's picture size.
+    std::unique_ptr<BlockPool> m_pictureBlocks;
+    std::atomic<bool> m_takingPictures{false};
+    std::atomic<int> m_picturesInFlight{0};  // being copied and pushed on the camera's thread
     // Monotonic microseconds of the last picture (or of the start); camera thread and owner.
     std::atomic<int64_t> m_lastPictureUs{0};
     // Once lost during a recording, it stays so until the next start (the window told the user).

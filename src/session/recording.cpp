@@ -134,36 +134,27 @@ int64_t Recording::pictureIndexNow() const {
     return int64_t(double(m_clock.elapsed()) / m_frameIntervalMs + 0.5);
 }
 
-void Recording::push(MMPacket* packet) {
-    if (AvPacker* writer = m_writer.load())
-        writer->push(*packet);
-    else
-        packet->release();
+void Recording::push(MMPacket&& packet) {
+    if (AvPacker* writer = m_writer.load()) writer->push(std::move(packet));
 }
 
-void Recording::pushPicture(MMPacket* packet) {
-    pushStamped(packet, pictureIndexNow());
-}
-
-void Recording::pushPicture(MMPacket* packet, int64_t capturedUs) {
+void Recording::pushPicture(MMPacket&& packet) {
     // A grab that took long (the display server had to wait for the CPU) keeps the slot of its
     // tick; stamped when it arrived, it would take the next tick's slot and leave its own empty.
-    pushStamped(packet, std::llround(m_clock.elapsedAt(capturedUs) / m_frameIntervalMs));
+    const int64_t index =
+        packet.capturedUs == 0
+            ? pictureIndexNow()
+            : std::llround(m_clock.elapsedAt(packet.capturedUs) / m_frameIntervalMs);
+    packet.type = MMPacket::kVideo;
+    packet.pts = index;
+    // After the end the sound stops too: a picture there is let go.
+    if (index <= m_lastPictureIndex.load()) push(std::move(packet));
 }
 
-void Recording::pushStamped(MMPacket* packet, int64_t index) {
-    packet->type = MMPacket::kVideo;
-    packet->pts = index;
-    if (packet->pts > m_lastPictureIndex.load())
-        packet->release();  // after the end: the sound stops there too
-    else
-        push(packet);
-}
-
-int Recording::OnAudioCaptured(MMPacket* block, int) {
+int Recording::OnAudioCaptured(MMPacket& block, int) {
     // Placed by the sound input already: its pts is its sample on the recording's timeline.
-    block->type = MMPacket::kSound;
-    push(block);
+    block.type = MMPacket::kSound;
+    push(std::move(block));
     return 0;
 }
 

@@ -17,10 +17,10 @@
 // ScreenRecording and CameraRecording add their picture sources.
 //
 // Threads: the setters, start, stop() and the queries on the owner's (GUI) thread; pushPicture()
-// on the picture source's thread; OnAudioCaptured on a sound capture thread (with the sound
-// input's lock held). Those two only read the clock and the stamping settings, which the owner
-// sets before it lets them run, and push into the writer, whose queue is locked. m_writer
-// changes only while no producer runs.
+// on the picture source's thread; OnAudioCaptured on a sound capture thread or the owner's. Those
+// two only read the clock and the stamping settings, which the owner sets before it lets them
+// run, and push into the writer, whose queue is locked. m_writer changes only while no producer
+// runs.
 class Recording : public AudioCaptureListener {
 public:
     virtual ~Recording();
@@ -63,13 +63,12 @@ public:
     // Owner's thread; the window asks once a second.
     unsigned lostSources() const;
 
-    // Stamps a picture with the frame slot nearest to now on the recording clock (with
-    // capturedUs: nearest to that moment of the monotonic clock, when the picture was taken)
-    // and hands it to the writer (without one it is released).
-    void pushPicture(MMPacket* packet);
-    void pushPicture(MMPacket* packet, int64_t capturedUs);
+    // Stamps a picture with the frame slot nearest to when it was captured (its capturedUs; when
+    // that is 0, now) on the recording clock and hands it to the writer (without one it is
+    // released).
+    void pushPicture(MMPacket&& packet);
     // Hands a mixed sound block, placed on the recording's timeline, to the writer.
-    int OnAudioCaptured(MMPacket* block, int frameCount) override;
+    int OnAudioCaptured(MMPacket& block, int frameCount) override;
 
     // Sound is stamped in samples at 44100 a second.
     static constexpr double kAudioMsPerSample = 1000.0 / 44100;
@@ -99,8 +98,7 @@ protected:
 
 private:
     int64_t pictureIndexNow() const;
-    void pushStamped(MMPacket* packet, int64_t index);
-    void push(MMPacket* packet);
+    void push(MMPacket&& packet);
 
     const char* m_kind;
     SoundInput* m_sound = nullptr;

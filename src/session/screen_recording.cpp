@@ -149,9 +149,10 @@ int ScreenRecording::start(const std::string& folder, bool fullScreen, int x, in
     return 0;
 }
 
-int ScreenRecording::OnScreenFrame(MMPacket* packet) {
-    pushPicture(packet, packet->pts);
-    gLog.debug("capture a video frame, size = %d , pts=%d\n", int(packet->size), int(packet->pts));
+int ScreenRecording::OnScreenFrame(MMPacket& packet) {
+    gLog.debug("capture a video frame, size = %d , pts=%lld\n", int(packet.size),
+               (long long)packet.capturedUs);
+    pushPicture(std::move(packet));
     return 0;
 }
 

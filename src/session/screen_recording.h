@@ -55,7 +55,7 @@ public:
     int start(const std::string& folder, bool fullScreen, int x, int y, int width, int height,
               int targetWidth, int targetHeight, int frameRate);
 
-    int OnScreenFrame(MMPacket* packet) override;
+    int OnScreenFrame(MMPacket& packet) override;
 
     // Whether the pictures hold the mouse pointer (on unless set off) and show clicks as rings
     // (off unless set on); for the next start.

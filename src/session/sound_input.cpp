@@ -1,5 +1,6 @@
 #include "session/sound_input.h"
 
+#include <chrono>
 #include <climits>
 #include <cmath>
 #include <cstring>
@@ -7,7 +8,6 @@
 #include <vector>
 
 #include "base/log_file.h"
-#include "base/os_thread.h"
 #include "capture/sound_level.h"
 
 namespace {
@@ -28,10 +28,19 @@ const char* sourceName(int id) {
 
 }  // namespace
 
-SoundInput::SoundInput() {
-    m_lock.create();
+namespace {
+
+// Mixed blocks that may wait for the listener at once: a source that catches up after falling
+// silent releases up to kMaxLagSamples of them together.
+constexpr size_t kOutgoingRoom = 256;
+
+}  // namespace
+
+SoundInput::SoundInput() : m_mixedBlocks(kFramesPerBlock * 4, 64) {
     m_tracks[kStereoId].init(kStereoRate);
     m_tracks[kMicrophoneId].init(kMicrophoneRate);
+    m_outgoing.reserve(kOutgoingRoom);
+    m_delivery.reserve(kOutgoingRoom);
 }
 
 SoundInput::~SoundInput() {
@@ -41,7 +50,7 @@ SoundInput::~SoundInput() {
 int SoundInput::open(const std::string& stereoName, const std::string& microphoneName) {
     close();
     {
-        OS_MutexLocker locker(m_lock);
+        std::lock_guard<std::mutex> lock(m_lock);
         m_ended[kStereoId] = m_ended[kMicrophoneId] = false;
     }
     m_bridge.startBridge();
@@ -59,7 +68,9 @@ int SoundInput::open(const std::string& stereoName, const std::string& microphon
     if (!microphoneName.empty()) micSource = microphoneName;
 
     auto mic = std::make_unique<Recorder>(this);
-    if (mic->open(micSource.c_str(), kMicrophoneId, kMicrophoneRate, kFramesPerBlock / 4) < 0) {
+    // One fragment of sound for each level shown: the fewest wakes the meters allow.
+    if (mic->open(micSource.c_str(), kMicrophoneId, kMicrophoneRate, kFramesPerBlock / 4,
+                  kBlocksPerLevel) < 0) {
         gLog.error("failed to open microphone device! \n");
         return -1;
     }
@@ -68,7 +79,8 @@ int SoundInput::open(const std::string& stereoName, const std::string& microphon
     m_micRecorder->startCapture();
 
     auto stereo = std::make_unique<Recorder>(this);
-    if (stereo->open(stereoSource.c_str(), kStereoId, kStereoRate, kFramesPerBlock) < 0) {
+    if (stereo->open(stereoSource.c_str(), kStereoId, kStereoRate, kFramesPerBlock,
+                     kBlocksPerLevel) < 0) {
         gLog.error("failed to open stereo device! \n");
         return 0;
     }
@@ -99,7 +111,7 @@ void SoundInput::setSourceEnabled(int id, bool enabled) {
 
 void SoundInput::beginRecording(int64_t originUs) {
     {
-        OS_MutexLocker locker(m_lock);
+        std::lock_guard<std::mutex> lock(m_lock);
         m_live[kStereoId] = m_stereoEnabled.load() && stereoOpen() && !m_ended[kStereoId];
         m_live[kMicrophoneId] = m_micEnabled.load() && microphoneOpen() && !m_ended[kMicrophoneId];
         // A chosen source whose stream ended before the start is missing from this recording.
@@ -123,29 +135,41 @@ bool SoundInput::mixDone() const {
 
 void SoundInput::finishRecording(int64_t endSample) {
     if (!m_recording.load()) return;
-    {
-        OS_MutexLocker locker(m_lock);
-        // The nearest whole block: the sound ends within half a block of the picture.
-        m_endSample = (endSample + kFramesPerBlock / 2) / kFramesPerBlock * kFramesPerBlock;
-        mixReady(false);
-    }
-    for (int waitedMs = 0; waitedMs < kFinishWaitMs; waitedMs += 5) {
-        {
-            OS_MutexLocker locker(m_lock);
-            if (mixDone()) break;
-        }
-        OS_Thread::msleep(5);
-    }
-    OS_MutexLocker locker(m_lock);
+    std::unique_lock<std::mutex> lock(m_lock);
+    // The nearest whole block: the sound ends within half a block of the picture.
+    m_endSample = (endSample + kFramesPerBlock / 2) / kFramesPerBlock * kFramesPerBlock;
+    mixReady(false);
+    deliver(lock);
+    m_changed.wait_for(lock, std::chrono::milliseconds(kFinishWaitMs), [this] { return mixDone(); });
     // A source that has not delivered up to the end by now is silent for the rest.
     mixReady(true);
+    deliver(lock);
+    // Whatever a capture thread is still handing on reaches the listener before this returns.
+    m_changed.wait(lock, [this] { return !m_delivering && m_outgoing.empty(); });
 }
 
 void SoundInput::endRecording() {
     m_recording.store(false);
-    OS_MutexLocker locker(m_lock);
+    std::unique_lock<std::mutex> lock(m_lock);
     m_endSample = -1;
     m_live[kStereoId] = m_live[kMicrophoneId] = false;
+    m_changed.wait(lock, [this] { return !m_delivering; });
+    m_outgoing.clear();
+}
+
+void SoundInput::deliver(std::unique_lock<std::mutex>& lock) {
+    while (m_recording.load() && !m_delivering && !m_outgoing.empty()) {
+        m_delivering = true;
+        m_delivery.swap(m_outgoing);
+        AudioCaptureListener* listener = m_listener.load();
+        lock.unlock();
+        for (MMPacket& block : m_delivery)
+            if (listener) listener->OnAudioCaptured(block, kFramesPerBlock);
+        m_delivery.clear();
+        lock.lock();
+        m_delivering = false;
+        m_changed.notify_all();
+    }
 }
 
 void SoundInput::mixReady(bool force) {
@@ -166,36 +190,39 @@ void SoundInput::mixReady(bool force) {
         const bool lagTooLong = furthest != LLONG_MIN && furthest - blockEnd >= kMaxLagSamples;
         if (!allHave && !force && !lagTooLong) return;
 
-        const uint32_t blockBytes = uint32_t(kFramesPerBlock) * 4;
         MMPacket mixed;
-        // Zeroed: a source with no sound at a place leaves silence there.
-        mixed.attach(new uint8_t[blockBytes](), blockBytes, m_mixedEnd, true);
+        mixed.allocator = &m_mixedBlocks;
+        mixed.allocate(uint32_t(kFramesPerBlock) * 4, m_mixedEnd);
+        mixed.type = MMPacket::kSound;
+        auto* samples = reinterpret_cast<int16_t*>(mixed.data);
+        bool first = true;
         for (int id : {kStereoId, kMicrophoneId}) {
-            if (m_tracks[id].started())
-                m_tracks[id].mixInto(reinterpret_cast<int16_t*>(mixed.data), m_mixedEnd,
-                                     kFramesPerBlock);
+            if (!m_tracks[id].started()) continue;
+            m_tracks[id].mixInto(samples, m_mixedEnd, kFramesPerBlock, first);
+            first = false;
         }
+        if (first) std::memset(samples, 0, size_t(kFramesPerBlock) * 4);
         m_mixedEnd = blockEnd;
-        if (AudioCaptureListener* listener = m_listener.load())
-            listener->OnAudioCaptured(&mixed, kFramesPerBlock);
-        else
-            mixed.release();
+        m_outgoing.push_back(std::move(mixed));
+        if (m_endSample >= 0) m_changed.notify_all();
     }
 }
 
-int SoundInput::OnRecordedBlock(int id, double timeStamp, MMPacket& block) {
+int SoundInput::OnRecordedBlock(int id, double streamEndSeconds, MMPacket& block) {
     if (!validId(id)) return 0;
     if (block.size == 0) {
         // The source's stream has ended; the other goes on alone.
         bool wasLive = false, otherLive = false;
         {
-            OS_MutexLocker locker(m_lock);
+            std::unique_lock<std::mutex> lock(m_lock);
             if (m_ended[id]) return 0;
             m_ended[id] = true;
             wasLive = m_live[id];
             m_live[id] = false;
             otherLive = m_live[id == kStereoId ? kMicrophoneId : kStereoId];
             mixReady(false);
+            deliver(lock);
+            m_changed.notify_all();
         }
         if (wasLive) m_lostSources.fetch_or(1u << id);
         if (wasLive)
@@ -217,20 +244,21 @@ int SoundInput::OnRecordedBlock(int id, double timeStamp, MMPacket& block) {
         return 0;
 
     const int rate = id == kStereoId ? kStereoRate : kMicrophoneRate;
-    const int64_t firstFrame = std::llround(timeStamp * rate) - frames;
+    const int64_t firstFrame = std::llround(streamEndSeconds * rate) - frames;
     int64_t breakSilence = 0;
     int refusal = 0;
     {
-        OS_MutexLocker locker(m_lock);
+        std::unique_lock<std::mutex> lock(m_lock);
         // Checked again under the lock: once endRecording() has taken the lock, no block
         // reaches the listener, however late its capture thread arrives here.
         if (!m_recording.load() || m_ended[id]) return 0;
         // A source that delivers is live, whether or not its device counted as open at the
         // start.
         m_live[id] = true;
-        breakSilence = m_tracks[id].add(samples, frames, firstFrame, block.pts);
+        breakSilence = m_tracks[id].add(samples, frames, firstFrame, block.capturedUs);
         refusal = m_tracks[id].takeRefusal();
         mixReady(false);
+        deliver(lock);
     }
     if (breakSilence > 0)
         gLog.warn("sound: %lld ms the %s did not deliver, filled with silence\n",

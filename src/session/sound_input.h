@@ -1,41 +1,47 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <vector>
 
-#include "base/os_mutex.h"
 #include "capture/event_bridge.h"
 #include "capture/recorder.h"
+#include "pipeline/block_pool.h"
 #include "session/sound_track.h"
 
 // Receives the recording's sound: one mixed block of frameCount (1152) frames of 44100 Hz
 // interleaved 16-bit stereo, whose pts is its first frame's place on the recording's timeline
 // (samples since time 0; the blocks follow one another without gap or overlap). The listener
-// takes the block over: it hands it on or releases it. Called on a capture thread with the sound
-// input's lock held: it must not call back into the sound input, and takes no lock but the
-// writer's queue lock.
+// takes the block over (moves it on or lets it go). Called on a capture thread, or on the owner's
+// thread while a recording finishes: one call at a time, in timeline order, with no lock of the
+// sound input held.
 class AudioCaptureListener {
 public:
     virtual ~AudioCaptureListener() = default;
-    virtual int OnAudioCaptured(MMPacket* block, int frameCount) = 0;
+    virtual int OnAudioCaptured(MMPacket& block, int frameCount) = 0;
 };
 
-// The sound of a recorder window: the stereo mix (what the computer plays, source id 1) and the
-// microphone (source id 2), each captured by its own Recorder from open() to close(). Every 7th
-// block of each source is metered and its level posted through the level relay (id, level, 0).
-// During a recording each enabled source's blocks are placed on the recording's timeline by
-// their capture time (SoundTrack), and the sources are mixed by place, not by arrival: a mixed
-// block goes to the listener once every live source has sound up to its end, or once one runs
-// more than kMaxLagSamples ahead of a silent one. A source that ends (its device or the sound
-// server gone) leaves the others recording, and the log says so once.
+// The program's sound: the stereo mix (what the computer plays, source id 1) and the microphone
+// (source id 2), each captured by its own Recorder from open() to close(). Every 7th block of
+// each source is metered and its level posted through the level relay (id, level, 0). During a
+// recording each enabled source's blocks are placed on the recording's timeline by their capture
+// time (SoundTrack: resampled straight into the track), and the sources are mixed by place, not
+// by arrival, straight into a pooled output block: a mixed block goes to the listener once every
+// live source has sound up to its end, or once one runs more than kMaxLagSamples ahead of a
+// silent one. A source that ends (its device or the sound server gone) leaves the others
+// recording, and the log says so once.
 //
 // Threads: open(), close(), setListener(), setSourceEnabled(), beginRecording(),
 // finishRecording() and endRecording() on the owner's (GUI) thread; OnRecordedBlock on the two
-// capture threads at once. m_lock guards the tracks, the timeline fields and the listener call;
-// once endRecording() has returned no block reaches the listener. The flags are written by the
-// owner and read by the capture threads. Each level counter belongs to one source's capture
+// capture threads at once. m_lock guards the tracks, the timeline fields and the blocks waiting
+// for the listener; it is never held while the listener runs: whichever thread finds blocks
+// waiting and nobody delivering hands them on in order (m_delivering), the others leave theirs to
+// it. Once endRecording() has returned no block reaches the listener. The flags are written by
+// the owner and read by the capture threads. Each level counter belongs to one source's capture
 // thread.
 class SoundInput : public RecorderCallback {
 public:
@@ -78,7 +84,7 @@ public:
     // No block reaches the listener any more.
     void endRecording();
 
-    int OnRecordedBlock(int id, double timeStamp, MMPacket& block) override;
+    int OnRecordedBlock(int id, double streamEndSeconds, MMPacket& block) override;
 
     // The sources (bit 1 << id) whose stream ended during the running or last recording, or
     // had ended before it although chosen. Any thread.
@@ -86,22 +92,31 @@ public:
 
 private:
     static bool validId(int id) { return id == kStereoId || id == kMicrophoneId; }
-    // Under m_lock: hands over every block that is ready; with force, also what a silent
-    // source holds up, until the timeline reaches m_endSample.
+    // Under m_lock: mixes every block that is ready into m_outgoing; with force, also what a
+    // silent source holds up, until the timeline reaches m_endSample.
     void mixReady(bool force);
     bool mixDone() const;
+    // Called with m_lock held through lock, and returns with it held: hands the waiting blocks
+    // to the listener, unless another thread is at it already.
+    void deliver(std::unique_lock<std::mutex>& lock);
 
     EventBridge m_bridge;
     std::unique_ptr<Recorder> m_micRecorder;
     std::unique_ptr<Recorder> m_stereoRecorder;
     std::atomic<int> m_levelCounters[3] = {};
 
-    OS_Mutex m_lock;
+    BlockPool m_mixedBlocks;  // the mixed blocks' memory; they come back from the writer
+
+    std::mutex m_lock;
+    std::condition_variable m_changed;  // the mix went on, or a delivery ended
     SoundTrack m_tracks[3];    // by source id; guarded by m_lock
     bool m_live[3] = {};       // recorded and not ended; guarded by m_lock
     bool m_ended[3] = {};      // the source's stream ended; guarded by m_lock
     int64_t m_mixedEnd = 0;    // timeline place of the next mixed block; guarded by m_lock
     int64_t m_endSample = -1;  // where finishRecording() ends the mix, -1 before; m_lock
+    std::vector<MMPacket> m_outgoing;  // mixed, not yet handed on; guarded by m_lock
+    bool m_delivering = false;         // a thread hands blocks on; guarded by m_lock
+    std::vector<MMPacket> m_delivery;  // the blocks being handed on; the delivering thread's
 
     std::atomic<bool> m_recording{false};
     std::atomic<unsigned> m_lostSources{0};

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 extern "C" {
 #include <libavutil/opt.h>
@@ -34,14 +35,14 @@ int SoundTrack::init(int sourceRate) {
         return -1;
     }
     m_sourceRate = sourceRate;
+    m_ring.assign(size_t(kCapacityFrames) * 2, 0);
+    m_firstBlock.reserve(size_t(kRate) * 2);
     return 0;
 }
 
 void SoundTrack::begin(int64_t originUs) {
     m_originUs = originUs;
     m_started = false;
-    m_samples.clear();
-    m_head = 0;
     m_first = m_end = 0;
     m_silenceSamples = 0;
     // A fresh filter: nothing of the last recording's sound comes out of it.
@@ -65,14 +66,19 @@ int64_t SoundTrack::add(const int16_t* samples, int frames, int64_t firstFrame,
         const int64_t place = std::llround((startUs - double(m_originUs)) * kRate / 1e6);
         m_started = true;
         m_nextFrame = firstFrame + frames;
-        m_samples.clear();
-        m_head = 0;
-        m_first = m_end = 0;
-        appendConverted(samples + size_t(skip) * 2, frames - skip, 0);
+        const int inFrames = frames - skip;
+        const int capacity = int(int64_t(inFrames) * kRate / m_sourceRate) + 256;
+        m_firstBlock.resize(size_t(capacity) * 2);
+        uint8_t* out[1] = {reinterpret_cast<uint8_t*>(m_firstBlock.data())};
+        const uint8_t* in[1] = {reinterpret_cast<const uint8_t*>(samples + size_t(skip) * 2)};
+        const int produced =
+            std::max(0, swr_convert(m_resampler.get(), out, capacity, in, inFrames));
         // The resampler holds back the first few samples (its filter's delay): what it gave ends
         // where the block's last frame belongs.
-        m_end = place + int64_t(frames - skip) * kRate / m_sourceRate;
-        m_first = m_end - int64_t((m_samples.size() - m_head) / 2);
+        m_end = place + int64_t(inFrames) * kRate / m_sourceRate;
+        m_first = m_end - produced;
+        for (int frame = 0; frame < produced; ++frame)
+            std::memcpy(at(m_first + frame), &m_firstBlock[size_t(frame) * 2], 4);
         return 0;
     }
     if (firstFrame > m_nextFrame) {
@@ -94,9 +100,17 @@ int64_t SoundTrack::add(const int16_t* samples, int frames, int64_t firstFrame,
     return breakSilence;
 }
 
+void SoundTrack::makeRoom(int64_t frames) {
+    // Only a mix that stopped taking sound lets a track fill up: its oldest sound goes.
+    if (m_end + frames - m_first > kCapacityFrames) m_first = m_end + frames - kCapacityFrames;
+}
+
 void SoundTrack::appendSilence(int64_t frames) {
     if (frames <= 0) return;
-    m_samples.resize(m_samples.size() + size_t(frames) * 2, 0);
+    makeRoom(std::min(frames, kCapacityFrames));
+    for (int64_t frame = std::max(m_end, m_end + frames - kCapacityFrames); frame < m_end + frames;
+         ++frame)
+        std::memset(at(frame), 0, 4);
     m_end += frames;
     m_silenceSamples += frames;
 }
@@ -109,20 +123,41 @@ void SoundTrack::appendConverted(const int16_t* samples, int frames, int compens
                    avError(ret).c_str());
     // Room for the block, the stretch and what the filter held back.
     const int capacity = m_nominalOutput + kMaxCompensation + 256;
-    const size_t at = m_samples.size();
-    m_samples.resize(at + size_t(capacity) * 2);
-    uint8_t* out[1] = {reinterpret_cast<uint8_t*>(m_samples.data() + at)};
+    makeRoom(capacity);
     const uint8_t* in[1] = {reinterpret_cast<const uint8_t*>(samples)};
-    const int produced = std::max(0, swr_convert(m_resampler.get(), out, capacity, in, frames));
-    m_samples.resize(at + size_t(produced) * 2);
-    m_end += produced;
+    int inFrames = frames;
+    int wanted = capacity;
+    // Up to the ring's end, then (what the resampler kept back for lack of room) from its start.
+    while (wanted > 0) {
+        const int contiguous = int(kCapacityFrames - m_end % kCapacityFrames);
+        const int room = std::min(wanted, contiguous);
+        uint8_t* out[1] = {reinterpret_cast<uint8_t*>(at(m_end))};
+        const int produced = std::max(0, swr_convert(m_resampler.get(), out, room, in, inFrames));
+        m_end += produced;
+        wanted -= produced;
+        inFrames = 0;
+        if (produced < room) break;
+    }
 }
 
-void SoundTrack::mixInto(int16_t* output, int64_t from, int frames) {
-    const int64_t begin = std::max(from, m_first);
-    const int64_t end = std::min(from + frames, m_end);
-    for (int64_t frame = begin; frame < end; ++frame) {
-        const int16_t* source = &m_samples[m_head + size_t(frame - m_first) * 2];
+void SoundTrack::mixInto(int16_t* output, int64_t from, int frames, bool first) {
+    const int64_t begin = std::clamp(m_first, from, from + frames);
+    const int64_t end = std::max(begin, std::min(from + frames, m_end));
+    if (first) {
+        // Silence where the track has no sound.
+        std::memset(output, 0, size_t(begin - from) * 4);
+        std::memset(output + (end - from) * 2, 0, size_t(from + frames - end) * 4);
+    }
+    if (first) {
+        // In runs up to the ring's end.
+        for (int64_t frame = begin; frame < end;) {
+            const int64_t run = std::min(end - frame, kCapacityFrames - frame % kCapacityFrames);
+            std::memcpy(&output[(frame - from) * 2], at(frame), size_t(run) * 4);
+            frame += run;
+        }
+    }
+    for (int64_t frame = first ? end : begin; frame < end; ++frame) {
+        const int16_t* source = at(frame);
         int16_t* target = &output[(frame - from) * 2];
         for (int channel = 0; channel < 2; ++channel) {
             const int32_t a = target[channel];
@@ -134,16 +169,5 @@ void SoundTrack::mixInto(int16_t* output, int64_t from, int frames) {
         }
     }
     // What lies before the end of this block has had its turn, mixed or too late.
-    const int64_t done = std::min(from + frames, m_end);
-    if (done > m_first) {
-        m_head += size_t(done - m_first) * 2;
-        m_first = done;
-    }
-    compact();
-}
-
-void SoundTrack::compact() {
-    if (m_head < 1 << 16 || m_head * 2 < m_samples.size()) return;
-    m_samples.erase(m_samples.begin(), m_samples.begin() + long(m_head));
-    m_head = 0;
+    m_first = std::max(m_first, std::min(from + frames, m_end));
 }

@@ -43,9 +43,14 @@ public:
     bool started() const { return m_started; }
     // Where the placed sound ends on the timeline (exclusive); 0 before the first block.
     int64_t end() const { return m_end; }
-    // Mixes the track's samples of [from, from + frames) into output (frames of stereo), with
-    // silence where it has none; samples before from + frames are forgotten afterwards.
-    void mixInto(int16_t* output, int64_t from, int frames);
+    // Mixes the track's samples of [from, from + frames) into output (frames of stereo); with
+    // first, writes them instead, with silence where the track has none. Samples before
+    // from + frames are forgotten afterwards.
+    void mixInto(int16_t* output, int64_t from, int frames, bool first);
+
+    // How much sound a track holds before it is mixed: more than one source may run ahead of
+    // another, with a burst on top.
+    static constexpr int64_t kCapacityFrames = 10 * kRate;
 
     // Samples of silence put in for frames the stream skipped, and for jumps, since begin().
     int64_t silenceSamples() const { return m_silenceSamples; }
@@ -59,8 +64,9 @@ public:
 private:
     void appendSilence(int64_t frames);
     void appendConverted(const int16_t* samples, int frames, int compensation);
-    // Frees the room of samples already mixed, now and then.
-    void compact();
+    // Makes room for frames more behind m_end, forgetting the oldest unmixed ones if need be.
+    void makeRoom(int64_t frames);
+    int16_t* at(int64_t frame) { return &m_ring[size_t(frame % kCapacityFrames) * 2]; }
 
     SwrContextPtr m_resampler;
     int m_sourceRate = 0;
@@ -68,12 +74,14 @@ private:
     int64_t m_originUs = 0;
     bool m_started = false;
     int64_t m_nextFrame = 0;  // the stream's frame expected next
-    // Placed samples not yet mixed, interleaved stereo: m_samples[m_head] is the left sample of
-    // timeline frame m_first. The resampler writes straight behind the last of them.
-    std::vector<int16_t> m_samples;
-    size_t m_head = 0;
+    // Placed samples not yet mixed, timeline frames [m_first, m_end), interleaved stereo: frame f
+    // lies at f modulo kCapacityFrames. The resampler writes straight into it, behind m_end.
+    std::vector<int16_t> m_ring;
     int64_t m_first = 0;
     int64_t m_end = 0;
+    // The first block's output, whose place is known only once the resampler says how much it
+    // held back.
+    std::vector<int16_t> m_firstBlock;
     int64_t m_silenceSamples = 0;
     int m_refusal = 0;
 };

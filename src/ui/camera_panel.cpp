@@ -151,7 +151,7 @@ int CameraPanel::OnCameraFrame(double sampleTime, unsigned char* data, long leng
     if (PreviewTask* task = m_previewTask.load()) {
         MMPacket packet;
         packet.copyFrom(data, uint32_t(length), 0);
-        task->put(packet);
+        task->put(std::move(packet));
     }
     if (CameraListener* listener = m_listener.load())
         listener->OnCameraFrame(sampleTime, data, length);

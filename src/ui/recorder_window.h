@@ -26,7 +26,7 @@ class RecorderWindow : public QDialog, public AudioCaptureListener {
 public:
     ~RecorderWindow() override;
 
-    int OnAudioCaptured(MMPacket* block, int frameCount) override {
+    int OnAudioCaptured(MMPacket& block, int frameCount) override {
         return m_session->OnAudioCaptured(block, frameCount);
     }
 

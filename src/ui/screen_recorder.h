@@ -25,7 +25,7 @@ public:
     explicit ScreenRecorder(QWidget* parent = nullptr);
     ~ScreenRecorder() override;
 
-    int OnScreenFrame(MMPacket* packet) override { return m_recording.OnScreenFrame(packet); }
+    int OnScreenFrame(MMPacket& packet) override { return m_recording.OnScreenFrame(packet); }
 
 public slots:
     int OnStartRecord() override;

@@ -38,8 +38,8 @@ public:
 
     // The capture threads call the sound input directly; this is the same entry for whoever
     // holds the panel.
-    int OnRecordedBlock(int id, double timeStamp, MMPacket& block) override {
-        return m_sound->OnRecordedBlock(id, timeStamp, block);
+    int OnRecordedBlock(int id, double streamEndSeconds, MMPacket& block) override {
+        return m_sound->OnRecordedBlock(id, streamEndSeconds, block);
     }
 
 public slots:

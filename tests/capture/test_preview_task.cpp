@@ -50,9 +50,7 @@ TEST(PreviewTask, HoldsFivePicturesDropsTheSixthAndDrawsOldestFirst) {
     CountingAllocator heap;
     PreviewTask task(&renderer);
     for (uint8_t grey = 10; grey <= 60; grey += 10) {
-        MMPacket packet = greyPicture(heap, grey);
-        task.put(packet);
-        EXPECT_FALSE(packet.owns) << "the task took the picture over";
+        task.put(greyPicture(heap, grey));
     }
     EXPECT_EQ(task.queued(), 5);
     EXPECT_EQ(heap.frees.load(), 1) << "the sixth picture is freed at once";
@@ -70,10 +68,8 @@ TEST(PreviewTask, StopFreesWhatIsStillQueued) {
     PreviewRenderer renderer;
     CountingAllocator heap;
     PreviewTask task(&renderer);
-    for (int i = 0; i < 3; ++i) {
-        MMPacket packet = greyPicture(heap, 1);
-        task.put(packet);
-    }
+    for (int i = 0; i < 3; ++i)
+        task.put(greyPicture(heap, 1));
     task.stop();
     EXPECT_EQ(heap.frees.load(), 3);
     EXPECT_EQ(task.queued(), 0);

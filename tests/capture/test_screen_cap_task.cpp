@@ -20,14 +20,14 @@ namespace {
 // Records what arrives and gives every block straight back.
 class RecordingListener : public ScreenCapListener {
 public:
-    int OnScreenFrame(MMPacket* packet) override {
+    int OnScreenFrame(MMPacket& packet) override {
         inside.store(true);
         {
             std::lock_guard<std::mutex> lock(mutex);
-            sizes.push_back(packet->size);
-            changes.push_back(packet->changed);
+            sizes.push_back(packet.size);
+            changes.push_back(packet.changed);
         }
-        packet->release();
+        packet.release();
         inside.store(false);
         return 0;
     }

@@ -159,8 +159,7 @@ protected:
         packet.copyFrom(data.data(), uint32_t(data.size()), pts);
         packet.type = type;
         packet.changed = changed;
-        packet.owns = true;
-        writer.push(packet);
+        writer.push(std::move(packet));
         ++pushed;
     }
     // Pushes and waits until the writer has finished with the packet, so none is shed.
@@ -262,7 +261,7 @@ std::vector<Picture> recordThree(const std::string& path, const std::vector<uint
         MMPacket packet;
         packet.copyFrom(picture.data(), uint32_t(picture.size()), i);
         packet.type = MMPacket::kVideo;
-        writer.push(packet);
+        writer.push(std::move(packet));
         OS_Thread::msleep(60);
     }
     writer.close();
@@ -500,7 +499,7 @@ TEST_F(AvPackerTest, RefusedOpenWritesNothingAndPushOnlyReleases) {
     packet.allocator = &heap;
     packet.copyFrom(rgbPattern(64, 64, 4).data(), 64 * 64 * 4, 0);
     packet.type = MMPacket::kVideo;
-    unwritable.push(packet);
+    unwritable.push(std::move(packet));
     EXPECT_EQ(heap.frees.load(), 1);
     unwritable.close();
     unwritable.close();

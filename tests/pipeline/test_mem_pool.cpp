@@ -1,11 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <list>
 #include <set>
+#include <vector>
 
 #include "base/log_file.h"
 #include "counting_allocator.h"
+#include "pipeline/block_pool.h"
 #include "pipeline/mem_pool.h"
 #include "pipeline/mm_packet.h"
 
@@ -63,45 +64,58 @@ TEST(MemPool, ResizesOnlyWhileEveryBlockIsHome) {
     EXPECT_NE(pool.alloc(4000), nullptr);
 }
 
-TEST(MMPacket, ReleaseFreesOwnedDataExactlyOnceThroughItsAllocator) {
+TEST(MMPacket, DataMovesWithThePacketAndGoesBackToItsAllocatorOnce) {
     CountingAllocator heap;
     const uint8_t source[6] = {1, 2, 3, 4, 5, 6};
+    {
+        MMPacket packet;
+        EXPECT_TRUE(packet.isEmpty());
+        packet.allocator = &heap;
+        ASSERT_TRUE(packet.copyFrom(source, sizeof source, 4410));
+        EXPECT_EQ(std::memcmp(packet.data, source, sizeof source), 0);
 
-    MMPacket packet;
-    EXPECT_TRUE(packet.isEmpty());
-    EXPECT_EQ(packet.type, MMPacket::kUnset);
-    packet.allocator = &heap;
-    packet.copyFrom(source, sizeof source, 4410);
-    ASSERT_FALSE(packet.isEmpty());
-    EXPECT_NE(packet.data, source);
-    EXPECT_EQ(std::memcmp(packet.data, source, sizeof source), 0);
-    EXPECT_EQ(packet.pts, 4410);
-
-    // Handed on by value: the queue's copy is released, the producer's made harmless.
-    std::list<MMPacket> queue{packet};
-    packet.owns = false;
-    packet.release();
-    EXPECT_NE(packet.data, nullptr);
-    queue.front().release();
-    queue.front().release();
-    EXPECT_EQ(heap.allocs.load(), 1);
-    EXPECT_EQ(heap.frees.load(), 1);
+        // Handed on: the queue's packet holds the data, the producer's nothing.
+        std::vector<MMPacket> queue;
+        queue.push_back(std::move(packet));
+        EXPECT_TRUE(packet.isEmpty());
+        EXPECT_EQ(queue.front().pts, 4410);
+        EXPECT_EQ(heap.frees.load(), 0);
+        // Moving onto a packet that holds data gives that data back first.
+        MMPacket other;
+        other.allocator = &heap;
+        ASSERT_TRUE(other.allocate(8, 0));
+        other = std::move(queue.front());
+        EXPECT_EQ(heap.frees.load(), 1);
+        EXPECT_EQ(other.data[5], 6);
+    }
+    EXPECT_EQ(heap.allocs.load(), 2);
+    EXPECT_EQ(heap.frees.load(), 2);
 }
 
-TEST(MMPacket, PoolBlockGoesBackToThePool) {
+TEST(MMPacket, PoolBlocksGoBackToTheirPool) {
     MemPool pool;
     ASSERT_EQ(pool.init(64, 1), 0);
-    MMPacket packet;
-    packet.allocator = &pool;
-    packet.attach(pool.alloc(64), 64, 1040, true);
-    EXPECT_EQ(pool.freeCount(), 0);
-    packet.release();
-    EXPECT_TRUE(packet.isEmpty());
+    {
+        MMPacket packet;
+        packet.allocator = &pool;
+        ASSERT_TRUE(packet.allocate(64, 1040));
+        EXPECT_EQ(pool.freeCount(), 0);
+        MMPacket none;
+        none.allocator = &pool;
+        EXPECT_FALSE(none.allocate(64, 0)) << "the only block is out";
+    }
     EXPECT_EQ(pool.freeCount(), 1);
 
-    uint8_t borrowed[8] = {};
-    MMPacket view;
-    view.attach(borrowed, sizeof borrowed, 0, false);
-    view.release();
-    EXPECT_EQ(view.data, borrowed);
+    // Sound blocks: after the first few, none comes from the heap.
+    BlockPool blocks(4608, 8);
+    for (int round = 0; round < 100; ++round) {
+        MMPacket a, b;
+        a.allocator = b.allocator = &blocks;
+        ASSERT_TRUE(a.allocate(4608, 0));
+        ASSERT_TRUE(b.allocate(4608, 0));
+    }
+    EXPECT_EQ(blocks.heapBlocks(), 2);
+    MMPacket tooLarge;
+    tooLarge.allocator = &blocks;
+    EXPECT_FALSE(tooLarge.allocate(4609, 0));
 }

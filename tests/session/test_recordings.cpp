@@ -118,7 +118,8 @@ public:
             sleepUntilMonotonicNs((tickUs + lateUs) * 1000);
             MMPacket packet;
             packet.copyFrom(picture.data(), uint32_t(picture.size()), 0);
-            pushPicture(&packet, tickUs);
+            packet.capturedUs = tickUs;
+            pushPicture(std::move(packet));
         }
     }
     static constexpr int kRate = 25;

@@ -23,14 +23,13 @@ namespace {
 // Keeps what the sound input hands over: the blocks' lengths, places and samples.
 class BlockListener : public AudioCaptureListener {
 public:
-    int OnAudioCaptured(MMPacket* block, int frameCount) override {
+    int OnAudioCaptured(MMPacket& block, int frameCount) override {
         std::lock_guard<std::mutex> lock(mutex);
         frameCounts.push_back(frameCount);
-        sizes.push_back(block->size);
-        places.push_back(block->pts);
-        const auto* samples = reinterpret_cast<const int16_t*>(block->data);
-        sound.insert(sound.end(), samples, samples + block->size / 2);
-        block->release();
+        sizes.push_back(block.size);
+        places.push_back(block.pts);
+        const auto* samples = reinterpret_cast<const int16_t*>(block.data);
+        sound.insert(sound.end(), samples, samples + block.size / 2);
         return 0;
     }
     int blocks() {
@@ -155,10 +154,9 @@ protected:
             std::vector<int16_t> samples(size_t(frames) * 2, value);
             MMPacket block;
             block.copyFrom(reinterpret_cast<const uint8_t*>(samples.data()),
-                           uint32_t(samples.size() * 2),
-                           kOriginUs + std::llround(double(n) * frames * 1e6 / rate));
+                           uint32_t(samples.size() * 2), 0);
+            block.capturedUs = kOriginUs + std::llround(double(n) * frames * 1e6 / rate);
             sound.OnRecordedBlock(id, double(n + 1) * frames / rate, block);
-            block.release();
         }
     }
 

@@ -39,7 +39,7 @@ std::vector<int16_t> placeAndMix(SoundTrack& track, int rate, int blockFrames, d
         track.add(block.data(), blockFrames, first, firstUs);
         while (track.started() && track.end() >= mixed + kFrames && mixed < timelineFrames) {
             const int frames = int(std::min<int64_t>(kFrames, timelineFrames - mixed));
-            track.mixInto(&timeline[size_t(mixed) * 2], mixed, frames);
+            track.mixInto(&timeline[size_t(mixed) * 2], mixed, frames, true);
             mixed += frames;
         }
     }
@@ -115,7 +115,7 @@ TEST(SoundTrack, FramesTheStreamSkippedKeepTheirTimeAsSilence) {
     EXPECT_NEAR(double(track.end()), double(21 * kFrames), 40.0);
 
     std::vector<int16_t> timeline(size_t(21) * kSamples, 0);
-    track.mixInto(timeline.data(), 0, 21 * kFrames);
+    track.mixInto(timeline.data(), 0, 21 * kFrames, true);
     EXPECT_EQ(peakOf(timeline, size_t(10 * kSamples + 200), size_t(20 * kSamples - 200)), 0);
     EXPECT_NEAR(timeline[size_t(5 * kSamples)], 8000, 2);
 }
@@ -137,8 +137,8 @@ TEST(SoundTrack, SourcesMixByPlaceWithASoftClamp) {
                        kOriginUs + std::llround(n * 288 * 1e6 / 11025));
         }
         std::vector<int16_t> output(kSamples, 0);
-        first.mixInto(output.data(), 2 * kFrames, kFrames);
-        second.mixInto(output.data(), 2 * kFrames, kFrames);
+        first.mixInto(output.data(), 2 * kFrames, kFrames, true);
+        second.mixInto(output.data(), 2 * kFrames, kFrames, false);
         EXPECT_NEAR(output[kFrames], mixed, 8) << stereo << " with " << microphone;
     }
 }

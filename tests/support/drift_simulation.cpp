@@ -81,8 +81,7 @@ DriftResult simulateSkewedRecording(const std::string& path, double seconds, dou
             result.worstOffsetMs = std::max(result.worstOffsetMs, std::abs(offsetMs));
         result.finalOffsetMs = offsetMs;
         while (track.end() >= mixedEnd + kFrames) {
-            std::fill(mixed.begin(), mixed.end(), int16_t(0));
-            track.mixInto(mixed.data(), mixedEnd, kFrames);
+            track.mixInto(mixed.data(), mixedEnd, kFrames, true);
             for (AVFrame* frame = sound.convert(reinterpret_cast<const uint8_t*>(mixed.data()),
                                                 AudioConverter::kBlockBytes, mixedEnd);
                  frame; frame = sound.nextFrame())

@@ -105,18 +105,28 @@ Recorder::~Recorder() {
     close();
 }
 
-int Recorder::open(const char* sourceName, int id, int sampleRate, int framesPerBlock) {
+int Recorder::open(const char* sourceName, int id, int sampleRate, int framesPerBlock,
+                   int blocksPerFragment) {
     close();
     m_id = id;
     m_sampleRate = sampleRate;
     m_framesPerBlock = framesPerBlock;
     m_blockBytes = framesPerBlock * 4;
-    dropQueuedBlocks();
+    m_blocksPerFragment = std::max(1, blocksPerFragment);
+    const size_t ringBlocks =
+        size_t(kMaxBufferedSeconds) * size_t(sampleRate) / size_t(framesPerBlock) + 1;
+    m_started = false;
     {
         std::lock_guard<std::mutex> lock(m_bufferLock);
-        m_started = m_stop = m_lost = false;
+        m_stop = m_lost = false;
         m_droppedBytes = 0;
+        m_ready.clear();
+        m_ready.resize(ringBlocks);
+        m_readyFirstFrame.assign(ringBlocks, 0);
+        m_readyHead = m_readyCount = 0;
     }
+    // A fragment's blocks, the one being filled, the one being delivered, and a little more.
+    m_pool = std::make_unique<BlockPool>(uint32_t(m_blockBytes), m_blocksPerFragment * 2 + 4);
 
     auto stream = std::make_unique<Stream>();
     if (!stream->connection.open("Glimmora")) {
@@ -137,10 +147,10 @@ int Recorder::open(const char* sourceName, int id, int sampleRate, int framesPer
         }
         pa_stream_set_state_callback(stream->stream, onStreamState, this);
         pa_stream_set_read_callback(stream->stream, onRead, this);
-        // The server hands data over in pieces of one block.
+        // The server hands data over in fragments of a few blocks: each one wakes this process.
         pa_buffer_attr attributes;
         attributes.maxlength = uint32_t(-1);
-        attributes.fragsize = uint32_t(m_blockBytes);
+        attributes.fragsize = uint32_t(m_blockBytes * m_blocksPerFragment);
         attributes.tlength = attributes.prebuf = attributes.minreq = uint32_t(-1);
         const char* device = sourceName && *sourceName ? sourceName : nullptr;
         m_stream = std::move(stream);  // the callbacks may run from here on
@@ -191,10 +201,10 @@ int Recorder::startCapture() {
     }
     pa_operation_unref(uncork);
     dropQueuedBlocks();
-    std::lock_guard<std::mutex> bufferLock(m_bufferLock);
     m_framesAppended = 0;
-    m_clock = SoundClock(m_sampleRate);
     m_started = true;
+    std::lock_guard<std::mutex> bufferLock(m_bufferLock);
+    m_clock = SoundClock(m_sampleRate);
     return 0;
 }
 
@@ -207,21 +217,37 @@ void Recorder::close() {
     join();
     m_stream.reset();
     dropQueuedBlocks();
+    // Every block is back: the thread and the stream are gone, the queue is empty.
+    m_pool.reset();
 }
 
 void Recorder::dropQueuedBlocks() {
-    std::deque<MMPacket> ready;
-    MMPacket filling;
     {
         std::lock_guard<std::mutex> lock(m_bufferLock);
-        ready.swap(m_ready);
-        filling = m_filling;
-        m_filling = MMPacket();
-        m_fillingBytes = 0;
+        while (m_readyCount > 0)
+            takeOldestBlock();
     }
-    for (MMPacket& block : ready)
-        block.release();
-    filling.release();
+    m_filling.release();
+    m_fillingBytes = 0;
+}
+
+void Recorder::queueBlock(MMPacket&& block, int64_t firstFrame) {
+    if (m_readyCount == m_ready.size()) {
+        // The oldest goes; its frames keep their indices, so the gap is known downstream.
+        takeOldestBlock();
+        m_droppedBytes += m_blockBytes;
+    }
+    const size_t slot = (m_readyHead + m_readyCount) % m_ready.size();
+    m_ready[slot] = std::move(block);
+    m_readyFirstFrame[slot] = firstFrame;
+    ++m_readyCount;
+}
+
+MMPacket Recorder::takeOldestBlock() {
+    MMPacket block = std::move(m_ready[m_readyHead]);
+    m_readyHead = (m_readyHead + 1) % m_ready.size();
+    --m_readyCount;
+    return block;
 }
 
 void Recorder::onRead(pa_stream* stream, size_t, void* userdata) {
@@ -254,50 +280,40 @@ void Recorder::onStreamState(pa_stream* stream, void* userdata) {
 }
 
 void Recorder::addClockReading(int64_t capturedUs) {
+    if (!m_started) return;
     std::lock_guard<std::mutex> lock(m_bufferLock);
-    if (m_started) m_clock.addReading(m_framesAppended, capturedUs);
+    m_clock.addReading(m_framesAppended, capturedUs);
 }
 
 void Recorder::append(const uint8_t* data, size_t bytes) {
-    std::deque<MMPacket> dropped;
+    if (!m_started) return;
     bool blockDone = false;
-    {
-        std::lock_guard<std::mutex> lock(m_bufferLock);
-        if (!m_started) return;
-        size_t used = 0;
-        while (used < bytes) {
-            if (m_filling.isEmpty()) {
-                // Until the block is delivered its pts is its first frame's index.
-                m_filling.attach(new uint8_t[size_t(m_blockBytes)], uint32_t(m_blockBytes),
-                                 m_framesAppended, true);
-                m_fillingBytes = 0;
-            }
-            const size_t piece = std::min(bytes - used, size_t(m_blockBytes) - m_fillingBytes);
-            uint8_t* target = m_filling.data + m_fillingBytes;
-            if (data)
-                std::memcpy(target, data + used, piece);
-            else
-                std::memset(target, 0, piece);
-            used += piece;
-            m_fillingBytes += uint32_t(piece);
-            m_framesAppended += int64_t(piece / 4);
-            if (m_fillingBytes < uint32_t(m_blockBytes)) continue;
-            m_ready.push_back(m_filling);
-            m_filling = MMPacket();
+    size_t used = 0;
+    while (used < bytes) {
+        if (m_filling.isEmpty()) {
+            m_filling.allocator = m_pool.get();
+            m_filling.allocate(uint32_t(m_blockBytes), 0);
+            m_fillingFirstFrame = m_framesAppended;
             m_fillingBytes = 0;
-            blockDone = true;
         }
-        const size_t limitBlocks =
-            size_t(kMaxBufferedSeconds) * size_t(m_sampleRate) * 4 / size_t(m_blockBytes);
-        while (m_ready.size() > limitBlocks) {
-            // The frames keep their indices: the gap they leave is known downstream.
-            dropped.push_back(m_ready.front());
-            m_ready.pop_front();
-            m_droppedBytes += m_blockBytes;
+        const size_t piece = std::min(bytes - used, size_t(m_blockBytes) - m_fillingBytes);
+        uint8_t* target = m_filling.data + m_fillingBytes;
+        if (data)
+            std::memcpy(target, data + used, piece);
+        else
+            std::memset(target, 0, piece);
+        used += piece;
+        m_fillingBytes += uint32_t(piece);
+        m_framesAppended += int64_t(piece / 4);
+        if (m_fillingBytes < uint32_t(m_blockBytes)) continue;
+        {
+            std::lock_guard<std::mutex> lock(m_bufferLock);
+            queueBlock(std::move(m_filling), m_fillingFirstFrame);
         }
+        m_fillingBytes = 0;
+        blockDone = true;
     }
-    for (MMPacket& block : dropped)
-        block.release();
+    // One wake for all the blocks of a fragment.
     if (blockDone) m_bufferChanged.notify_one();
 }
 
@@ -310,7 +326,7 @@ int Recorder::run() {
         MMPacket block;
         {
             std::unique_lock<std::mutex> lock(m_bufferLock);
-            m_bufferChanged.wait(lock, [this] { return m_stop || m_lost || !m_ready.empty(); });
+            m_bufferChanged.wait(lock, [this] { return m_stop || m_lost || m_readyCount > 0; });
             if (m_stop) break;
             if (m_lost) {
                 lock.unlock();
@@ -319,11 +335,10 @@ int Recorder::run() {
                 if (m_callback) m_callback->OnRecordedBlock(m_id, 0, none);
                 break;
             }
-            block = m_ready.front();
-            m_ready.pop_front();
+            firstFrame = m_readyFirstFrame[m_readyHead];
+            block = takeOldestBlock();
             droppedBytes = m_droppedBytes;
-            firstFrame = block.pts;
-            block.pts = m_clock.timeOfFrame(firstFrame);
+            block.capturedUs = m_clock.timeOfFrame(firstFrame);
         }
         if (droppedBytes != reportedDrops) {
             gLog.warn("sound capture: source %d fell behind, %d bytes dropped\n", m_id,
@@ -331,9 +346,8 @@ int Recorder::run() {
             reportedDrops = droppedBytes;
         }
         // The stream's own time of the block's end, holes and dropped frames counted.
-        const double timeStamp = double(firstFrame + m_framesPerBlock) / m_sampleRate;
-        if (m_callback) m_callback->OnRecordedBlock(m_id, timeStamp, block);
-        block.release();
+        const double endSeconds = double(firstFrame + m_framesPerBlock) / m_sampleRate;
+        if (m_callback) m_callback->OnRecordedBlock(m_id, endSeconds, block);
     }
     return 0;
 }

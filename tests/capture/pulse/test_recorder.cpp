@@ -24,7 +24,7 @@ public:
         ids.push_back(id);
         timeStamps.push_back(timeStamp);
         byteCounts.push_back(int(block.size));
-        captureTimesUs.push_back(block.pts);
+        captureTimesUs.push_back(block.capturedUs);
         const auto* samples = reinterpret_cast<const int16_t*>(block.data);
         sound.insert(sound.end(), samples, samples + block.size / 2);
         return 0;
