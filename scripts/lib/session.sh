@@ -91,6 +91,8 @@ ensure_sound() {
         parec --latency-msec=20 --device="$monitor" >/dev/null 2>&1 &
         session_pids+=($!)
     done
+    # Their first moments are the stall: over before the first test records.
+    sleep 2
     echo "started a PulseAudio server at $PULSE_SERVER"
 }
 

@@ -9,7 +9,7 @@
 
 #include "base/config_file.h"
 #include "base/log_file.h"
-#include "ui/preferences.h"
+#include "session/preferences.h"
 
 namespace {
 

@@ -15,8 +15,9 @@
 #include "app/skin.h"
 #include "base/log_file.h"
 #include "pipeline/avi_recovery.h"
+#include "session/preferences.h"
+#include "session/studio.h"
 #include "ui/glimmora.h"
-#include "ui/preferences.h"
 
 namespace {
 
@@ -101,11 +102,14 @@ int main(int argc, char** argv) {
         QApplication app(argc, argv);
         app.setStyleSheet(loadSkin());
         const auto terminationSignals = closeOnTerminationSignals(app);
-        auto chooser = std::make_unique<Glimmora>();
+        // What every window records with, from here to the end of the run.
+        Studio studio;
+        auto chooser = std::make_unique<Glimmora>(studio);
         chooser->show();
         if (!recovery.problems.empty()) showRecoveryProblems(chooser.get(), recovery.problems);
         app.exec();
         chooser.reset();
+        studio.close();
     }
     return 0;
 }

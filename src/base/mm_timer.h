@@ -15,7 +15,9 @@ public:
 // A high-resolution timer that calls its callback on a timer thread of its own, once per period.
 // Ticks are scheduled against absolute deadlines on the monotonic clock, so they do not drift;
 // a callback that overruns makes the timer skip the ticks it missed rather than fire them in a
-// burst.
+// burst. A callback with nothing to do may let the timer sleep through the ticks that follow
+// (sleepAfterTick()) until a descriptor says something happened: the next tick is then the
+// first one on the grid after that.
 //
 // Threads: start() and stop() are called by the owner (never from inside the callback: stop()
 // waits for a tick that could then never come). After stop() returns the callback is not
@@ -41,10 +43,22 @@ public:
     // system woke late still names its place on the timer's grid. Only inside the callback.
     int64_t tickDueUs() const { return m_dueNs.load(std::memory_order_relaxed) / 1000; }
 
+    // Only inside the callback: after this tick, no tick comes until fd becomes readable or
+    // the tick due at or after untilUs (monotonic microseconds), whichever is first.
+    void sleepAfterTick(int fd, int64_t untilUs) {
+        m_sleepFd = fd;
+        m_sleepUntilNs = untilUs * 1000;
+    }
+    // Only inside the callback: the ticks the timer slept through since the one before.
+    int64_t ticksSlept() const { return m_ticksSlept; }
+
 private:
     enum State { kRunning = 0, kStopRequested = 1, kStopAcknowledged = 2 };
 
     void tickLoop(bool periodic, int periodMs);
+    // Timer thread: sleeps as the callback asked, and returns the deadline of the next tick (at
+    // least deadlineNs, on the grid of periodNs).
+    int64_t sleepThroughTicks(int64_t deadlineNs, int64_t periodNs);
 
     // Written by start() before the timer thread exists; read-only afterwards.
     MMTimerCallback* m_callback = nullptr;
@@ -53,6 +67,12 @@ private:
     std::atomic<int> m_state{kStopAcknowledged};
     // The deadline of the tick being delivered (ns); written and read on the timer thread.
     std::atomic<int64_t> m_dueNs{0};
+    // Timer thread: what the callback asked to sleep on, and what was slept through.
+    int m_sleepFd = -1;
+    int64_t m_sleepUntilNs = 0;
+    int64_t m_ticksSlept = 0;
+    // Wakes a sleeping timer thread for stop(); made by start(), closed after the thread ends.
+    int m_wakeFd = -1;
     // The running timer; stands for the platform timer id (not joinable = no timer).
     std::thread m_thread;
 };

@@ -13,8 +13,3 @@ struct Monitor {
     int height = 0;
     bool primary = false;
 };
-
-// The monitors of $DISPLAY's screen, in the display's order. Empty, with a log line, when the
-// display does not answer or cannot tell (then the screen is one picture). Any thread; each
-// call opens its own connection.
-std::vector<Monitor> listMonitors();

@@ -76,13 +76,20 @@ int ScreenCapTask::onTimer(int) {
     // busy machine) keeps its own slot rather than taking the next one's and leaving its own
     // empty.
     const int64_t tickUs = m_timer.tickDueUs();
+    // The ticks slept through found the screen as it was: their slots repeat the picture too.
+    m_repeats += int(m_timer.ticksSlept());
     // Asked at every tick, so that the changes are counted from the previous one; kept until a
     // grab carries them.
     m_pendingChanges.add(m_grabber->changedRows(m_x, m_y, m_width, m_height));
     // Half a tick early, so that a late tick before it does not stretch the wait by a slot.
-    const bool due = m_lastGrabUs < 0 || tickUs - m_lastGrabUs >= kLongestRepeatUs - m_tickUs / 2;
+    const int64_t grabDueUs = m_lastGrabUs + kLongestRepeatUs - m_tickUs / 2;
+    const bool due = m_lastGrabUs < 0 || tickUs >= grabDueUs;
     if (m_pendingChanges.empty() && !due) {
         ++m_repeats;
+        // Nothing to look at until the display says something changed, or the grab of the
+        // second is due: the thread sleeps instead of ticking.
+        const int notifier = m_grabber->changeNotifier();
+        if (notifier >= 0) m_timer.sleepAfterTick(notifier, grabDueUs);
         return 0;  // the slot stays empty: the file repeats the picture before it
     }
     MMPacket packet;

@@ -39,6 +39,10 @@ public:
     virtual RowSpan changedRows(int x, int y, int width, int height) = 0;
     // Whether changedRows() can tell.
     virtual bool seesChanges() const = 0;
+    // A descriptor that becomes readable when something may have changed, so that a capture
+    // can sleep while nothing does; -1 when the grabber cannot tell, and each tick must ask
+    // changedRows(). Capture thread, right after changedRows() found nothing.
+    virtual int changeNotifier() { return -1; }
 
     // Copies the whole screen (frameSize() bytes) into destination. Returns the number of bytes
     // copied, or -1 when the display did not deliver (destination then holds nothing new).

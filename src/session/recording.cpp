@@ -23,9 +23,7 @@ Recording::~Recording() {
 }
 
 void Recording::setSoundInput(SoundInput* sound) {
-    if (m_sound) m_sound->setListener(nullptr);
     m_sound = sound;
-    if (m_sound) m_sound->setListener(this);
 }
 
 namespace {
@@ -97,8 +95,12 @@ void Recording::setStamping(double frameIntervalMs, double soundDelayMs) {
 
 void Recording::begin() {
     m_lastPictureIndex.store(INT64_MAX);
-    // Sound heard at the recording's time t is placed at t plus the delay.
-    if (m_sound) m_sound->beginRecording(m_clock.startedAtUs() - int64_t(m_soundDelayMs * 1000));
+    // Sound heard at the recording's time t is placed at t plus the delay. The sound input is
+    // shared by the recordings of a run: it hands its sound to the one that runs.
+    if (m_sound) {
+        m_sound->setListener(this);
+        m_sound->beginRecording(m_clock.startedAtUs() - int64_t(m_soundDelayMs * 1000));
+    }
     m_recording.store(true);
 }
 

@@ -28,7 +28,7 @@ public:
     Recording& operator=(const Recording&) = delete;
 
     // The sound input whose mixed sound the recording takes while it runs (not owned; none:
-    // pictures only). Only while idle.
+    // pictures only; it may serve other recordings while this one is idle). Only while idle.
     void setSoundInput(SoundInput* sound);
 
     // The output path for a recording starting now: folder (created if missing, "/" at its end),

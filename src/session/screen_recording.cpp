@@ -1,47 +1,15 @@
 #include "session/screen_recording.h"
 
 #include "base/log_file.h"
-#include "capture/portal/portal_call.h"
-#include "capture/portal/screen_grabber_portal.h"
-#include "capture/x11/screen_grabber_x11.h"
-#include "capture/portal/screen_stream.h"
+#include "capture/desktop.h"
 #include "pipeline/mem_pool.h"
 
-namespace {
-
-// How long a new screen stream may take to send its first picture.
-constexpr int kFirstPictureMs = 5000;
-
-}  // namespace
-
-ScreenRecording::ScreenRecording() : Recording("screen") {
-    int width = 0, height = 0;
-    // A Wayland desktop's screen size is known once it shares a monitor; the pool grows then.
-    if (!usesDesktopPortal()) getScreenSize(&width, &height);
-    gMemPool.init(screenPoolBlockBytes(width, height), 4);
-    if (!usesDesktopPortal()) prepareGrabber();
-}
+ScreenRecording::ScreenRecording(Desktop& desktop) : Recording("screen"), m_desktop(desktop) {}
 
 ScreenRecording::~ScreenRecording() {
     stop();
     stopPictures();
     releaseGrabber();
-}
-
-int ScreenRecording::useScreenStream(int fd, uint32_t node) {
-    if (isRecording()) return -1;
-    closeScreenStream();
-    auto stream = std::make_shared<ScreenStream>();
-    if (stream->open(fd, node, kFirstPictureMs) < 0) return -1;
-    m_stream = std::move(stream);
-    return 0;
-}
-
-void ScreenRecording::closeScreenStream() {
-    if (isRecording()) return;
-    releaseGrabber();
-    if (m_stream) m_stream->close();
-    m_stream.reset();
 }
 
 bool ScreenRecording::grabScreen(std::vector<uint8_t>* pixels, int* width, int* height) {
@@ -56,54 +24,32 @@ bool ScreenRecording::grabScreen(std::vector<uint8_t>* pixels, int* width, int* 
     return true;
 }
 
-void ScreenRecording::screenStreamEnded() {
-    if (m_stream) m_stream->markEnded();
-}
-
-bool ScreenRecording::screenStreamLive() const {
-    return m_stream && !m_stream->ended();
-}
-
 int ScreenRecording::prepareGrabber() {
+    if (isRecording()) return m_grabber ? 0 : -1;
     int width = 0, height = 0;
-    if (m_stream)
-        m_stream->size(&width, &height);
-    else if (usesDesktopPortal()) {
-        gLog.error("screen recorder: the desktop shares no screen; no recording\n");
-        return -1;
-    } else
-        getScreenSize(&width, &height);
+    if (!m_desktop.screenSize(&width, &height)) return -1;
     if (m_grabber && width == m_grabberWidth && height == m_grabberHeight) return 0;
     releaseGrabber();
     // A larger screen than before needs larger picture blocks (all are free between
     // recordings).
     if (gMemPool.blockSize() < screenPoolBlockBytes(width, height))
         gMemPool.init(screenPoolBlockBytes(width, height), 4);
-    if (m_stream) {
-        auto grabber = std::make_unique<StreamScreenGrabber>();
-        if (grabber->init(m_stream) < 0) return -1;
-        m_grabber = std::move(grabber);
-    } else {
-        auto grabber = std::make_unique<ScreenGrabberX11>();
-        if (grabber->init(kBitsPerPixel) < 0) {
-            gLog.error("screen recorder: the screen cannot be grabbed; no recording\n");
-            return -1;
-        }
-        m_grabber = std::move(grabber);
-    }
-    m_grabberWidth = width;
-    m_grabberHeight = height;
+    m_grabber = m_desktop.makeGrabber();
+    if (!m_grabber) return -1;
+    m_grabberWidth = m_grabber->screenWidth();
+    m_grabberHeight = m_grabber->screenHeight();
     return 0;
 }
 
 void ScreenRecording::releaseGrabber() {
+    if (m_task) return;  // the running capture uses it
     if (m_grabber) m_grabber->release();
     m_grabber.reset();
 }
 
 int ScreenRecording::start(const std::string& folder, bool fullScreen, int x, int y, int width,
                            int height, int targetWidth, int targetHeight, int frameRate) {
-    if (isRecording() || !m_grabber) return -1;
+    if (isRecording() || prepareGrabber() < 0) return -1;
     if (!fullScreen) {
         // The screen may have shrunk since the region was picked.
         const int pickedX = x, pickedY = y, pickedWidth = width, pickedHeight = height;

@@ -8,12 +8,12 @@
 #include "capture/screen_cap_task.h"
 #include "session/recording.h"
 
+class Desktop;
 class ScreenGrabber;
-class ScreenStream;
 
 // A recording of the screen: the whole screen scaled to a target size, or a region at its own
-// size, grabbed by a capture task on every timer tick into the recording. The screen is the X
-// screen, or on a Wayland desktop the stream of the monitor it shares.
+// size, grabbed by a capture task on every timer tick into the recording. The screen and its
+// grabbers are the desktop's (the X screen, or the monitor a Wayland desktop shares).
 //
 // Threads: everything on the owner's (GUI) thread except OnScreenFrame, which runs on the capture
 // timer thread. The grabber and the task change only while no tick runs.
@@ -21,27 +21,18 @@ class ScreenRecording : public Recording, public ScreenCapListener {
 public:
     static constexpr int kBitsPerPixel = 32;
 
-    // Sizes the picture pool for this screen and prepares the grabber.
-    ScreenRecording();
+    // desktop: where the screen comes from; it outlives the recording.
+    explicit ScreenRecording(Desktop& desktop);
     ~ScreenRecording() override;
 
-    // (Re)makes the grabber when there is none or the screen's size changed since. Returns 0, or
-    // -1 with a log line when the screen cannot be grabbed (on a Wayland desktop: no stream).
+    // (Re)makes the grabber when there is none or the screen's size changed since, and sizes the
+    // picture pool for it. Returns 0, or -1 with a log line when the screen cannot be grabbed
+    // (on a Wayland desktop: none is shared).
     int prepareGrabber();
-    // From now on the screen is the PipeWire stream node on the connection fd (a shared
-    // monitor; fd stays the caller's). Returns 0 once its first picture came, or -1 with a log
-    // line. Not while recording.
-    int useScreenStream(int fd, uint32_t node);
-    // Forgets the stream (its session ended). Not while recording.
-    void closeScreenStream();
-    // Whether a stream is open and still sending. Any time.
-    bool screenStreamLive() const;
     // The whole screen now, as 32-bit pixels (blue, green, red, unused), rows packed. False,
     // with a log line, when it cannot be grabbed. Not while recording.
     bool grabScreen(std::vector<uint8_t>* pixels, int* width, int* height);
-    // The desktop ended the stream: a running recording keeps its last picture and says the
-    // screen is lost.
-    void screenStreamEnded();
+    // Lets the grabber go (the screen changed hands). Not while recording.
     void releaseGrabber();
     // The size of the screen the grabber was made for.
     int screenWidth() const { return m_grabberWidth; }
@@ -73,7 +64,7 @@ protected:
     unsigned lostPictures() const override;
 
 private:
-    std::shared_ptr<ScreenStream> m_stream;  // none on X11
+    Desktop& m_desktop;
     std::unique_ptr<ScreenGrabber> m_grabber;
     std::unique_ptr<ScreenCapTask> m_task;
     bool m_recordPointer = true;

@@ -9,10 +9,7 @@
 #include <vector>
 
 #include "base/log_file.h"
-#include "capture/preview_renderer.h"
-#include "capture/preview_task.h"
-#include "pipeline/mm_packet.h"
-#include "ui/preferences.h"
+#include "session/preferences.h"
 #include "ui/preview_surface.h"
 #include "ui/utf8_text.h"
 #include "ui/video_box.h"
@@ -30,6 +27,11 @@ CameraPanel::CameraPanel(QWidget* parent)
     m_videoBox = new VideoBox();
     m_videoBox->show();
     m_ui->cmboxCamera->setView(new QListView());
+}
+
+void CameraPanel::setStudio(Studio& studio) {
+    m_studio = &studio;
+    studio.setPreviewSink(m_videoBox->videoWindow());
     fillCameraList();
     connect(m_ui->cmboxCamera, qOverload<int>(&QComboBox::currentIndexChanged), this,
             &CameraPanel::OnCameraChanged);
@@ -39,6 +41,8 @@ CameraPanel::CameraPanel(QWidget* parent)
 
 CameraPanel::~CameraPanel() {
     closeCamera();
+    // The preview window goes: the studio draws into it no more.
+    if (m_studio) m_studio->setPreviewSink(nullptr);
     delete m_videoBox;
 }
 
@@ -48,8 +52,7 @@ void CameraPanel::shutdown() {
 }
 
 void CameraPanel::fillCameraList() {
-    m_cameras.clear();
-    enumerateCameras(m_cameras);
+    m_cameras = m_studio->cameras();
     for (size_t i = 0; i < m_cameras.size(); ++i)
         m_ui->cmboxCamera->insertItem(int(i), utf8ToQString(m_cameras[i].friendlyName),
                                       utf8ToQString(m_cameras[i].devicePath));
@@ -61,7 +64,7 @@ void CameraPanel::fillSizeList(const std::string& devicePath) {
     QComboBox* box = m_ui->cmboxSize;
     const QSignalBlocker quiet(box);
     box->clear();
-    const std::vector<CameraSize> sizes = cameraSizes(devicePath);
+    const std::vector<CameraSize> sizes = m_studio->cameraSizes(devicePath);
     for (const CameraSize& size : sizes)
         box->addItem(QStringLiteral("%1x%2").arg(size.width).arg(size.height),
                      QSize(size.width, size.height));
@@ -86,76 +89,33 @@ int CameraPanel::OnSizeChanged(int index) {
 }
 
 void CameraPanel::openCamera(const std::string& devicePath) {
-    m_pictureFormat = PictureFormat();
     fillSizeList(devicePath);
     const QSize size = m_ui->cmboxSize->currentData().toSize();
-    auto camera = std::make_unique<CameraDevice>();
     // A camera that cannot be opened leaves no picture format and no preview.
-    if (camera->open(devicePath, this, size.width(), size.height()) < 0) return;
-    m_camera = std::move(camera);
-    m_pictureFormat = {m_camera->width, m_camera->height, m_camera->bitsPerPixel, m_camera->fourcc};
-    gLog.debug("camera picture : %dx%d, bpp=%d \n", m_pictureFormat.width, m_pictureFormat.height,
-               m_pictureFormat.bitsPerPixel);
-
-    int fps = 15;
-    m_camera->getFrameRate(fps);
+    if (m_studio->openCamera(devicePath, size.width(), size.height()) < 0) return;
+    const Studio::PictureFormat format = m_studio->cameraFormat();
+    const int fps = m_studio->cameraFrameRate();
     gLog.debug("fps = %d \n", fps);
     int brightness = 1, contrast = 1, saturation = 1;
-    m_camera->getPictureControls(brightness, contrast, saturation);
+    m_studio->cameraPictureControls(&brightness, &contrast, &saturation);
     // Each control that shows a changed value writes its clamped value back to the camera.
     m_ui->ctlFrameRate->setValue(fps);
     m_ui->ctlBrightness->setValue(brightness);
     m_ui->ctlContrast->setValue(contrast);
     m_ui->ctlSaturation->setValue(saturation);
 
-    m_videoBox->setVideoSize(m_pictureFormat.width, m_pictureFormat.height);
-    startPreview();
-    m_camera->start();
+    m_videoBox->setVideoSize(format.width, format.height);
+    if (!m_studio->previewShown()) {
+        m_ui->chkPreview->setEnabled(false);
+        QMessageBox::information(this, utf8ToQString(std::string("提示")),
+                                 utf8ToQString(std::string("无法预览,请重新安装显卡驱动!")));
+    }
 }
 
 void CameraPanel::closeCamera() {
-    if (!m_camera) return;
-    m_camera->stop();
-    m_camera->close();
-    m_camera.reset();
-    stopPreview();
-}
-
-int CameraPanel::startPreview() {
-    auto renderer = std::make_unique<PreviewRenderer>();
-    if (renderer->init(m_videoBox->videoWindow(), m_pictureFormat.width, m_pictureFormat.height,
-                       m_pictureFormat.bitsPerPixel, m_pictureFormat.fourcc) == 0) {
-        m_renderer = std::move(renderer);
-        auto* task = new PreviewTask(m_renderer.get());
-        task->start();
-        m_previewTask.store(task);
-        return 0;
-    }
-    m_ui->chkPreview->setEnabled(false);
-    QMessageBox::information(this, utf8ToQString(std::string("提示")),
-                             utf8ToQString(std::string("无法预览,请重新安装显卡驱动!")));
-    return -1;
-}
-
-void CameraPanel::stopPreview() {
-    if (PreviewTask* task = m_previewTask.exchange(nullptr)) {
-        task->stop();
-        delete task;
-    }
-    if (m_renderer) m_renderer->release();
-    m_renderer.reset();
+    if (!m_studio) return;
+    m_studio->closeCamera();
     m_videoBox->videoWindow()->clear();
-}
-
-int CameraPanel::OnCameraFrame(double sampleTime, unsigned char* data, long length) {
-    if (PreviewTask* task = m_previewTask.load()) {
-        MMPacket packet;
-        packet.copyFrom(data, uint32_t(length), 0);
-        task->put(std::move(packet));
-    }
-    if (CameraListener* listener = m_listener.load())
-        listener->OnCameraFrame(sampleTime, data, length);
-    return 0;
 }
 
 int CameraPanel::OnCheckPreview() {
@@ -169,14 +129,14 @@ int CameraPanel::OnCheckPreview() {
 }
 
 int CameraPanel::OnCameraFrameRateChanged(int fps) {
-    if (m_camera) m_camera->setFrameRate(fps);
+    if (m_studio) m_studio->setCameraFrameRate(fps);
     return 0;
 }
 
 int CameraPanel::OnCameraQualityChanged(int) {
-    if (m_camera)
-        m_camera->setPictureControls(m_ui->ctlBrightness->value(), m_ui->ctlContrast->value(),
-                                     m_ui->ctlSaturation->value());
+    if (m_studio)
+        m_studio->setCameraPictureControls(m_ui->ctlBrightness->value(), m_ui->ctlContrast->value(),
+                                           m_ui->ctlSaturation->value());
     return 0;
 }
 

@@ -3,20 +3,20 @@
 #include <QCloseEvent>
 #include <QMessageBox>
 
+#include "session/preferences.h"
 #include "ui/camera_panel.h"
-#include "ui/preferences.h"
 #include "ui/utf8_text.h"
 #include "ui_camera_recorder.h"
 
-CameraRecorder::CameraRecorder(QWidget* parent)
-    : RecorderWindow(parent, &m_recording), m_ui(std::make_unique<Ui::CameraRecorder>()) {
+CameraRecorder::CameraRecorder(Studio& studio, QWidget* parent)
+    : RecorderWindow(parent, studio), m_ui(std::make_unique<Ui::CameraRecorder>()) {
     m_ui->setupUi(this);
     setWindowFlags(Qt::Window);
     // The form's size, or more where the fonts of this desktop need more room.
     setFixedSize(size().expandedTo(sizeHint()));
     setupToolMenu(m_ui->btnHelp, m_ui->btnFolder);
-    m_recording.setSoundInput(m_ui->volumePanel->soundInput());
-    m_ui->cameraPanel->setListener(&m_recording);
+    m_ui->volumePanel->setStudio(studio);
+    m_ui->cameraPanel->setStudio(studio);
     connect(m_ui->btnStart, &QToolButton::clicked, this, &CameraRecorder::OnStartRecord);
     connect(m_ui->btnStop, &QToolButton::clicked, this, &CameraRecorder::OnStopRecord);
     setupHotKeys();
@@ -25,18 +25,14 @@ CameraRecorder::CameraRecorder(QWidget* parent)
 }
 
 CameraRecorder::~CameraRecorder() {
-    // The camera's streaming thread must not find a recording that is gone.
-    m_ui->cameraPanel->setListener(nullptr);
-    m_recording.stop();
+    m_studio.stopRecording();
 }
 
 int CameraRecorder::OnStartRecord() {
-    if (m_recording.isRecording() || m_closed || changingState()) return 0;
+    if (isRecording() || m_closed || changingState()) return 0;
     StateChange change(this);
-    const CameraPanel::PictureFormat format = m_ui->cameraPanel->pictureFormat();
-    if (m_recording.start(videoFolder, format.width, format.height, format.bitsPerPixel,
-                          format.fourcc) < 0) {
-        if (!m_recording.openError().empty()) {
+    if (m_studio.startCameraRecording() < 0) {
+        if (!m_studio.recording().openError().empty()) {
             warnCannotWrite();
         } else {
             QMessageBox::warning(
@@ -63,9 +59,9 @@ void CameraRecorder::showRecording(bool recording) {
 
 void CameraRecorder::closeEvent(QCloseEvent* event) {
     if (!m_closed) {
-        if (m_recording.isRecording()) OnStopRecord();
+        if (isRecording()) OnStopRecord();
         m_ui->cameraPanel->shutdown();
-        m_ui->volumePanel->shutdown();
+        m_studio.close();
         m_closed = true;
     }
     event->accept();

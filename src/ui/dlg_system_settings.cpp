@@ -4,8 +4,7 @@
 
 #include <string>
 
-#include "base/config_file.h"
-#include "ui/preferences.h"
+#include "session/preferences.h"
 #include "ui/utf8_text.h"
 #include "ui_dlg_system_settings.h"
 
@@ -35,11 +34,7 @@ void DlgSystemSettings::OnChooseFolder() {
 void DlgSystemSettings::OnBtnOK() {
     const std::string folder = normalizedFolder(m_ui->textVideoPath->text().toStdString());
     if (!folder.empty()) videoFolder = folder;
-    ConfigFile config;
-    if (config.load("default.cfg", 8192)) {
-        config.set("video.folder", videoFolder);
-        config.close();
-    }
+    storePreference("video.folder", videoFolder);
     accept();
 }
 

@@ -4,8 +4,8 @@
 #include "ui/screen_recorder.h"
 #include "ui_glimmora.h"
 
-Glimmora::Glimmora(QWidget* parent, Qt::WindowFlags flags)
-    : QDialog(parent, flags), m_ui(std::make_unique<Ui::GlimmoraClass>()) {
+Glimmora::Glimmora(Studio& studio, QWidget* parent, Qt::WindowFlags flags)
+    : QDialog(parent, flags), m_studio(studio), m_ui(std::make_unique<Ui::GlimmoraClass>()) {
     m_ui->setupUi(this);
     setWindowFlags(Qt::Window);
     // The form's size, or more where the fonts of this desktop need more room.
@@ -23,13 +23,13 @@ Glimmora::~Glimmora() {
 void Glimmora::OnCamera() {
     if (m_screenRecorder || m_cameraRecorder) return;
     hide();
-    m_cameraRecorder = std::make_unique<CameraRecorder>();
+    m_cameraRecorder = std::make_unique<CameraRecorder>(m_studio);
     m_cameraRecorder->showNormal();
 }
 
 void Glimmora::OnScreen() {
     if (m_screenRecorder || m_cameraRecorder) return;
     hide();
-    m_screenRecorder = std::make_unique<ScreenRecorder>();
+    m_screenRecorder = std::make_unique<ScreenRecorder>(m_studio);
     m_screenRecorder->showNormal();
 }

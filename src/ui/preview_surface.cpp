@@ -35,3 +35,8 @@ void PreviewSurface::paintEvent(QPaintEvent*) {
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
     painter.drawImage(rect(), m_picture);
 }
+
+QSize PreviewSurface::pictureSize() {
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_picture.size();
+}

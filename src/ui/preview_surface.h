@@ -5,7 +5,7 @@
 
 #include <mutex>
 
-#include "capture/preview_renderer.h"
+#include "session/studio.h"
 
 // The drawing area of the camera preview: shows the latest picture scaled to the whole area
 // with smooth (bilinear) scaling, over black.
@@ -21,6 +21,8 @@ public:
     void presentPicture(const uint8_t* pixels, int width, int height, int stride) override;
     // Forgets the picture (a camera closed).
     void clear();
+    // The size of the picture shown; empty when none.
+    QSize pictureSize();
 
 protected:
     void paintEvent(QPaintEvent* event) override;

@@ -9,16 +9,13 @@
 #include <QUrl>
 
 #include "base/log_file.h"
-#include "capture/portal/portal_call.h"
-#include "capture/portal/desktop_shortcuts.h"
+#include "session/preferences.h"
 #include "ui/dlg_help.h"
 #include "ui/dlg_system_settings.h"
-#include "capture/x11/global_shortcut.h"
-#include "ui/preferences.h"
 #include "ui/utf8_text.h"
 
-RecorderWindow::RecorderWindow(QWidget* parent, Recording* session)
-    : QDialog(parent), m_session(session) {}
+RecorderWindow::RecorderWindow(QWidget* parent, Studio& studio)
+    : QDialog(parent), m_studio(studio) {}
 
 RecorderWindow::~RecorderWindow() = default;
 
@@ -39,24 +36,13 @@ void RecorderWindow::setupToolMenu(QToolButton* help, QToolButton* folder) {
 }
 
 void RecorderWindow::setupHotKeys() {
-    if (usesDesktopPortal()) {
-        auto* shortcuts = new DesktopShortcuts(this);
-        connect(shortcuts, &DesktopShortcuts::activated, this, [this](const QString& id) {
-            if (id == QLatin1String("start")) OnStartRecord();
-            if (id == QLatin1String("stop")) OnStopRecord();
-        });
-        if (!shortcuts->bind({{QStringLiteral("start"), utf8ToQString(std::string("开始录制")),
-                               QStringLiteral("F3")},
-                              {QStringLiteral("stop"), utf8ToQString(std::string("停止录制")),
-                               QStringLiteral("F4")}}))
-            setToolTip(utf8ToQString(std::string(
-                "这个桌面不提供全局快捷键（F3、F4）：请用窗口上的“开始录制”和“停止录制”按钮。")));
-        return;
-    }
-    m_startShortcut = new GlobalShortcut(QKeySequence(Qt::Key_F3), this);
-    connect(m_startShortcut, &GlobalShortcut::activated, this, &RecorderWindow::OnStartRecord);
-    m_stopShortcut = new GlobalShortcut(QKeySequence(Qt::Key_F4), this);
-    connect(m_stopShortcut, &GlobalShortcut::activated, this, &RecorderWindow::OnStopRecord);
+    connect(&m_studio, &Studio::hotKey, this, [this](const QString& id) {
+        if (id == QLatin1String("start")) OnStartRecord();
+        if (id == QLatin1String("stop")) OnStopRecord();
+    });
+    if (!m_studio.bindHotKeys())
+        setToolTip(utf8ToQString(std::string(
+            "这个桌面不提供全局快捷键（F3、F4）：请用窗口上的“开始录制”和“停止录制”按钮。")));
 }
 
 void RecorderWindow::startTimeDisplay(QLabel* label) {
@@ -67,16 +53,16 @@ void RecorderWindow::startTimeDisplay(QLabel* label) {
 
 void RecorderWindow::timerEvent(QTimerEvent*) {
     // The last recording's time stays on show after it stops.
-    if (!m_session->isRecording()) return;
-    if (m_timeLabel) m_timeLabel->setText(formatElapsed(m_session->elapsedMs()));
+    if (!m_studio.isRecording()) return;
+    if (m_timeLabel) m_timeLabel->setText(formatElapsed(m_studio.recording().elapsedMs()));
     showLostSources();
-    if (m_session->failed()) {
+    if (m_studio.recording().failed()) {
         // The file holds what was written so far; the recording cannot go on.
-        const std::string reason = m_session->failure();
+        const std::string reason = m_studio.recording().failure();
         OnStopRecord();
         QMessageBox::warning(this, utf8ToQString(std::string("提示")),
                              utf8ToQString("录像已停止，文件保存了停止前的内容：\n" +
-                                           m_session->fileName() + "\n" + reason));
+                                           m_studio.recording().fileName() + "\n" + reason));
     }
 }
 
@@ -102,16 +88,16 @@ const char* lostSourceText(unsigned source) {
 }  // namespace
 
 void RecorderWindow::showLostSources() {
-    if (m_lostShownFor != m_session->fileName()) {
+    if (m_lostShownFor != m_studio.recording().fileName()) {
         // A new recording: nothing of it has been told yet.
-        m_lostShownFor = m_session->fileName();
+        m_lostShownFor = m_studio.recording().fileName();
         m_lostShown = 0;
         if (m_timeLabel) {
             m_timeLabel->setStyleSheet(QString());
             m_timeLabel->setToolTip(QString());
         }
     }
-    const unsigned lost = m_session->lostSources();
+    const unsigned lost = m_studio.recording().lostSources();
     if ((lost & ~m_lostShown) == 0) return;
     m_lostShown = lost;
     std::string text;
@@ -135,14 +121,14 @@ void RecorderWindow::showLostSources() {
 
 void RecorderWindow::warnCannotWrite() {
     QMessageBox::warning(this, utf8ToQString(std::string("提示")),
-                         utf8ToQString("无法写入录像文件：\n" + m_session->fileName() + "\n" +
-                                       m_session->openError()));
+                         utf8ToQString("无法写入录像文件：\n" + m_studio.recording().fileName() +
+                                       "\n" + m_studio.recording().openError()));
 }
 
 int RecorderWindow::OnStopRecord() {
-    if (!m_session->isRecording() || m_changingState) return 0;
+    if (!m_studio.isRecording() || m_changingState) return 0;
     StateChange change(this);
-    m_session->stop();
+    m_studio.stopRecording();
     showRecording(false);
     return 0;
 }

@@ -7,32 +7,26 @@
 #include <cstdint>
 #include <string>
 
-#include "session/recording.h"
+#include "session/studio.h"
 
-class GlobalShortcut;
 class QLabel;
 class QToolButton;
 
 // What the screen and camera recorder windows share: the running-time display, the folder,
 // settings and help buttons, the hot keys F3 and F4, and the end of a recording. The recording
-// itself (writer, clock, stamps, sound) is the subclass's session object; the window steers it
-// and shows its state.
+// itself (writer, clock, stamps, sound) is the studio's; the window steers it and shows its
+// state.
 //
-// Threads: the GUI thread only. OnAudioCaptured, kept for the listener's form, only hands on to
-// the recording, which is what the sound input actually calls.
-class RecorderWindow : public QDialog, public AudioCaptureListener {
+// Threads: the GUI thread only.
+class RecorderWindow : public QDialog {
     Q_OBJECT
 
 public:
     ~RecorderWindow() override;
 
-    int OnAudioCaptured(MMPacket& block, int frameCount) override {
-        return m_session->OnAudioCaptured(block, frameCount);
-    }
-
-    bool isRecording() const { return m_session->isRecording(); }
+    bool isRecording() const { return m_studio.isRecording(); }
     // The file of the current or last recording.
-    const std::string& lastFileName() const { return m_session->fileName(); }
+    const std::string& lastFileName() const { return m_studio.recording().fileName(); }
 
     // "hh:mm:ss" of a number of milliseconds.
     static QString formatElapsed(int64_t ms);
@@ -46,8 +40,8 @@ public slots:
     int OnHelp();
 
 protected:
-    // session: the window's recording, owned by the subclass and alive as long as the window.
-    RecorderWindow(QWidget* parent, Recording* session);
+    // studio: what the window records with; it outlives the window.
+    RecorderWindow(QWidget* parent, Studio& studio);
 
     // The help button's menu ("查看帮助", "系统设置") and the folder button.
     void setupToolMenu(QToolButton* help, QToolButton* folder);
@@ -83,14 +77,13 @@ protected:
     // Escape must end the window through its full clean-up, as closing it does.
     void reject() override;
 
+    Studio& m_studio;
+
 private:
-    Recording* m_session;
     bool m_changingState = false;
     QLabel* m_timeLabel = nullptr;
     // The recording (by file) whose lost sources were told, and which were.
     std::string m_lostShownFor;
     unsigned m_lostShown = 0;
     QPointer<QMessageBox> m_lostBox;  // deletes itself when closed
-    GlobalShortcut* m_startShortcut = nullptr;
-    GlobalShortcut* m_stopShortcut = nullptr;
 };

@@ -13,8 +13,6 @@
 #include <cmath>
 #include <vector>
 
-#include "capture/portal/portal_call.h"
-#include "capture/x11/screen_grabber_x11.h"
 #include "ui/screen_pixels.h"
 
 namespace {
@@ -30,14 +28,11 @@ QSoundEffect* shutterSound() {
     return sound;
 }
 
-// The whole X screen, every monitor, in its own pixels; through Qt (the primary monitor) when the
-// grabber cannot.
-QPixmap grabDesktop() {
-    ScreenGrabberX11 grabber;
-    if (grabber.init(32) == 0) {
-        QImage image(grabber.screenWidth(), grabber.screenHeight(), QImage::Format_RGB32);
-        if (image.sizeInBytes() == grabber.frameSize() && grabber.grabFull(image.bits()) > 0)
-            return QPixmap::fromImage(image);
+// The screen as screenPicture gives it; through Qt (the primary monitor) when it gives none.
+QPixmap grabDesktop(const std::function<QImage()>& screenPicture) {
+    if (screenPicture) {
+        const QImage picture = screenPicture();
+        if (!picture.isNull()) return QPixmap::fromImage(picture);
     }
     QScreen* screen = QGuiApplication::primaryScreen();
     return screen ? screen->grabWindow(0) : QPixmap();
@@ -46,7 +41,7 @@ QPixmap grabDesktop() {
 }  // namespace
 
 bool RegionLocater::locate(QWidget* owner, QRect& result,
-                           const std::function<QImage()>& screenPicture) {
+                           const std::function<QImage()>& screenPicture, bool fullScreen) {
     // Shown again where it was: without this, a window that was never moved by hand would come
     // back on the monitor of the pointer.
     const QPoint ownerPlace = owner ? owner->pos() : QPoint();
@@ -55,11 +50,11 @@ bool RegionLocater::locate(QWidget* owner, QRect& result,
     // the picture must never show the owner.
     QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
     QThread::msleep(1000);
-    const QPixmap desktop = screenPicture ? QPixmap::fromImage(screenPicture()) : grabDesktop();
+    const QPixmap desktop = grabDesktop(screenPicture);
 
     bool picked = false;
     {
-        RegionLocater locater(&desktop, owner);
+        RegionLocater locater(&desktop, owner, fullScreen);
         if (locater.exec() == QDialog::Accepted) {
             result = locater.pickedRect();
             picked = true;
@@ -72,7 +67,7 @@ bool RegionLocater::locate(QWidget* owner, QRect& result,
     return picked;
 }
 
-RegionLocater::RegionLocater(const QPixmap* background, QWidget* parent)
+RegionLocater::RegionLocater(const QPixmap* background, QWidget* parent, bool fullScreen)
     : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
                           Qt::X11BypassWindowManagerHint),
       m_background(background),
@@ -82,8 +77,7 @@ RegionLocater::RegionLocater(const QPixmap* background, QWidget* parent)
     // Over every monitor: a window manager would keep a full-screen window on one of them, so
     // this one is placed by itself.
     setGeometry(logicalDesktop());
-    // A Wayland desktop places windows itself: full screen is the one way to cover a monitor.
-    if (usesDesktopPortal()) setWindowState(Qt::WindowFullScreen);
+    if (fullScreen) setWindowState(Qt::WindowFullScreen);
 }
 
 void RegionLocater::showEvent(QShowEvent* event) {

@@ -17,18 +17,18 @@ class RegionLocater : public QDialog {
     Q_OBJECT
 
 public:
-    // Hides owner, takes a picture of the desktop without it, lets the user pick, and shows the
-    // owner again. True with the rectangle (X screen pixels, whatever the scale factor) in
-    // result when one was picked; false
-    // and result unchanged when the user cancelled.
-    // screenPicture, when given, takes the picture instead of the X screen (a Wayland desktop's
-    // shared monitor, whose pixels the rectangle is then in).
+    // Hides owner, takes a picture of the screen without it (screenPicture, in the screen's own
+    // pixels; without one, or when it gives none, Qt's picture of the primary monitor), lets the
+    // user pick, and shows the owner again. True with the rectangle (in the picture's pixels,
+    // whatever the scale factor) in result when one was picked; false and result unchanged when
+    // the user cancelled. fullScreen: the desktop places windows itself, and the dialog asks for
+    // full screen to cover a monitor.
     static bool locate(QWidget* owner, QRect& result,
-                       const std::function<QImage()>& screenPicture = {});
+                       const std::function<QImage()>& screenPicture = {}, bool fullScreen = false);
 
-    // background (the X screen in its own pixels) must outlive the dialog, which covers every
-    // monitor when shown.
-    RegionLocater(const QPixmap* background, QWidget* parent);
+    // background (the screen in its own pixels) must outlive the dialog, which covers every
+    // monitor when shown (or, with fullScreen, the one the desktop gives it).
+    RegionLocater(const QPixmap* background, QWidget* parent, bool fullScreen = false);
 
     QRect pickedRect() const { return m_rect; }
 

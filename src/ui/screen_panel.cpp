@@ -7,10 +7,8 @@
 #include <string>
 
 #include "base/log_file.h"
-#include "capture/portal/portal_call.h"
-#include "capture/monitors.h"
-#include "capture/x11/screen_grabber_x11.h"
-#include "ui/preferences.h"
+#include "session/preferences.h"
+#include "session/studio.h"
 #include "ui/region_locater.h"
 #include "ui/utf8_text.h"
 #include "ui/visual_outline.h"
@@ -41,9 +39,16 @@ ScreenPanel::ScreenPanel(QWidget* parent)
     connect(m_ui->ctlResolution, qOverload<int>(&QComboBox::currentIndexChanged), this,
             &ScreenPanel::OnResolutionChanged);
     OnRatioChanged(0);
-    refreshMonitors();
     connect(m_ui->ctlMonitor, qOverload<int>(&QComboBox::currentIndexChanged), this,
             &ScreenPanel::OnMonitorChanged);
+    OnSourceMode();
+}
+
+void ScreenPanel::setStudio(Studio& studio) {
+    m_studio = &studio;
+    // The desktop draws the pointer on Wayland; where it is, the program does not know.
+    m_ui->chkClicks->setEnabled(studio.desktopShowsClicks());
+    refreshMonitors();
     OnSourceMode();
 }
 
@@ -55,13 +60,14 @@ void ScreenPanel::refreshMonitors() {
     QComboBox* combo = m_ui->ctlMonitor;
     const QSignalBlocker quiet(combo);
     combo->clear();
-    if (usesDesktopPortal()) {
+    if (!m_studio) return;
+    if (m_studio->desktopChoosesMonitor()) {
         // The desktop's share dialog chooses the monitor.
         combo->addItem(utf8ToQString(std::string("桌面共享的显示器")), QString());
         return;
     }
     combo->addItem(utf8ToQString(std::string("整个桌面")), QString());
-    for (const Monitor& monitor : listMonitors()) {
+    for (const Monitor& monitor : m_studio->monitors()) {
         const QString name = QString::fromStdString(monitor.name);
         combo->addItem(QStringLiteral("%1 %2x%3").arg(name).arg(monitor.width).arg(monitor.height),
                        name);
@@ -106,7 +112,8 @@ int ScreenPanel::OnSourceMode() {
         if (m_ui->chkOutline->isChecked()) m_outline->showFullScreen();
     }
     m_ui->ctlResolution->setEnabled(m_freeRegion == 0);
-    m_ui->ctlMonitor->setEnabled(m_freeRegion == 0 && !usesDesktopPortal());
+    m_ui->ctlMonitor->setEnabled(m_freeRegion == 0 && m_studio &&
+                                 !m_studio->desktopChoosesMonitor());
     m_ui->ctlRatio->setEnabled(m_freeRegion == 0);
     m_ui->chkOutline->setEnabled(m_freeRegion == 1);
     m_ui->btnRegion->setEnabled(m_freeRegion == 1);
@@ -135,11 +142,22 @@ int ScreenPanel::OnPointerChoice() {
 }
 
 int ScreenPanel::OnSelectRegion() {
+    if (!m_studio) return 0;
+    if (!m_studio->prepareScreen(recordPointer)) {
+        emit screenWanted();
+        return 0;
+    }
     // The outline must not be part of the picture the region is picked on.
-    if (m_pictureReady && !m_pictureReady()) return 0;
     m_outline->hide();
     QRect picked = m_region;
-    if (!RegionLocater::locate(m_owner, picked, m_screenPicture)) return 0;
+    Studio* studio = m_studio;
+    const auto picture = [studio] {
+        std::vector<uint8_t> pixels;
+        int width = 0, height = 0;
+        if (!studio->grabScreen(&pixels, &width, &height)) return QImage();
+        return QImage(pixels.data(), width, height, QImage::Format_RGB32).copy();
+    };
+    if (!RegionLocater::locate(m_owner, picked, picture, studio->desktopPlacesWindows())) return 0;
     if (m_ui->chkOutline->isChecked()) m_outline->show();
     m_outline->setRegion(picked);
     if (m_owner) m_owner->showNormal();
@@ -170,17 +188,17 @@ void ScreenPanel::collectSettings(QSize screen) {
         m_targetSize = m_region.size();
         return;
     }
-    if (screen.isEmpty()) {
+    if (screen.isEmpty() && m_studio) {
         int width = 0, height = 0;
-        getScreenSize(&width, &height);
+        m_studio->screenSize(&width, &height);
         screen = QSize(width, height);
     }
     m_region = QRect(QPoint(0, 0), screen);
     m_wholeScreen = true;
     // A Wayland desktop shares one monitor, the one its user chose.
-    if (!monitorName.empty() && !usesDesktopPortal()) {
+    if (!monitorName.empty() && m_studio && !m_studio->desktopChoosesMonitor()) {
         bool found = false;
-        for (const Monitor& monitor : listMonitors()) {
+        for (const Monitor& monitor : m_studio->monitors()) {
             if (monitor.name != monitorName) continue;
             m_region = QRect(monitor.x, monitor.y, monitor.width, monitor.height);
             m_wholeScreen = false;

@@ -6,18 +6,18 @@
 #include <QRect>
 #include <QSize>
 
-#include <functional>
 #include <memory>
 
 namespace Ui {
 class ScreenPanel;
 }
+class Studio;
 class VisualOutline;
 
 // What the next screen recording captures: the frame rate, and either a free region of the
 // screen recorded at its own size, or the whole screen scaled to a target size chosen as a ratio
-// and a size. The region is picked with the mouse (RegionLocater) and can be outlined on the
-// desktop (VisualOutline).
+// and a size. The region is picked with the mouse (RegionLocater) on a picture of the screen
+// from the studio and can be outlined on the desktop (VisualOutline).
 //
 // Threads: GUI thread only.
 class ScreenPanel : public QFrame {
@@ -27,19 +27,15 @@ public:
     explicit ScreenPanel(QWidget* parent = nullptr);
     ~ScreenPanel() override;
 
+    // Where the screen, its picture and its monitors come from; lists the monitors. Once, right
+    // after construction.
+    void setStudio(Studio& studio);
     // The window to hide while a region is picked.
     void setOwner(QWidget* owner) { m_owner = owner; }
-    // Where the region picker's picture of the screen comes from, when not from the X screen
-    // (a Wayland desktop's shared monitor). ready() is asked first: false when the picture is
-    // not there yet; the owner then calls OnSelectRegion() again once it is.
-    // The size of the shared monitor's picture, in whose pixels regions are on a Wayland desktop.
+    // The size of the picture a Wayland desktop shares, in whose pixels regions are there.
     void setPictureSize(QSize picture);
-    void setScreenPicture(std::function<bool()> ready, std::function<QImage()> picture) {
-        m_pictureReady = std::move(ready);
-        m_screenPicture = std::move(picture);
-    }
     // Brings frame rate, region and target size up to date; read them afterwards. screen is the
-    // size of the screen recorded (empty: the X screen's).
+    // size of the screen recorded (empty: the studio's).
     void collectSettings(QSize screen = QSize());
     void hideOutline();
 
@@ -69,13 +65,17 @@ public slots:
     // Lists the display's monitors again, keeping the chosen one selected.
     void refreshMonitors();
 
+signals:
+    // A region is to be picked, but the desktop must first share its screen: it has been asked,
+    // and OnSelectRegion() is to be called again once it has.
+    void screenWanted();
+
 private:
     void showRegionOnButton();
 
     std::unique_ptr<Ui::ScreenPanel> m_ui;
+    Studio* m_studio = nullptr;
     QWidget* m_owner = nullptr;
-    std::function<bool()> m_pictureReady;
-    std::function<QImage()> m_screenPicture;
     QList<QSize> m_sizes43;
     QList<QSize> m_sizes169;
     VisualOutline* m_outline;  // a top-level window of its own, owned by the panel

@@ -4,16 +4,14 @@
 #include <QMessageBox>
 
 #include "base/log_file.h"
-#include "capture/portal/portal_call.h"
-#include "capture/portal/screen_cast.h"
+#include "session/preferences.h"
 #include "ui/camera_panel.h"
-#include "ui/preferences.h"
 #include "ui/screen_panel.h"
 #include "ui/utf8_text.h"
 #include "ui_screen_recorder.h"
 
-ScreenRecorder::ScreenRecorder(QWidget* parent)
-    : RecorderWindow(parent, &m_recording), m_ui(std::make_unique<Ui::ScreenRecorder>()) {
+ScreenRecorder::ScreenRecorder(Studio& studio, QWidget* parent)
+    : RecorderWindow(parent, studio), m_ui(std::make_unique<Ui::ScreenRecorder>()) {
     m_ui->setupUi(this);
     setWindowFlags(Qt::Window);
     // The form's size, or more where the fonts of this desktop need more room.
@@ -23,50 +21,40 @@ ScreenRecorder::ScreenRecorder(QWidget* parent)
     connect(m_ui->btnStop, &QToolButton::clicked, this, &ScreenRecorder::OnStopRecord);
     connect(m_ui->btnOpenCamera, &QToolButton::clicked, this, &ScreenRecorder::OnBtnCamera);
     setupHotKeys();
-    m_recording.setSoundInput(m_ui->volumePanel->soundInput());
+    m_ui->volumePanel->setStudio(studio);
+    m_ui->screenPanel->setStudio(studio);
     m_ui->screenPanel->setOwner(this);
-    if (usesDesktopPortal()) {
-        m_cast = new ScreenCast(this);
-        connect(m_cast, &ScreenCast::granted, this, &ScreenRecorder::onScreenShared);
-        connect(m_cast, &ScreenCast::refused, this,
-                [this](bool cancelled, const QString&) { onScreenRefused(cancelled); });
-        connect(m_cast, &ScreenCast::ended, this, [this] { m_recording.screenStreamEnded(); });
-        m_ui->screenPanel->setScreenPicture(
-            [this] {
-                if (m_recording.screenStreamLive()) return true;
-                m_pickAfterShare = true;
-                askForScreen();
-                return false;
-            },
-            [this] {
-                std::vector<uint8_t> pixels;
-                int width = 0, height = 0;
-                if (!m_recording.grabScreen(&pixels, &width, &height)) return QImage();
-                return QImage(pixels.data(), width, height, QImage::Format_RGB32).copy();
-            });
-    }
+    connect(&studio, &Studio::screenShared, this, &ScreenRecorder::onScreenShared);
+    connect(&studio, &Studio::screenRefused, this, &ScreenRecorder::onScreenRefused);
+    connect(&studio, &Studio::screenSilent, this, &ScreenRecorder::onScreenSilent);
+    // Asked to pick a region before the desktop shares its screen: the picker opens once it has.
+    connect(m_ui->screenPanel, &ScreenPanel::screenWanted, this, [this] {
+        m_pickAfterShare = true;
+        m_waitingForScreen = true;
+        m_ui->btnStart->setEnabled(false);
+    });
 
     showRecording(false);
     startTimeDisplay(m_ui->textTimer);
 }
 
 ScreenRecorder::~ScreenRecorder() {
-    m_recording.stop();
+    m_studio.stopRecording();
     delete m_cameraPanel;
 }
 
 int ScreenRecorder::OnStartRecord() {
-    if (m_recording.isRecording() || m_closed || changingState()) return 0;
-    // The desktop draws the pointer, or not, as the share was asked for: a changed choice asks
-    // again (with the token, the desktop does not show its dialog).
-    if (m_cast && (!m_recording.screenStreamLive() || m_cast->pointer() != recordPointer)) {
-        askForScreen();
+    if (isRecording() || m_closed || changingState() || m_waitingForScreen) return 0;
+    if (!m_studio.prepareScreen(recordPointer)) {
+        m_waitingForScreen = true;
+        m_ui->btnStart->setEnabled(false);
         return 0;
     }
     StateChange change(this);
-    if (m_recording.prepareGrabber() < 0) return -1;
+    int screenWidth = 0, screenHeight = 0;
+    if (!m_studio.screenSize(&screenWidth, &screenHeight)) return -1;
     ScreenPanel* panel = m_ui->screenPanel;
-    panel->collectSettings(QSize(m_recording.screenWidth(), m_recording.screenHeight()));
+    panel->collectSettings(QSize(screenWidth, screenHeight));
     const QRect region = panel->region();
     const QSize target = panel->targetSize();
     if (!panel->freeRegion() && region.height() > 800) {
@@ -74,43 +62,33 @@ int ScreenRecorder::OnStartRecord() {
             this, utf8ToQString(std::string("提示")),
             utf8ToQString(std::string("屏幕分辨率太大，建议调低到1024x768或以下")));
     }
-    m_recording.setRecordPointer(recordPointer, showClicks);
-    if (m_recording.start(videoFolder, panel->wholeScreen(), region.x(), region.y(), region.width(),
-                          region.height(), target.width(), target.height(),
-                          panel->frameRate()) < 0) {
-        if (!m_recording.openError().empty()) warnCannotWrite();
+    Studio::ScreenSettings settings;
+    settings.fullScreen = panel->wholeScreen();
+    settings.x = region.x();
+    settings.y = region.y();
+    settings.width = region.width();
+    settings.height = region.height();
+    settings.targetWidth = target.width();
+    settings.targetHeight = target.height();
+    settings.frameRate = panel->frameRate();
+    settings.pointer = recordPointer;
+    settings.clicks = showClicks;
+    if (m_studio.startScreenRecording(settings) < 0) {
+        if (!m_studio.recording().openError().empty()) warnCannotWrite();
         return -1;
     }
     showRecording(true);
     return 0;
 }
 
-void ScreenRecorder::askForScreen() {
-    if (m_cast->asking()) return;
-    // A stream the desktop ended (the user stopped sharing) is asked for again.
-    m_recording.closeScreenStream();
-    m_cast->close();
-    m_ui->btnStart->setEnabled(false);
-    m_cast->request(QString::fromStdString(portalToken), recordPointer);
-}
-
-void ScreenRecorder::onScreenShared(const QString& token) {
-    if (!token.isEmpty() && token.toStdString() != portalToken) {
-        portalToken = token.toStdString();
-        storePreference("portal.token", portalToken);
-    }
+void ScreenRecorder::onScreenShared() {
+    if (!m_waitingForScreen) return;
+    m_waitingForScreen = false;
     m_ui->btnStart->setEnabled(true);
-    if (m_recording.useScreenStream(m_cast->pipeWireFd(), m_cast->node()) < 0) {
-        m_cast->close();
-        m_pickAfterShare = false;
-        QMessageBox::warning(this, utf8ToQString(std::string("提示")),
-                             utf8ToQString(std::string("桌面共享的屏幕没有送来画面，无法录制。")));
-        return;
-    }
     // Regions are in pixels of the picture the desktop sends, whatever its scale factor.
-    if (m_recording.prepareGrabber() == 0)
-        m_ui->screenPanel->setPictureSize(
-            QSize(m_recording.screenWidth(), m_recording.screenHeight()));
+    int width = 0, height = 0;
+    if (m_studio.screenSize(&width, &height))
+        m_ui->screenPanel->setPictureSize(QSize(width, height));
     if (m_pickAfterShare) {
         m_pickAfterShare = false;
         m_ui->screenPanel->OnSelectRegion();
@@ -120,12 +98,21 @@ void ScreenRecorder::onScreenShared(const QString& token) {
 }
 
 void ScreenRecorder::onScreenRefused(bool cancelled) {
-    m_ui->btnStart->setEnabled(true);
+    m_waitingForScreen = false;
     m_pickAfterShare = false;
+    m_ui->btnStart->setEnabled(!isRecording());
     QMessageBox::information(
         this, utf8ToQString(std::string("提示")),
         utf8ToQString(std::string(cancelled ? "屏幕共享已取消，没有开始录制。"
                                             : "桌面没有共享屏幕，无法录制。")));
+}
+
+void ScreenRecorder::onScreenSilent() {
+    m_waitingForScreen = false;
+    m_pickAfterShare = false;
+    m_ui->btnStart->setEnabled(!isRecording());
+    QMessageBox::warning(this, utf8ToQString(std::string("提示")),
+                         utf8ToQString(std::string("桌面共享的屏幕没有送来画面，无法录制。")));
 }
 
 void ScreenRecorder::showRecording(bool recording) {
@@ -140,7 +127,10 @@ void ScreenRecorder::showRecording(bool recording) {
 }
 
 int ScreenRecorder::OnBtnCamera() {
-    if (!m_cameraPanel) m_cameraPanel = new CameraPanel();
+    if (!m_cameraPanel) {
+        m_cameraPanel = new CameraPanel();
+        m_cameraPanel->setStudio(m_studio);
+    }
     m_cameraPanel->showNormal();
     m_cameraPanel->move(m_ui->btnOpenCamera->mapToGlobal(m_ui->btnOpenCamera->rect().bottomLeft()));
     return 0;
@@ -158,12 +148,9 @@ void ScreenRecorder::closeEvent(QCloseEvent* event) {
         delete m_cameraPanel;
         m_cameraPanel = nullptr;
     }
-    if (m_recording.isRecording()) OnStopRecord();
+    if (isRecording()) OnStopRecord();
     m_ui->screenPanel->hideOutline();
-    m_ui->volumePanel->shutdown();
-    m_recording.releaseGrabber();
-    m_recording.closeScreenStream();
-    if (m_cast) m_cast->close();
+    m_studio.close();
     m_closed = true;
     event->accept();
 }

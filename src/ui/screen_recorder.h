@@ -2,30 +2,26 @@
 
 #include <memory>
 
-#include "session/screen_recording.h"
 #include "ui/recorder_window.h"
 
 namespace Ui {
 class ScreenRecorder;
 }
 class CameraPanel;
-class ScreenCast;
 
 // The window of the screen mode: records the whole screen scaled to a chosen size, or a region
 // at its own size, with the mixed sound, started and stopped with its buttons or F3 and F4 from
 // anywhere. It can float the camera panel so that the camera's preview is recorded with the
-// screen.
+// screen. Where the desktop must first share its screen, the recording (or the region picker)
+// starts once it has.
 //
-// Threads: the GUI thread. Pictures and sound go from the capture threads into the window's
-// ScreenRecording; OnScreenFrame, kept for the listener's form, only hands on to it.
-class ScreenRecorder : public RecorderWindow, public ScreenCapListener {
+// Threads: the GUI thread.
+class ScreenRecorder : public RecorderWindow {
     Q_OBJECT
 
 public:
-    explicit ScreenRecorder(QWidget* parent = nullptr);
+    explicit ScreenRecorder(Studio& studio, QWidget* parent = nullptr);
     ~ScreenRecorder() override;
-
-    int OnScreenFrame(MMPacket& packet) override { return m_recording.OnScreenFrame(packet); }
 
 public slots:
     int OnStartRecord() override;
@@ -37,14 +33,13 @@ protected:
     void showRecording(bool recording) override;
 
 private:
-    // On a Wayland desktop: asks it to share a monitor; the recording starts when it does.
-    void askForScreen();
-    void onScreenShared(const QString& token);
+    // The desktop shared its screen, or would not.
+    void onScreenShared();
     void onScreenRefused(bool cancelled);
+    void onScreenSilent();
 
-    ScreenRecording m_recording;
-    ScreenCast* m_cast = nullptr;   // a child; on Wayland desktops only
-    bool m_pickAfterShare = false;  // the share was asked for to pick a region, not to record
+    bool m_waitingForScreen = false;  // asked the desktop to share its screen
+    bool m_pickAfterShare = false;    // the share was asked for to pick a region, not to record
     std::unique_ptr<Ui::ScreenRecorder> m_ui;
     CameraPanel* m_cameraPanel = nullptr;  // a floating window, owned
     bool m_closed = false;

@@ -8,44 +8,32 @@
 #include "ui_volume_panel.h"
 
 VolumePanel::VolumePanel(QWidget* parent)
-    : QFrame(parent),
-      m_ui(std::make_unique<Ui::VolumePanel>()),
-      m_sound(std::make_unique<SoundInput>()) {
+    : QFrame(parent), m_ui(std::make_unique<Ui::VolumePanel>()) {
     m_ui->setupUi(this);
-    connect(&m_sound->levelRelay(), &EventBridge::eventTriggered, this, &VolumePanel::OnShowVolume);
-    connect(m_ui->chkStereo, &QCheckBox::stateChanged, this, &VolumePanel::OnCheckboxStageChanged);
-    connect(m_ui->chkMic, &QCheckBox::stateChanged, this, &VolumePanel::OnCheckboxStageChanged);
-
     // The microphone is the default input.
     m_ui->chkMic->setChecked(true);
     m_ui->chkStereo->setChecked(false);
+    connect(m_ui->chkStereo, &QCheckBox::stateChanged, this, &VolumePanel::OnCheckboxStageChanged);
+    connect(m_ui->chkMic, &QCheckBox::stateChanged, this, &VolumePanel::OnCheckboxStageChanged);
+}
+
+VolumePanel::~VolumePanel() = default;
+
+void VolumePanel::setStudio(Studio& studio) {
+    m_studio = &studio;
+    connect(&studio, &Studio::soundLevel, this, &VolumePanel::OnShowVolume);
     OnCheckboxStageChanged();
-
-    openDevices();
-}
-
-VolumePanel::~VolumePanel() {
-    // shutdown() normally ran already; a panel that is destroyed without it must not leave
-    // capture threads running.
-    shutdown();
-}
-
-void VolumePanel::openDevices() {
-    if (m_sound->open() < 0) {
+    if (studio.openSound() < 0) {
         m_ui->chkMic->setEnabled(false);
         return;
     }
-    if (!m_sound->stereoOpen()) {
+    if (!studio.stereoOpen()) {
         m_ui->chkStereo->setEnabled(false);
         const QString tip = utf8ToQString(std::string(
             "设备故障：声卡驱动未正确安装，或没有启动立体声混音。\n请查看帮助解决这个问题"));
         m_ui->chkStereo->setToolTip(tip);
         m_ui->ctlVolumeStereo->setToolTip(tip);
     }
-}
-
-void VolumePanel::shutdown() {
-    m_sound->close();
 }
 
 int VolumePanel::beginRecording() {
@@ -75,8 +63,10 @@ int VolumePanel::OnShowVolume(int id, unsigned int level) {
 void VolumePanel::OnCheckboxStageChanged() {
     m_ui->ctlVolumeMic->setGrey(!m_ui->chkMic->isChecked());
     m_ui->ctlVolumeStereo->setGrey(!m_ui->chkStereo->isChecked());
-    m_sound->setSourceEnabled(kStereoId, m_ui->chkStereo->isChecked());
-    m_sound->setSourceEnabled(kMicrophoneId, m_ui->chkMic->isChecked());
+    if (m_studio) {
+        m_studio->setSoundEnabled(kStereoId, m_ui->chkStereo->isChecked());
+        m_studio->setSoundEnabled(kMicrophoneId, m_ui->chkMic->isChecked());
+    }
     if (m_ui->chkStereo->isChecked() && m_ui->chkMic->isChecked()) {
         QMessageBox::information(
             this, utf8ToQString(std::string("提示")),

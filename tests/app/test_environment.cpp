@@ -6,8 +6,8 @@
 
 #include "app/environment.h"
 #include "base/log_file.h"
+#include "session/preferences.h"
 #include "test_support.h"
-#include "ui/preferences.h"
 
 using testsupport::readFile;
 using testsupport::TempDir;

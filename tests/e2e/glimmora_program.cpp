@@ -36,7 +36,8 @@ QRect GlimmoraProgram::screenRecorderControlRect(const char* name) {
     if (controls.empty()) {
         QFile skin(QString::fromStdString(buildFolder() + "/default.skin"));
         if (skin.open(QIODevice::ReadOnly)) qApp->setStyleSheet(QString::fromUtf8(skin.readAll()));
-        ScreenRecorder window;
+        Studio studio;
+        ScreenRecorder window(studio);
         window.show();
         QApplication::processEvents();
         for (QWidget* widget : window.findChildren<QWidget*>())

@@ -16,8 +16,7 @@
 #include "base/log_file.h"
 #include "base/mono_clock.h"
 #include "base/os_thread.h"
-#include "capture/camera_device.h"
-#include "gst_test_cameras.h"
+#include "capture/x11/desktop_x11.h"
 #include "log_capture.h"
 #include "pipeline/avi_scan.h"
 #include "pulse_fixtures.h"
@@ -84,18 +83,6 @@ protected:
     VirtualDisplay display{640, 480};
     MicrophoneInput microphone;
     TempDir dir;
-};
-
-// Hands the camera's pictures to the recording, as the camera panel does.
-class CameraToRecording : public CameraCallback {
-public:
-    explicit CameraToRecording(CameraListener* listener) : m_listener(listener) {}
-    int OnCameraFrame(double sampleTime, unsigned char* data, long length) override {
-        return m_listener->OnCameraFrame(sampleTime, data, length);
-    }
-
-private:
-    CameraListener* m_listener;
 };
 
 // Pictures whose grabs sometimes wait for the display server: every other one reaches the
@@ -180,7 +167,8 @@ namespace {
 std::vector<Picture> recordPointer(
     const std::string& folder, QRect region, QSize target, bool pointer, bool clicks = false,
     const std::function<void()>& act = [] {}, int64_t* startUs = nullptr) {
-    ScreenRecording recording;
+    DesktopX11 desktop;
+    ScreenRecording recording(desktop);
     recording.setRecordPointer(pointer, clicks);
     if (startUs) *startUs = monotonicMicroseconds();
     const bool whole = region.isEmpty();
@@ -293,8 +281,10 @@ TEST_F(ScreenRecordingTest, AClickShowsARingForAMomentAndStillReachesItsWindow) 
 }
 
 TEST_F(ScreenRecordingTest, RegionAtItsOwnSizeWithTheMicrophone) {
-    ScreenRecording recording;
+    DesktopX11 desktop;
+    ScreenRecording recording(desktop);
     recording.setSoundInput(&microphone.sound);
+    ASSERT_EQ(recording.prepareGrabber(), 0);
     EXPECT_EQ(recording.screenWidth(), 640);
     // No target size: the region is recorded at its own size.
     ASSERT_EQ(recording.start(dir.path() + "/", false, 200, 120, 240, 240, 0, 0, 25), 0);
@@ -326,7 +316,8 @@ TEST_F(ScreenRecordingTest, RegionAtItsOwnSizeWithTheMicrophone) {
 }
 
 TEST_F(ScreenRecordingTest, WholeScreenScaledToTheTargetSizeAtItsFrameRate) {
-    ScreenRecording recording;
+    DesktopX11 desktop;
+    ScreenRecording recording(desktop);
     recording.setSoundInput(&microphone.sound);
     ScreenMotion motion(630, 470);
     ASSERT_EQ(recording.start(dir.path() + "/", true, 0, 0, 640, 480, 320, 240, 25), 0);
@@ -357,7 +348,8 @@ TEST_F(ScreenRecordingTest, WholeScreenScaledToTheTargetSizeAtItsFrameRate) {
 // decode it.
 TEST_F(ScreenRecordingTest, AStillScreenIsEncodedOnlyWhereItChangesAndKeepsEverySlot) {
     const uint8_t yellow[3] = {40, 220, 240};
-    ScreenRecording recording;
+    DesktopX11 desktop;
+    ScreenRecording recording(desktop);
     recording.setRecordPointer(false);
     const int64_t startUs = monotonicMicroseconds();
     ASSERT_EQ(recording.start(dir.path() + "/", true, 0, 0, 640, 480, 640, 480, 25), 0);
@@ -432,7 +424,8 @@ TEST(ScreenRecordingLarge, FullFourKScreenRecordsScaledAt15) {
     }
     ASSERT_TRUE(paintScreen(0, 0, 3840, 2160, pixels));
     TempDir dir;
-    ScreenRecording recording;
+    DesktopX11 desktop;
+    ScreenRecording recording(desktop);
     ASSERT_EQ(recording.start(dir.path() + "/", true, 0, 0, 3840, 2160, 1280, 720, 15), 0);
     OS_Thread::msleep(1000);
     recording.stop();
@@ -450,7 +443,8 @@ TEST(ScreenRecordingLarge, FullFourKScreenRecordsScaledAt15) {
 
 TEST_F(ScreenRecordingTest, RefusedStartsLeaveNothingRunning) {
     LogCapture log;
-    ScreenRecording recording;
+    DesktopX11 desktop;
+    ScreenRecording recording(desktop);
     recording.setSoundInput(&microphone.sound);
     EXPECT_EQ(recording.start(dir.path() + "/", false, 700, 500, 100, 100, 100, 100, 25), -1);
     EXPECT_TRUE(log.contains("lies outside the 640x480 screen"));
@@ -471,45 +465,6 @@ TEST_F(ScreenRecordingTest, RefusedStartsLeaveNothingRunning) {
     ASSERT_TRUE(file.open(recording.fileName())) << file.error();
     EXPECT_EQ(file.stream(0)->codecpar->width, 40);
     EXPECT_EQ(file.stream(0)->codecpar->height, 80);
-}
-
-TEST(CameraRecordingTest, CameraPicturesAt25ASecondWithTheMicrophone) {
-    gLog.setEcho(false);
-    ASSERT_TRUE(registerTestCameras());
-    if (!testSoundServer()) GTEST_SKIP() << "needs the sound server scripts/test starts";
-    MicrophoneInput microphone;
-    ASSERT_TRUE(microphone.opened);
-    TempDir dir;
-
-    CameraRecording recording;
-    recording.setSoundInput(&microphone.sound);
-    CameraToRecording toRecording(&recording);
-    CameraDevice camera;
-    ASSERT_EQ(camera.open(kTestCameraPaths[1], &toRecording), 0);
-    ASSERT_EQ(camera.start(), 0);
-    OS_Thread::msleep(300);
-    EXPECT_TRUE(std::filesystem::is_empty(dir.path())) << "pictures before the start go nowhere";
-
-    ASSERT_EQ(recording.start(dir.path() + "/", camera.width, camera.height, camera.bitsPerPixel,
-                              camera.fourcc),
-              0);
-    OS_Thread::msleep(2000);
-    recording.stop();
-    camera.stop();
-    camera.close();
-
-    AvFile file;
-    ASSERT_TRUE(file.open(recording.fileName())) << file.error();
-    EXPECT_NE(recording.fileName().find("-camera.avi"), std::string::npos);
-    const AVStream* video = file.stream(0);
-    EXPECT_EQ(video->avg_frame_rate.num * 1.0 / video->avg_frame_rate.den, 25.0);
-    EXPECT_EQ(video->codecpar->width, 320);
-    EXPECT_EQ(video->codecpar->height, 240);
-    // A 15-picture camera over two seconds, each picture in its own 40 ms slot.
-    EXPECT_GE(file.picturePts().size(), 15u);
-    const Sound sound = file.sound();
-    EXPECT_NEAR(sound.seconds(), 2.0, 0.5);
-    EXPECT_NEAR(sound.toneHz(0), 440.0, 8.0);
 }
 
 TEST(CameraRecordingTest, RefusesToStartWithoutAPicture) {

@@ -10,6 +10,7 @@
 #include "av_file.h"
 #include "base/log_file.h"
 #include "base/os_thread.h"
+#include "capture/x11/desktop_x11.h"
 #include "log_capture.h"
 #include "pulse_fixtures.h"
 #include "session/screen_recording.h"
@@ -42,7 +43,8 @@ protected:
         OS_Thread::msleep(1500);
         std::unique_ptr<BusyCores> cores;
         if (busy) cores = std::make_unique<BusyCores>();
-        ScreenRecording recording;
+        DesktopX11 desktop;
+        ScreenRecording recording(desktop);
         recording.setSoundInput(&input);
         // A changing screen, so that (nearly) every tick grabs.
         ScreenMotion motion(300, 220);

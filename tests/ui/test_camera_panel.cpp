@@ -7,7 +7,6 @@
 
 #include <unistd.h>
 
-#include <atomic>
 #include <cmath>
 #include <filesystem>
 
@@ -17,9 +16,10 @@
 #include "log_capture.h"
 #include "pipeline/video_converter.h"
 #include "qt_helpers.h"
+#include "session/preferences.h"
+#include "session/studio.h"
 #include "test_support.h"
 #include "ui/camera_panel.h"
-#include "ui/preferences.h"
 #include "ui/preview_surface.h"
 #include "ui/video_box.h"
 
@@ -41,17 +41,6 @@ bool near(const QColor& colour, int r, int g, int b) {
     return std::abs(colour.red() - r) < 24 && std::abs(colour.green() - g) < 24 &&
            std::abs(colour.blue() - b) < 24;
 }
-
-class CountingListener : public CameraListener {
-public:
-    int OnCameraFrame(double, unsigned char*, long length) override {
-        lastLength.store(length);
-        ++frames;
-        return 0;
-    }
-    std::atomic<int> frames{0};
-    std::atomic<long> lastLength{0};
-};
 
 }  // namespace
 
@@ -120,19 +109,26 @@ TEST(PreviewWindow, ContextMenuActionsChangeTheWindow) {
 class CameraPanelTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { ASSERT_TRUE(registerTestCameras()); }
+    // Whether the preview shows a picture of the camera's size.
+    static bool previewShows(CameraPanel& panel, QSize size) {
+        PreviewSurface* surface = panel.videoBox()->videoWindow();
+        return processUntil([&] { return surface->pictureSize() == size; }, 5000);
+    }
+    Studio studio;
 };
 
 TEST_F(CameraPanelTest, OpensTheFirstCameraAndPreviewsIt) {
     LogCapture log;
     CameraPanel panel;
+    panel.setStudio(studio);
     panel.show();
     auto* list = panel.findChild<QComboBox*>("cmboxCamera");
     ASSERT_EQ(list->count(), 3);
     EXPECT_EQ(list->itemText(0), list->itemText(1));
     EXPECT_EQ(list->itemData(1).toString(), kTestCameraPaths[1]);
-    EXPECT_EQ(panel.pictureFormat().width, 640);
-    EXPECT_EQ(panel.pictureFormat().height, 480);
-    EXPECT_EQ(panel.pictureFormat().fourcc, kFourccYUY2);
+    EXPECT_EQ(studio.cameraFormat().width, 640);
+    EXPECT_EQ(studio.cameraFormat().height, 480);
+    EXPECT_EQ(studio.cameraFormat().fourcc, kFourccYUY2);
     EXPECT_EQ(panel.videoBox()->size(), QSize(640, 480));
 
     // The camera runs at 30; the spin box holds at most 25 and sets the camera to it.
@@ -149,11 +145,9 @@ TEST_F(CameraPanelTest, OpensTheFirstCameraAndPreviewsIt) {
 
 TEST_F(CameraPanelTest, SwitchingCamerasClosesTheFirstAndResizesThePreview) {
     CameraPanel panel;
+    panel.setStudio(studio);
     panel.show();
-    CountingListener listener;
-    panel.setListener(&listener);
-    ASSERT_TRUE(processUntil([&] { return listener.frames > 3; }, 5000));
-    EXPECT_EQ(listener.lastLength.load(), 640 * 480 * 2);
+    ASSERT_TRUE(previewShows(panel, QSize(640, 480)));
 
     LogCapture log;
     panel.findChild<QComboBox*>("cmboxCamera")->setCurrentIndex(1);
@@ -162,11 +156,9 @@ TEST_F(CameraPanelTest, SwitchingCamerasClosesTheFirstAndResizesThePreview) {
     const auto opening = std::find(messages.begin(), messages.end(), "Camera: opening ... \n");
     ASSERT_NE(closed, messages.end());
     EXPECT_LT(closed, opening) << "the first camera closes before the second opens";
-    EXPECT_EQ(panel.pictureFormat().width, 320);
+    EXPECT_EQ(studio.cameraFormat().width, 320);
     EXPECT_EQ(panel.videoBox()->size(), QSize(320, 240));
-    const int before = listener.frames;
-    EXPECT_TRUE(processUntil([&] { return listener.frames > before + 3; }, 5000));
-    EXPECT_EQ(listener.lastLength.load(), 320 * 240 * 2);
+    EXPECT_TRUE(previewShows(panel, QSize(320, 240)));
 
     // Unticking hides the preview; ticking brings it back at the picture's size.
     auto* preview = panel.findChild<QCheckBox*>("chkPreview");
@@ -188,9 +180,8 @@ TEST_F(CameraPanelTest, OffersTheCamerasSizesAndKeepsTheOneChosen) {
     cameraSize.clear();
     {
         CameraPanel panel;
+        panel.setStudio(studio);
         panel.show();
-        CountingListener listener;
-        panel.setListener(&listener);
         auto* sizes = panel.findChild<QComboBox*>("cmboxSize");
         EXPECT_FALSE(sizes->isEnabled()) << "the first camera names no sizes";
 
@@ -198,23 +189,24 @@ TEST_F(CameraPanelTest, OffersTheCamerasSizesAndKeepsTheOneChosen) {
         ASSERT_EQ(sizes->count(), 3);
         EXPECT_TRUE(sizes->isEnabled());
         EXPECT_EQ(sizes->currentText(), "1280x720") << "the largest at 25 pictures a second";
-        EXPECT_EQ(panel.pictureFormat().width, 1280);
+        EXPECT_EQ(studio.cameraFormat().width, 1280);
         EXPECT_EQ(panel.videoBox()->size(), QSize(1280, 720));
-        ASSERT_TRUE(processUntil([&] { return listener.lastLength == 1280 * 720 * 2; }, 5000));
+        ASSERT_TRUE(previewShows(panel, QSize(1280, 720)));
 
         sizes->setCurrentIndex(sizes->findText("640x480"));
-        EXPECT_EQ(panel.pictureFormat().width, 640);
-        EXPECT_EQ(panel.pictureFormat().height, 480);
-        ASSERT_TRUE(processUntil([&] { return listener.lastLength == 640 * 480 * 2; }, 5000));
+        EXPECT_EQ(studio.cameraFormat().width, 640);
+        EXPECT_EQ(studio.cameraFormat().height, 480);
+        ASSERT_TRUE(previewShows(panel, QSize(640, 480)));
         EXPECT_EQ(readFile("default.cfg"), "video.folder=/lessons/\ncamera.size=640x480\n");
         panel.shutdown();
     }
     {
         // The next start opens the camera at the kept size.
         CameraPanel panel;
+        panel.setStudio(studio);
         panel.findChild<QComboBox*>("cmboxCamera")->setCurrentIndex(2);
         EXPECT_EQ(panel.findChild<QComboBox*>("cmboxSize")->currentText(), "640x480");
-        EXPECT_EQ(panel.pictureFormat().width, 640);
+        EXPECT_EQ(studio.cameraFormat().width, 640);
         panel.shutdown();
     }
     cameraSize.clear();
@@ -225,11 +217,13 @@ TEST(CameraPanelWithoutCameras, ShowsAnEmptyListAndAnEmptyPreview) {
     std::vector<CameraInfo> cameras;
     enumerateCameras(cameras);
     if (!cameras.empty()) GTEST_SKIP() << "this machine has a camera";
+    Studio studio;
     CameraPanel panel;
+    panel.setStudio(studio);
     panel.show();
     EXPECT_EQ(panel.findChild<QComboBox*>("cmboxCamera")->count(), 0);
     EXPECT_FALSE(panel.cameraOpen());
-    EXPECT_EQ(panel.pictureFormat().width, 0);
+    EXPECT_EQ(studio.cameraFormat().width, 0);
     EXPECT_TRUE(panel.videoBox()->isVisible());
     processFor(100);
     EXPECT_EQ(panel.videoBox()->videoWindow()->grab().toImage().pixelColor(5, 5),

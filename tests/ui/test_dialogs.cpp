@@ -1,5 +1,6 @@
 // The settings and help dialogs.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QFileDialog>
@@ -13,10 +14,10 @@
 
 #include "base/log_file.h"
 #include "qt_helpers.h"
+#include "session/preferences.h"
 #include "test_support.h"
 #include "ui/dlg_help.h"
 #include "ui/dlg_system_settings.h"
-#include "ui/preferences.h"
 
 using namespace testsupport;
 
@@ -97,16 +98,17 @@ TEST_F(SettingsDialogTest, CancelAndAnAbandonedPickerChangeNothing) {
     EXPECT_EQ(readFile("default.cfg"), "# lesson recorder\nvideo.folder=/old/place/\n");
 }
 
-TEST_F(SettingsDialogTest, WithoutConfigurationFileTheFolderHoldsForThisRunOnly) {
+TEST_F(SettingsDialogTest, WithoutConfigurationFileTheFolderIsKeptInANewOneForItsOwnerOnly) {
     std::filesystem::remove("default.cfg");
     DlgSystemSettings dialog;
     answerPicker(QString::fromStdString(chosen.path()));
     dialog.OnChooseFolder();
-    testing::internal::CaptureStdout();
     dialog.OnBtnOK();
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "error in opening file!\n");
     EXPECT_EQ(videoFolder, chosen.path() + "/");
-    EXPECT_FALSE(std::filesystem::exists("default.cfg"));
+    EXPECT_EQ(readFile("default.cfg"), "video.folder=" + chosen.path() + "/\n");
+    struct stat status;
+    ASSERT_EQ(stat("default.cfg", &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0600u);
 }
 
 TEST(HelpDialog, ShowsTheUsageNotesWithTheirPicture) {

@@ -10,10 +10,10 @@
 
 #include "base/log_file.h"
 #include "qt_helpers.h"
+#include "session/preferences.h"
 #include "test_support.h"
 #include "ui/camera_recorder.h"
 #include "ui/glimmora.h"
-#include "ui/preferences.h"
 #include "ui/screen_recorder.h"
 
 using namespace testsupport;
@@ -28,7 +28,8 @@ TEST(ScreenRecorderWindow, StartAndStopSwitchTheControls) {
     gLog.setEcho(false);
     TempDir dir;
     videoFolder = dir.path() + "/";
-    ScreenRecorder window;
+    Studio studio;
+    ScreenRecorder window(studio);
     window.show();
     auto* start = window.findChild<QToolButton*>("btnStart");
     auto* stop = window.findChild<QToolButton*>("btnStop");
@@ -56,7 +57,8 @@ TEST(ScreenRecorderWindow, StartAndStopSwitchTheControls) {
 
 TEST(ModeChooser, OpensExactlyOneRecorderAndHides) {
     gLog.setEcho(false);
-    Glimmora chooser;
+    Studio studio;
+    Glimmora chooser(studio);
     chooser.show();
     EXPECT_EQ(chooser.minimumSize(), chooser.maximumSize());
     EXPECT_GE(chooser.width(), 376);

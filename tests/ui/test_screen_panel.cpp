@@ -14,8 +14,9 @@
 
 #include "base/log_file.h"
 #include "qt_helpers.h"
+#include "session/preferences.h"
+#include "session/studio.h"
 #include "test_support.h"
-#include "ui/preferences.h"
 #include "ui/screen_panel.h"
 #include "ui/visual_outline.h"
 
@@ -25,6 +26,7 @@ class ScreenPanelTest : public ::testing::Test {
 protected:
     void SetUp() override {
         gLog.setEcho(false);
+        panel.setStudio(studio);
         panel.show();
     }
     template <typename T>
@@ -41,6 +43,7 @@ protected:
         return items;
     }
 
+    Studio studio;
     ScreenPanel panel;
 };
 

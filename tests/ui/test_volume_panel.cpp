@@ -9,6 +9,7 @@
 #include "base/log_file.h"
 #include "pulse_fixtures.h"
 #include "qt_helpers.h"
+#include "session/studio.h"
 #include "ui/volume_bar.h"
 #include "ui/volume_panel.h"
 
@@ -22,6 +23,7 @@ protected:
         gLog.setEcho(false);
         if (!testSoundServer()) GTEST_SKIP() << "needs the sound server scripts/test starts";
         panel = std::make_unique<VolumePanel>();
+        panel->setStudio(studio);
         panel->show();
         stereo = panel->findChild<QCheckBox*>("chkStereo");
         mic = panel->findChild<QCheckBox*>("chkMic");
@@ -29,11 +31,8 @@ protected:
         micBar = panel->findChild<VolumeBar*>("ctlVolumeMic");
         ASSERT_TRUE(stereo && mic && stereoBar && micBar);
     }
-    void TearDown() override {
-        if (panel) panel->shutdown();
-    }
-
     MessageBoxCatcher boxes;
+    Studio studio;
     std::unique_ptr<VolumePanel> panel;
     QCheckBox* stereo = nullptr;
     QCheckBox* mic = nullptr;

@@ -5,8 +5,8 @@
 #include <QDBusMetaType>
 
 #include "base/log_file.h"
-#include "capture/portal/portal_call.h"
 #include "capture/portal/desktop_shortcuts.h"
+#include "capture/portal/portal_call.h"
 
 namespace {
 
@@ -42,11 +42,7 @@ DesktopShortcuts::~DesktopShortcuts() {
     QDBusConnection bus = QDBusConnection::sessionBus();
     bus.disconnect(portal::kService, portal::kPath, kInterface, QStringLiteral("Activated"), this,
                    SLOT(onActivated(QDBusObjectPath, QString, qulonglong, QVariantMap)));
-    if (!m_session.isEmpty())
-        bus.call(QDBusMessage::createMethodCall(portal::kService, m_session,
-                                                QStringLiteral("org.freedesktop.portal.Session"),
-                                                QStringLiteral("Close")),
-                 QDBus::NoBlock);
+    portal::closeSession(m_session);
 }
 
 bool DesktopShortcuts::offered() {

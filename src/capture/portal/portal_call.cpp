@@ -6,9 +6,7 @@
 #include <QDBusObjectPath>
 #include <QDBusReply>
 #include <QDBusVariant>
-
-#include <cstdlib>
-#include <cstring>
+#include <QHash>
 
 #include "base/log_file.h"
 
@@ -17,20 +15,30 @@ const char* const kService = "org.freedesktop.portal.Desktop";
 const char* const kPath = "/org/freedesktop/portal/desktop";
 
 QVariant property(const QString& interface, const QString& name) {
+    // What a portal offers does not change while it runs: each property is asked for once.
+    static QHash<QString, QVariant> known;
+    const QString key = interface + QLatin1Char('.') + name;
+    const auto found = known.constFind(key);
+    if (found != known.constEnd()) return *found;
     QDBusMessage call = QDBusMessage::createMethodCall(
         kService, kPath, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
     call << interface << name;
     const QDBusMessage reply = QDBusConnection::sessionBus().call(call, QDBus::Block, 5000);
     if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) return {};
-    return reply.arguments().first().value<QDBusVariant>().variant();
+    const QVariant value = reply.arguments().first().value<QDBusVariant>().variant();
+    known.insert(key, value);
+    return value;
+}
+
+void closeSession(const QString& session) {
+    if (session.isEmpty()) return;
+    QDBusConnection::sessionBus().call(
+        QDBusMessage::createMethodCall(kService, session,
+                                       QStringLiteral("org.freedesktop.portal.Session"),
+                                       QStringLiteral("Close")),
+        QDBus::NoBlock);
 }
 }  // namespace portal
-
-bool usesDesktopPortal() {
-    const char* wayland = std::getenv("WAYLAND_DISPLAY");
-    const char* session = std::getenv("XDG_SESSION_TYPE");
-    return (wayland && *wayland) || (session && std::strcmp(session, "wayland") == 0);
-}
 
 PortalCall* PortalCall::start(const QString& interface, const QString& method, QVariantList args,
                               QVariantMap options, QObject* parent) {

@@ -5,11 +5,6 @@
 #include <QVariantList>
 #include <QVariantMap>
 
-// Whether the screen and the hot keys go through the desktop's portals rather than X11: in a
-// Wayland session ($WAYLAND_DISPLAY set, or $XDG_SESSION_TYPE "wayland"), where an X11 grab
-// sees only the XWayland windows.
-bool usesDesktopPortal();
-
 // One call to a method of the desktop portal (org.freedesktop.portal.Desktop on the session
 // bus) whose answer comes later, when the user has answered the desktop's dialog: the Request's
 // Response signal. Deletes itself after answered().
@@ -42,9 +37,11 @@ private:
 };
 
 // The portal's object on the session bus, and a read of one of its interface's properties
-// (an invalid QVariant when there is no such interface or property).
+// (an invalid QVariant when there is no such interface or property; asked once a process).
 namespace portal {
 extern const char* const kService;
 extern const char* const kPath;
 QVariant property(const QString& interface, const QString& name);
+// Ends a session of the portal (the object path it gave), without waiting. Empty: nothing.
+void closeSession(const QString& session);
 }  // namespace portal

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 class PortalCall;
+class QDBusMessage;
 
 // Asks a Wayland desktop to share a monitor through its ScreenCast portal: one session with one
 // monitor stream, the pointer drawn into the pictures where the desktop offers that. The
@@ -53,13 +54,14 @@ private:
     void onSessionCreated(uint code, const QVariantMap& results);
     void onSourcesSelected(uint code, const QVariantMap& results);
     void onStarted(uint code, const QVariantMap& results);
+    void onRemoteOpened(const QDBusMessage& reply);
     // Follows a call with its answer; on a failed call, fails the request.
     void expect(PortalCall* call, void (ScreenCast::*answer)(uint, const QVariantMap&));
     void fail(bool cancelled, const QString& why);
     Q_SLOT void onSessionClosed();
 
     State m_state = State::kIdle;
-    QString m_restoreToken;
+    QString m_restoreToken;  // asked with; then the one the desktop gave
     bool m_pointer = true;
     QString m_session;  // the session's object path
     int m_fd = -1;

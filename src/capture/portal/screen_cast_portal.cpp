@@ -4,6 +4,7 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
+#include <QDBusPendingCallWatcher>
 #include <QDBusUnixFileDescriptor>
 
 #include <cerrno>
@@ -129,10 +130,21 @@ void ScreenCast::onStarted(uint code, const QVariantMap& results) {
         fail(false, QStringLiteral("the desktop shared no screen stream"));
         return;
     }
+    m_restoreToken = results.value(QStringLiteral("restore_token")).toString();
     QDBusMessage call = QDBusMessage::createMethodCall(portal::kService, portal::kPath, kInterface,
                                                        QStringLiteral("OpenPipeWireRemote"));
     call << QVariant::fromValue(QDBusObjectPath(m_session)) << QVariantMap();
-    const QDBusMessage reply = QDBusConnection::sessionBus().call(call, QDBus::Block, 10000);
+    // Answered through the event loop: the GUI thread does not wait for the desktop.
+    auto* watcher =
+        new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(call, 10000), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* w) {
+        w->deleteLater();
+        if (m_state != State::kAsking) return;  // closed meanwhile
+        onRemoteOpened(w->reply());
+    });
+}
+
+void ScreenCast::onRemoteOpened(const QDBusMessage& reply) {
     const QDBusUnixFileDescriptor fd =
         reply.arguments().isEmpty() ? QDBusUnixFileDescriptor()
                                     : reply.arguments().first().value<QDBusUnixFileDescriptor>();
@@ -150,7 +162,7 @@ void ScreenCast::onStarted(uint code, const QVariantMap& results) {
         return;
     }
     m_state = State::kOpen;
-    const QString token = results.value(QStringLiteral("restore_token")).toString();
+    const QString token = m_restoreToken;
     gLog.info("desktop portal: the screen is shared, PipeWire node %u, %dx%d%s\n", m_node,
               m_size.width(), m_size.height(),
               token.isEmpty() ? "" : ", with a token for next time");
@@ -178,9 +190,7 @@ void ScreenCast::close() {
         QDBusConnection bus = QDBusConnection::sessionBus();
         bus.disconnect(portal::kService, m_session, kSession, QStringLiteral("Closed"), this,
                        SLOT(onSessionClosed()));
-        bus.call(QDBusMessage::createMethodCall(portal::kService, m_session, kSession,
-                                                QStringLiteral("Close")),
-                 QDBus::NoBlock);
+        portal::closeSession(m_session);
         m_session.clear();
     }
     if (m_fd >= 0) ::close(m_fd);

@@ -1,7 +1,7 @@
 // StreamScreenGrabber: the pixels come from the screen stream a Wayland desktop shares through
 // its ScreenCast portal.
-#include "base/log_file.h"
 #include "capture/portal/screen_grabber_portal.h"
+#include "base/log_file.h"
 #include "capture/portal/screen_stream.h"
 
 int StreamScreenGrabber::init(std::shared_ptr<ScreenStream> stream) {
@@ -33,6 +33,13 @@ RowSpan StreamScreenGrabber::changedRows(int, int, int, int) {
     if (serial == m_reported) return RowSpan();
     m_reported = serial;
     return RowSpan::all();
+}
+
+int StreamScreenGrabber::changeNotifier() {
+    if (!m_stream) return -1;
+    const int notifier = m_stream->pictureNotifier();
+    // A picture that came since changedRows() looked is seen at the next tick.
+    return m_stream->serial() == m_reported ? notifier : -1;
 }
 
 int StreamScreenGrabber::grabFull(uint8_t* destination) {

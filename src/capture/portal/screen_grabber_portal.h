@@ -20,6 +20,8 @@ public:
 
     RowSpan changedRows(int x, int y, int width, int height) override;
     bool seesChanges() const override { return true; }
+    // Readable when the desktop sends a picture.
+    int changeNotifier() override;
     int grabFull(uint8_t* destination) override;
     int grabRegion(uint8_t* destination, int x, int y, int width, int height) override;
     bool ready() const override { return m_stream != nullptr; }

@@ -4,40 +4,50 @@
 #include <gst/app/gstappsink.h>
 #include <gst/gst.h>
 #include <gst/video/video.h>
+#include <sys/eventfd.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstring>
 #include <mutex>
 #include <string>
 #include <thread>
-#include <vector>
 
 #include "base/log_file.h"
 #include "capture/gst/gst_setup.h"
 #include "capture/portal/screen_stream.h"
 
 struct ScreenStream::Latest {
-    mutable std::mutex lock;       // guards every field
-    std::vector<uint8_t> picture;  // rows packed
-    int width = 0;
-    int height = 0;
+    mutable std::mutex lock;      // guards every field; held to swap or take a reference only
+    GstSample* sample = nullptr;  // the newest picture, a reference of its own
+    GstVideoInfo info;            // its layout
     uint64_t serial = 0;
     bool ended = false;
     bool failed = false;  // the pipeline could not start
+    // Readable once a picture came since it was last read: what a sleeping capture waits on.
+    // Made once, never changed.
+    const int pictureFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
 
-    // Streaming thread.
-    void store(const uint8_t* pixels, int pictureWidth, int pictureHeight, int stride) {
-        std::lock_guard<std::mutex> guard(lock);
-        const size_t rowBytes = size_t(pictureWidth) * 4;
-        picture.resize(rowBytes * size_t(pictureHeight));
-        for (int row = 0; row < pictureHeight; ++row)
-            std::memcpy(&picture[size_t(row) * rowBytes], pixels + size_t(row) * size_t(stride),
-                        rowBytes);
-        width = pictureWidth;
-        height = pictureHeight;
-        ++serial;
+    ~Latest() {
+        if (sample) gst_sample_unref(sample);
+        if (pictureFd >= 0) ::close(pictureFd);
+    }
+
+    // Streaming thread: keeps sample (whose reference it takes over) as the newest picture.
+    void store(GstSample* newest, const GstVideoInfo& layout) {
+        GstSample* older = nullptr;
+        {
+            std::lock_guard<std::mutex> guard(lock);
+            older = sample;
+            sample = newest;
+            info = layout;
+            ++serial;
+        }
+        if (older) gst_sample_unref(older);
+        const uint64_t one = 1;
+        if (pictureFd >= 0 && write(pictureFd, &one, sizeof one) < 0) {
+            // Full (it never is): the capture is awake anyway.
+        }
     }
 };
 
@@ -55,22 +65,18 @@ struct ScreenStream::Pipeline {
         }
     }
 
-    // Streaming thread.
+    // Streaming thread. The picture is not copied again here: most are never recorded (a tick
+    // copies only the newest).
     static GstFlowReturn onSample(GstAppSink* sink, gpointer userdata) {
         auto* self = static_cast<Pipeline*>(userdata);
         GstSample* sample = gst_app_sink_pull_sample(sink);
         if (!sample) return GST_FLOW_EOS;
         GstVideoInfo info;
-        GstBuffer* buffer = gst_sample_get_buffer(sample);
-        GstVideoFrame frame;
-        if (buffer && gst_video_info_from_caps(&info, gst_sample_get_caps(sample)) &&
-            gst_video_frame_map(&frame, &info, buffer, GST_MAP_READ)) {
-            self->latest->store(static_cast<const uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0)),
-                                GST_VIDEO_FRAME_WIDTH(&frame), GST_VIDEO_FRAME_HEIGHT(&frame),
-                                GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0));
-            gst_video_frame_unmap(&frame);
-        }
-        gst_sample_unref(sample);
+        if (gst_sample_get_buffer(sample) &&
+            gst_video_info_from_caps(&info, gst_sample_get_caps(sample)))
+            self->latest->store(sample, info);
+        else
+            gst_sample_unref(sample);
         return GST_FLOW_OK;
     }
 
@@ -100,7 +106,7 @@ ScreenStream::~ScreenStream() {
     close();
 }
 
-int ScreenStream::open(int fd, uint32_t node, int timeoutMs) {
+int ScreenStream::open(int fd, uint32_t node) {
     close();
     if (!initGstreamer()) return -1;
     auto pipeline = std::make_shared<Pipeline>();
@@ -120,6 +126,9 @@ int ScreenStream::open(int fd, uint32_t node, int timeoutMs) {
         return -1;
     }
     const std::string path = std::to_string(node);
+    // The newest picture is kept by reference, possibly for long (a still screen sends no
+    // other): it must be memory of its own, which PipeWire cannot take back when the desktop's
+    // stream goes away or reuses its buffers.
     g_object_set(source, "path", path.c_str(), "always-copy", TRUE, nullptr);
     if (fd >= 0) {
         pipeline->fd = dup(fd);
@@ -153,22 +162,7 @@ int ScreenStream::open(int fd, uint32_t node, int timeoutMs) {
             pipeline->latest->failed = true;
         }
     }).detach();
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    auto started = [&] {
-        std::lock_guard<std::mutex> guard(m_latest->lock);
-        return m_latest->serial > 0 || m_latest->failed;
-    };
-    while (!started() && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    if (serial() == 0) {
-        gLog.error("screen stream: PipeWire node %u sent no picture within %d ms\n", node,
-                   timeoutMs);
-        close();
-        return -1;
-    }
-    int width = 0, height = 0;
-    size(&width, &height);
-    gLog.info("screen stream: PipeWire node %u, %dx%d\n", node, width, height);
+    gLog.info("screen stream: receiving PipeWire node %u\n", node);
     return 0;
 }
 
@@ -176,6 +170,14 @@ void ScreenStream::close() {
     // The pipeline stops here, or when its start returns; its pictures go to a new Latest.
     m_pipeline.reset();
     m_latest = std::make_shared<Latest>();
+}
+
+int ScreenStream::pictureNotifier() const {
+    uint64_t count = 0;
+    if (m_latest->pictureFd >= 0 && read(m_latest->pictureFd, &count, sizeof count) < 0) {
+        // Nothing came since: the descriptor is not readable, as wanted.
+    }
+    return m_latest->pictureFd;
 }
 
 uint64_t ScreenStream::serial() const {
@@ -193,30 +195,56 @@ void ScreenStream::markEnded() {
     m_latest->ended = true;
 }
 
+bool ScreenStream::failed() const {
+    std::lock_guard<std::mutex> guard(m_latest->lock);
+    return m_latest->failed;
+}
+
 void ScreenStream::size(int* width, int* height) const {
     std::lock_guard<std::mutex> guard(m_latest->lock);
-    *width = m_latest->width;
-    *height = m_latest->height;
+    const bool any = m_latest->sample != nullptr;
+    *width = any ? GST_VIDEO_INFO_WIDTH(&m_latest->info) : 0;
+    *height = any ? GST_VIDEO_INFO_HEIGHT(&m_latest->info) : 0;
 }
 
 bool ScreenStream::copyNewest(uint8_t* destination, int x, int y, int width, int height) const {
-    const Latest& latest = *m_latest;
-    std::lock_guard<std::mutex> guard(latest.lock);
-    if (latest.serial == 0) return false;
-    const size_t outRow = size_t(width) * 4;
-    const int left = std::clamp(x, 0, latest.width), right = std::clamp(x + width, 0, latest.width);
-    for (int row = 0; row < height; ++row) {
-        uint8_t* out = destination + size_t(row) * outRow;
-        const int from = y + row;
-        if (from < 0 || from >= latest.height || left >= right) {
-            std::memset(out, 0, outRow);
-            continue;
-        }
-        std::memset(out, 0, size_t(left - x) * 4);
-        std::memcpy(out + size_t(left - x) * 4,
-                    &latest.picture[(size_t(from) * size_t(latest.width) + size_t(left)) * 4],
-                    size_t(right - left) * 4);
-        std::memset(out + size_t(right - x) * 4, 0, size_t(x + width - right) * 4);
+    GstSample* sample = nullptr;
+    GstVideoInfo info;
+    {
+        const Latest& latest = *m_latest;
+        std::lock_guard<std::mutex> guard(latest.lock);
+        if (!latest.sample) return false;
+        sample = gst_sample_ref(latest.sample);
+        info = latest.info;
     }
-    return true;
+    GstVideoFrame frame;
+    const bool mapped =
+        gst_video_frame_map(&frame, &info, gst_sample_get_buffer(sample), GST_MAP_READ);
+    if (mapped) {
+        const auto* pixels = static_cast<const uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0));
+        const size_t stride = size_t(GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0));
+        const int pictureWidth = GST_VIDEO_FRAME_WIDTH(&frame);
+        const int pictureHeight = GST_VIDEO_FRAME_HEIGHT(&frame);
+        const size_t outRow = size_t(width) * 4;
+        const int left = std::clamp(x, 0, pictureWidth);
+        const int right = std::clamp(x + width, 0, pictureWidth);
+        for (int row = 0; row < height; ++row) {
+            uint8_t* out = destination + size_t(row) * outRow;
+            const int from = y + row;
+            if (from < 0 || from >= pictureHeight || left >= right) {
+                std::memset(out, 0, outRow);
+                continue;
+            }
+            std::memset(out, 0, size_t(left - x) * 4);
+            std::memcpy(out + size_t(left - x) * 4,
+                        pixels + size_t(from) * stride + size_t(left) * 4,
+                        size_t(right - left) * 4);
+            std::memset(out + size_t(right - x) * 4, 0, size_t(x + width - right) * 4);
+        }
+        gst_video_frame_unmap(&frame);
+    } else {
+        gLog.error("screen stream: the newest picture cannot be read\n");
+    }
+    gst_sample_unref(sample);
+    return mapped;
 }

@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "base/log_file.h"
-#include "capture/monitors.h"
+#include "capture/x11/desktop_x11.h"
 #include "capture/x11/xcb_reply.h"
 
 namespace {

@@ -151,6 +151,10 @@ void PointerX11::locate() {
     }
 }
 
+bool PointerX11::needsTicks() const {
+    return (m_pointer && !m_motion) || m_drawn.ring() || ringShown();
+}
+
 bool PointerX11::ringShown() const {
     return m_clicks && m_xinput && m_pressedUs >= 0 &&
            monotonicMicroseconds() - m_pressedUs < int64_t(kRingMs) * 1000;

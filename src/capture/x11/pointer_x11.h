@@ -38,6 +38,10 @@ public:
     // 32-bit pixels.
     void draw(uint8_t* picture, int x, int y, int width, int height);
 
+    // Whether what draw() gives may change with no event to say so: the pointer drawn where its
+    // motion is not reported, or a ring on show, which goes by itself.
+    bool needsTicks() const;
+
     static constexpr int kRingMs = 300;
     static constexpr int kAskEveryGrabs = 5;
     static constexpr int kRingRadius = 15;  // pixels, to the middle of the ring's line

@@ -376,6 +376,18 @@ RowSpan ScreenGrabberX11::changedRows(int x, int y, int width, int height) {
     return rows;
 }
 
+int ScreenGrabberX11::changeNotifier() {
+    if (!m_display || !m_display->damage.watching() || m_display->pointer.needsTicks()) return -1;
+    // An event that came along with a reply waits in the connection's queue, not in its socket,
+    // where a sleep would not see it: the next tick looks at it.
+    if (xcb_generic_event_t* event = xcb_poll_for_queued_event(m_display->connection)) {
+        if (!m_display->damage.handleEvent(event)) m_display->pointer.handleEvent(event);
+        std::free(event);
+        return -1;
+    }
+    return xcb_get_file_descriptor(m_display->connection);
+}
+
 bool ScreenGrabberX11::seesChanges() const {
     return m_display && m_display->damage.watching();
 }

@@ -26,6 +26,9 @@ public:
     RowSpan changedRows(int x, int y, int width, int height) override;
     // The X server reports changes.
     bool seesChanges() const override;
+    // The display connection: damage, the pointer's motion and its image changes are events on
+    // it.
+    int changeNotifier() override;
     int grabFull(uint8_t* destination) override;
     int grabRegion(uint8_t* destination, int x, int y, int width, int height) override;
     bool lastGrabResized() const override;

@@ -69,7 +69,8 @@ TEST(ScreenCast, TheCompositorsPortalSharesItsMonitor) {
     ASSERT_TRUE(shared) << joined(log) << sway.portalLog();
     EXPECT_EQ(cast.size(), QSize(1280, 720));
     ScreenStream stream;
-    ASSERT_EQ(stream.open(cast.pipeWireFd(), cast.node(), 10000), 0) << joined(log);
+    ASSERT_EQ(stream.open(cast.pipeWireFd(), cast.node()), 0) << joined(log);
+    ASSERT_TRUE(waitUntil([&] { return stream.serial() > 0; }, 10000));
     int width = 0, height = 0;
     stream.size(&width, &height);
     EXPECT_EQ(width, 1280);

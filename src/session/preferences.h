@@ -3,8 +3,8 @@
 #include <string>
 
 // The user's choices that outlive the program, kept as lines of "default.cfg" in the working
-// folder. Start-up fills them from that file; the windows read them and store a choice the user
-// changes. GUI thread only.
+// folder. Start-up fills them from that file; the windows and the studio read them and store a
+// choice the user changes. GUI thread only.
 
 // The folder into which recordings are written, ending with "/" (the file name is put directly
 // behind it); "video.folder".
@@ -25,9 +25,9 @@ extern std::string cameraSize;
 // "portal.token".
 extern std::string portalToken;
 
-// Writes key=value into "default.cfg" (replacing its line, or adding one). False, with a log line
-// saying why, when the file is missing or cannot be written; the choice then lasts until the
-// program ends, as the settings dialog's folder does.
+// Writes key=value into "default.cfg" (replacing its line, or adding one), creating the file
+// (0600) when it is missing. False, with a log line saying why, when it cannot be read or
+// written; the choice then lasts until the program ends.
 bool storePreference(const std::string& key, const std::string& value);
 
 // folder with a final "/" (an empty one stays empty: no folder is configured).
