@@ -137,6 +137,13 @@ int64_t freeBytes(const std::string& folder) {
 }
 }  // namespace
 
+bool holdsEveryPacket(const AviScan& original, const AviScan& copy) {
+    if (copy.packets.size() < original.packets.size()) return false;
+    for (size_t i = 0; i < original.packets.size(); ++i)
+        if (copy.packets[i] < original.packets[i]) return false;
+    return true;
+}
+
 bool isUnfinishedAvi(const std::string& path) {
     const AviScan scan = scanAvi(path);
     return scan.isAvi && !scan.finished;
@@ -162,9 +169,7 @@ int rebuildAvi(const std::string& path) {
     // The rebuilt file is judged by a scan of its own chunks against the original's: a packet
     // the writer refused would otherwise be lost unnoticed.
     const AviScan copy = scanAvi(rebuilt);
-    bool complete = ret == 0 && copy.finished && copy.packets.size() >= original.packets.size();
-    for (size_t i = 0; complete && i < original.packets.size(); ++i)
-        complete = copy.packets[i] >= original.packets[i];
+    const bool complete = ret == 0 && copy.finished && holdsEveryPacket(original, copy);
     if (!complete) {
         if (ret == 0)
             gLog.error(

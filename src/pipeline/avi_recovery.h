@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "pipeline/avi_scan.h"
+
 // Recordings cut short (the program was killed, the machine lost power) end without their
 // index and the sizes of their last RIFF, and many players refuse them. At start-up each of the
 // program's own such files is rebuilt into a playable file by copying every readable packet into
@@ -25,6 +27,10 @@ bool isRecordingName(const std::string& fileName);
 // Rebuilds one file. Returns 0, or -1 with a log line (the original is then left as it was).
 // The caller holds the file's lock.
 int rebuildAvi(const std::string& path);
+
+// Whether a rebuilt copy (scanned) holds at least every packet of the original, stream by
+// stream: a file is never replaced by less.
+bool holdsEveryPacket(const AviScan& original, const AviScan& copy);
 
 struct RecoveryReport {
     int rebuilt = 0;

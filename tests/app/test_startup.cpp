@@ -1,93 +1,88 @@
-// Start-up of the real program: it runs from a copy of the executable in a folder of its own,
-// started from another current directory.
+// Start-up: the user's choices read from "default.cfg", and the real program started from another
+// current directory, from a copy of the executable in a folder of its own.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
+#include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <regex>
 #include <string>
 
+#include "app/environment.h"
+#include "base/log_file.h"
+#include "session/preferences.h"
 #include "test_support.h"
 
-using testsupport::ChildProcess;
-using testsupport::readFile;
-using testsupport::TempDir;
-using testsupport::waitUntil;
-using testsupport::writeFile;
+using namespace testsupport;
 
-namespace {
+TEST(LoadConfig, ReadsTheChoicesOrKeepsTheirDefaults) {
+    TempDir dir;
+    const std::string previous = std::filesystem::current_path();
+    ASSERT_EQ(chdir(dir.path().c_str()), 0);
+    gLog.setEcho(false);
+    videoFolder = "/kept/";
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(loadConfig(), -1) << "no file";
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(videoFolder, "/kept/");
 
-class StartupTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        if (!getenv("DISPLAY")) GTEST_SKIP() << "needs an X display (scripts/test provides one)";
-        std::filesystem::copy_file(GLIMMORA_EXE, exe);
-    }
+    // A folder written without its final "/" still holds the recordings, not its parent.
+    writeFile("default.cfg",
+              "video.folder_old=/old\nvideo.folder= /srv/课堂 录像 \nvideo.cursor=0\n"
+              "video.clicks=1\nvideo.monitor=DP-2\ncamera.size=1280x720\nportal.token=t1\n");
+    EXPECT_EQ(loadConfig(), 0);
+    EXPECT_EQ(videoFolder, "/srv/课堂 录像/");
+    EXPECT_FALSE(recordPointer);
+    EXPECT_TRUE(showClicks);
+    EXPECT_EQ(monitorName, "DP-2");
+    EXPECT_EQ(cameraSize, "1280x720");
+    EXPECT_EQ(portalToken, "t1");
+    writeFile("default.cfg", "video.folder=/srv/lessons/\n");
+    EXPECT_EQ(loadConfig(), 0);
+    EXPECT_TRUE(recordPointer);
+    EXPECT_FALSE(showClicks);
+    EXPECT_EQ(monitorName + cameraSize + portalToken, "");
+    ASSERT_EQ(chdir(previous.c_str()), 0);
+}
 
-    std::string logText() { return readFile(programDir.file("glimmora.log.txt")); }
-
+TEST(Startup, LogAndSettingsBesideTheExecutableWhereverItIsStartedFrom) {
+    if (!getenv("DISPLAY")) GTEST_SKIP() << "needs an X display (scripts/test provides one)";
+    TempDir programDir, otherDir;
+    const std::string exe = programDir.file("glimmora");
+    std::filesystem::copy_file(GLIMMORA_EXE, exe);
+    const auto logText = [&] { return readFile(programDir.file("glimmora.log.txt")); };
     // Runs the program until its start-up has logged the video folder, then ends it.
-    std::string runOnce() {
+    const auto videoFolderOfARun = [&] {
         const size_t before = logText().size();
         ChildProcess program;
         EXPECT_TRUE(program.start({exe}, otherDir.path()));
-        const bool started = waitUntil(
-            [&] { return logText().find("video folder: ", before) != std::string::npos; }, 20000);
-        EXPECT_TRUE(program.running()) << "the program ended during start-up";
+        EXPECT_TRUE(waitUntil(
+            [&] { return logText().find("video folder: ", before) != std::string::npos; }, 20000));
         program.terminate();
-        EXPECT_TRUE(started) << logText();
-        return logText().substr(before);
-    }
-
-    static std::string videoFolderIn(const std::string& log) {
         std::smatch match;
-        if (!std::regex_search(log, match, std::regex("video folder: (.*)\n"))) return "";
-        return match[1];
-    }
-
-    TempDir programDir;
-    TempDir otherDir;
-    std::string exe = programDir.file("glimmora");
-};
-
-}  // namespace
-
-TEST_F(StartupTest, AppendsProgramStartBesideExecutableOnEveryRun) {
-    runOnce();
-    runOnce();
+        const std::string log = logText().substr(before);
+        return std::regex_search(log, match, std::regex("video folder: (.*)\n"))
+                   ? std::string(match[1])
+                   : std::string();
+    };
+    const std::string fallback = programDir.path() + "/video/";
+    EXPECT_EQ(videoFolderOfARun(), fallback) << "without default.cfg";
+    writeFile(programDir.file("default.cfg"), "video.folder=/srv/lessons/\n");
+    EXPECT_EQ(videoFolderOfARun(), "/srv/lessons/");
+    const std::string log = logText();
     const std::regex start(
         R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d \[INF\]  ------------ \* program start \* -----------)");
-    const std::string log = logText();
-    EXPECT_EQ(
-        std::distance(std::sregex_iterator(log.begin(), log.end(), start), std::sregex_iterator()),
-        2)
-        << log;
+    EXPECT_EQ(std::distance(std::sregex_iterator(log.begin(), log.end(), start), {}), 2) << log;
     EXPECT_FALSE(std::filesystem::exists(otherDir.file("glimmora.log.txt")));
-}
+    EXPECT_FALSE(std::filesystem::exists(fallback)) << "recording makes the folder, not start-up";
 
-TEST_F(StartupTest, VideoFolderFallsBackBesideExecutable) {
-    const std::string fallback = programDir.path() + "/video/";
-    EXPECT_EQ(videoFolderIn(runOnce()), fallback) << "without default.cfg";
-
-    writeFile(programDir.file("default.cfg"), "video.folder=\n");
-    EXPECT_EQ(videoFolderIn(runOnce()), fallback) << "with an empty video.folder";
-    EXPECT_EQ(readFile(programDir.file("default.cfg")), "video.folder=\n");
-
-    writeFile(programDir.file("default.cfg"), "video.folder=/srv/lessons/\n");
-    EXPECT_EQ(videoFolderIn(runOnce()), "/srv/lessons/");
-    // Start-up does not create the folder: recording does.
-    EXPECT_FALSE(std::filesystem::exists(fallback));
-}
-
-TEST_F(StartupTest, UnwritableLogEndsSilentlyBeforeAnyWindow) {
-    // A folder in the log's place cannot be opened for appending, even by root.
+    // A folder in the log's place cannot be opened for appending, even by root. Without a
+    // display a Qt application could not even start: ending with 0 shows that the program
+    // stopped before making one.
+    std::filesystem::remove(programDir.file("glimmora.log.txt"));
     std::filesystem::create_directory(programDir.file("glimmora.log.txt"));
-    ChildProcess program;
-    // Without a display a Qt application could not even start: ending with 0 here shows the
-    // program stopped before creating one.
-    ASSERT_TRUE(program.start({exe}, otherDir.path(),
-                              {{"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}, {"QT_QPA_PLATFORM", ""}}));
-    ASSERT_TRUE(program.waitForExit(20000)) << "the program kept running";
-    EXPECT_EQ(program.exitStatus(), 0);
+    ChildProcess silent;
+    ASSERT_TRUE(silent.start({exe}, otherDir.path(),
+                             {{"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}, {"QT_QPA_PLATFORM", ""}}));
+    ASSERT_TRUE(silent.waitForExit(20000)) << "the program kept running";
+    EXPECT_EQ(silent.exitStatus(), 0);
 }

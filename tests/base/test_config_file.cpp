@@ -1,160 +1,100 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <optional>
 #include <string>
 
 #include "base/config_file.h"
 #include "base/log_file.h"
 #include "test_support.h"
 
-using testsupport::readFile;
-using testsupport::TempDir;
-using testsupport::writeFile;
+using namespace testsupport;
 
 namespace {
 
-class ConfigFileTest : public ::testing::Test {
-protected:
-    void SetUp() override { gLog.setEcho(false); }
+std::string bigFile() {
+    std::string big = "video.folder=/v/\n";
+    while (big.size() < 100 * 1024)
+        big += "filler line that pads the configuration file\n";
+    return big;
+}
 
-    // Loads text through a real file; the store keeps it open for the test.
-    void loadText(const std::string& text, uint32_t capacity = 8192) {
-        writeFile(path, text);
-        ASSERT_TRUE(config.load(path, capacity));
-    }
+const std::string kBinary("\x00\xff\xfe=\x01\n", 6);
 
-    TempDir dir;
-    std::string path = dir.file("default.cfg");
-    ConfigFile config;
+// A file as found, what get(key) finds in it, whether set(key, newValue) is taken, and the file
+// once the store is closed.
+struct Case {
+    std::string file;
+    uint32_t capacity;
+    std::string key;
+    std::optional<std::string> found;
+    std::string newValue;
+    bool taken;
+    std::string written;
 };
 
 }  // namespace
 
-TEST_F(ConfigFileTest, EmptyFileLoadsAsOneLineBreakAndGainsAppendedSetting) {
-    loadText("");
-    EXPECT_STREQ(config.text(), "\n");
-    std::string value = "untouched";
-    EXPECT_FALSE(config.get("video.folder", value));
-    EXPECT_EQ(value, "untouched");
-
-    EXPECT_TRUE(config.set("video.folder", "/home/t/录像/"));
-    config.close();
-    EXPECT_EQ(readFile(path), "\nvideo.folder=/home/t/录像/\n");
+TEST(ConfigFile, SettingsAreFoundTrimmedReplacedInPlaceOrAppendedAndNeverCutOnDisk) {
+    gLog.setEcho(false);
+    const std::string cutOff = "other=1\nvideo.folder=/" + std::string(10000, 'x') + "/\n";
+    const Case cases[] = {
+        {"video.folder= \t /srv/my videos/ \t\r\nother=录像\n", 8192, "video.folder",
+         "/srv/my videos/", "/s/", true, "video.folder=/s/\nother=录像\n"},
+        {"note=video.folder=/no/\nvideo.folder=/first/\nvideo.folder=/second/\n", 8192,
+         "video.folder", "/first/", "/a/much/longer/folder/", true,
+         "note=video.folder=/no/\nvideo.folder=/a/much/longer/folder/\nvideo.folder=/second/\n"},
+        {"video.folder_old=/o/\nvideo.folders=/m/\nvideo.folder \t= /mine/\n", 8192,
+         "video.folder", "/mine/", "/n/", true,
+         "video.folder_old=/o/\nvideo.folders=/m/\nvideo.folder=/n/\n"},
+        {"video.folder\nvideo.folder.backup=/b/\n", 8192, "video.folder", std::nullopt, "/n/",
+         true, "video.folder\nvideo.folder.backup=/b/\nvideo.folder=/n/\n"},
+        {"a=1\nb=2", 8192, "c", std::nullopt, "3", true, "a=1\nb=2\nc=3\n"},
+        {"", 8192, "video.folder", std::nullopt, "/x/", true, "\nvideo.folder=/x/\n"},
+        // Exactly filling the buffer (text and its terminating zero) is allowed, not more.
+        {"a=1\n", 32, "b", std::nullopt, std::string(32 - 1 - 4 - 3, 'y'), true,
+         "a=1\nb=" + std::string(24, 'y') + "\n"},
+        {"a=1\n", 32, "b", std::nullopt, std::string(32 - 4 - 3, 'y'), false, "a=1\n"},
+        {bigFile(), 8192, "video.folder", "/v/", "/w/", false, bigFile()},
+        {cutOff, 8192, "video.folder", std::nullopt, "/w/", false, cutOff},
+        {kBinary + "fps=25x\nname=abc\n", 8192, "name", "abc", "xyz", true,
+         kBinary + "fps=25x\nname=xyz\n"},
+    };
+    for (const Case& c : cases) {
+        TempDir dir;
+        const std::string path = dir.file("default.cfg");
+        writeFile(path, c.file);
+        ConfigFile config;
+        ASSERT_TRUE(config.load(path, c.capacity));
+        std::string value = "untouched";
+        EXPECT_EQ(config.get(c.key, value), c.found.has_value()) << c.file.substr(0, 60);
+        EXPECT_EQ(value, c.found.value_or("untouched"));
+        EXPECT_EQ(config.set(c.key, c.newValue), c.taken) << c.file.substr(0, 60);
+        config.close();
+        EXPECT_EQ(readFile(path), c.written);
+    }
 }
 
-TEST_F(ConfigFileTest, ValuesAreTrimmedAtBothEndsOnly) {
-    loadText("video.folder= \t /srv/my videos/ \t\r\nother=录像\n");
-    EXPECT_TRUE(config.isWholeText());
-    std::string value;
-    ASSERT_TRUE(config.get("video.folder", value));
-    EXPECT_EQ(value, "/srv/my videos/");
-}
-
-TEST_F(ConfigFileTest, FindsOnlyLinesThatBeginWithTheKey) {
-    loadText("note=video.folder=/wrong/\nvideo.folder=/first/\nvideo.folder=/second/\n");
-    std::string value;
-    ASSERT_TRUE(config.get("video.folder", value));
-    EXPECT_EQ(value, "/first/");
-
-    ASSERT_TRUE(config.set("video.folder", "/a/much/longer/replacement/folder/"));
-    EXPECT_STREQ(config.text(),
-                 "note=video.folder=/wrong/\nvideo.folder=/a/much/longer/replacement/folder/\n"
-                 "video.folder=/second/\n");
-    ASSERT_TRUE(config.set("video.folder", "/s/"));
-    EXPECT_STREQ(config.text(),
-                 "note=video.folder=/wrong/\nvideo.folder=/s/\nvideo.folder=/second/\n");
-}
-
-TEST_F(ConfigFileTest, KeyMatchesOnlyWholeBeforeItsEqualsSign) {
-    loadText("video.folder_old=/old/\nvideo.folders=/many/\nvideo.folder \t= /mine/\n");
-    std::string value;
-    ASSERT_TRUE(config.get("video.folder", value));
-    EXPECT_EQ(value, "/mine/");
-
-    ASSERT_TRUE(config.set("video.folder", "/new/"));
-    EXPECT_STREQ(config.text(),
-                 "video.folder_old=/old/\nvideo.folders=/many/\nvideo.folder=/new/\n");
-    ASSERT_TRUE(config.set("video.folder_old", "/x/"));
-    EXPECT_STREQ(config.text(), "video.folder_old=/x/\nvideo.folders=/many/\nvideo.folder=/new/\n");
-}
-
-TEST_F(ConfigFileTest, LineWithoutEqualsSignIsNoSetting) {
-    loadText("video.folder\nvideo.folder.backup=/b/\n");
-    std::string value = "untouched";
-    EXPECT_FALSE(config.get("video.folder", value));
-    EXPECT_EQ(value, "untouched");
-}
-
-TEST_F(ConfigFileTest, FileWithoutFinalLineBreakGainsOneWhenWrittenBack) {
-    loadText("a=1\nb=2");
-    ASSERT_TRUE(config.setInt("c", 3));
-    config.close();
-    EXPECT_EQ(readFile(path), "a=1\nb=2\nc=3\n");
-}
-
-TEST_F(ConfigFileTest, StoreWithoutChangeNeverRewritesTheFile) {
-    loadText("video.folder=/v/\n");
-    std::string value;
-    config.get("video.folder", value);
-    writeFile(path, "changed by someone else\n");
-    config.close();
-    EXPECT_EQ(readFile(path), "changed by someone else\n");
-}
-
-TEST_F(ConfigFileTest, SettingThatDoesNotFitIsRefusedAndChangesNothing) {
-    loadText("a=1\n", 32);
-    EXPECT_FALSE(config.set("video.folder", std::string(40, 'x')));
-    EXPECT_STREQ(config.text(), "a=1\n");
-    EXPECT_FALSE(config.dirty());
-    // Exactly filling the buffer (text plus its terminating zero) is still allowed.
-    EXPECT_TRUE(config.set("b", std::string(32 - 1 - 4 - 3, 'y')));
-    EXPECT_EQ(std::string(config.text()).size(), 31u);
-    EXPECT_FALSE(config.set("b", std::string(32 - 4 - 3, 'y')));
-}
-
-TEST_F(ConfigFileTest, OversizedFileIsReadInPartAndNeverCutOnDisk) {
-    std::string big = "video.folder=/v/\n";
-    while (big.size() < 100 * 1024)
-        big += "filler line that pads the configuration file\n";
-    loadText(big);
-    std::string value;
-    ASSERT_TRUE(config.get("video.folder", value));
-    EXPECT_EQ(value, "/v/");
-    EXPECT_FALSE(config.set("video.folder", "/w/"));
-    config.close();
-    EXPECT_EQ(readFile(path), big);
-}
-
-TEST_F(ConfigFileTest, SettingCutOffByTheBufferIsNotUsed) {
-    loadText("other=1\nvideo.folder=/" + std::string(10000, 'x') + "/\n");
-    std::string value = "untouched";
-    EXPECT_TRUE(config.hasLine("video.folder"));
-    EXPECT_FALSE(config.get("video.folder", value)) << "only its first 8 KB were read";
-    EXPECT_EQ(value, "untouched");
-    EXPECT_EQ(config.get("other", "none"), "1");
-    EXPECT_FALSE(config.isWholeText());
-}
-
-TEST_F(ConfigFileTest, BinaryBytesDoNotHideLaterSettingsAndSurviveRewrite) {
-    const std::string binary("\x00\xff\xfe=\x01\n", 6);
-    loadText(binary + "fps=25x\nname=abc\n");
+TEST(ConfigFile, NumbersTextCheckAndAStoreLeftUnchangedOrMissing) {
+    TempDir dir;
+    const std::string path = dir.file("default.cfg");
+    writeFile(path, kBinary + "fps=25x\nname=abc\n");
+    ConfigFile config;
+    ASSERT_TRUE(config.load(path, 8192));
     EXPECT_FALSE(config.isWholeText());
     int fps = 0;
     ASSERT_TRUE(config.getInt("fps", &fps));
     EXPECT_EQ(fps, 25);
     EXPECT_EQ(config.getInt("name", 7), 7);
-    EXPECT_EQ(config.getInt("missing", 9), 9);
-    EXPECT_EQ(config.get("name", "none"), "abc");
-    ASSERT_TRUE(config.set("name", "xyz"));
+    EXPECT_TRUE(config.hasLine("name"));
+    // Closed without a change: someone else's edit meanwhile stays.
+    writeFile(path, "changed by someone else\n");
     config.close();
-    EXPECT_EQ(readFile(path), binary + "fps=25x\nname=xyz\n");
-}
+    EXPECT_EQ(readFile(path), "changed by someone else\n");
 
-TEST_F(ConfigFileTest, MissingFileFailsAndIsNotCreated) {
     testing::internal::CaptureStdout();
     EXPECT_FALSE(config.load(dir.file("absent.cfg"), 8192));
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "error in opening file!\n");
-    config.close();
     config.close();
     EXPECT_FALSE(std::filesystem::exists(dir.file("absent.cfg")));
 }

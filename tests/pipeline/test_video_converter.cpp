@@ -1,6 +1,5 @@
 // The picture the converter makes from a screen, against a reference scaled in floating point
-// with a Lanczos filter: at least as close as libswscale's bicubic conversion of the packed
-// picture was.
+// with a Lanczos filter; and a picture converted only in the rows that changed.
 #include <gtest/gtest.h>
 
 #include <QFont>
@@ -145,67 +144,42 @@ std::vector<uint8_t> textPicture(int width, int height) {
     return bgra;
 }
 
-// The conversion this program made before: libswscale, bicubic, straight from packed BGRA.
-AVFramePtr bicubicPicture(const std::vector<uint8_t>& bgra, int sw, int sh, int dw, int dh) {
-    AVFramePtr frame(av_frame_alloc());
-    frame->format = AV_PIX_FMT_YUV420P;
-    frame->width = dw;
-    frame->height = dh;
-    if (av_frame_get_buffer(frame.get(), 0) < 0) return nullptr;
-    SwsContextPtr scaler(sws_getContext(sw, sh, AV_PIX_FMT_BGRA, dw, dh, AV_PIX_FMT_YUV420P,
-                                        SWS_BICUBIC, nullptr, nullptr, nullptr));
-    if (!scaler) return nullptr;
-    const uint8_t* planes[4] = {bgra.data(), nullptr, nullptr, nullptr};
-    const int strides[4] = {sw * 4, 0, 0, 0};
-    sws_scale(scaler.get(), planes, strides, 0, sh, frame->data, frame->linesize);
-    return frame;
-}
-
 }  // namespace
 
-TEST(VideoConverterQuality, ScaledScreensAreAtLeastAsCloseToALanczosReferenceAsBicubicOnes) {
+// The thresholds lie above what libswscale's bicubic conversion of the packed picture reached
+// (0.9979 and 0.9967 at 1024x576): a conversion that falls back to it fails.
+TEST(VideoConverterQuality, ScaledScreensAreCloseToALanczosReferenceAndUnscaledLumaIsExact) {
     struct Case {
-        const char* name;
         int sw, sh, dw, dh;
         bool text;
+        double least;
     };
-    for (const Case& c :
-         {Case{"desktop", 1920, 1080, 1024, 576, false}, Case{"text", 1920, 1080, 1024, 576, true},
-          Case{"desktop", 1920, 1080, 1280, 720, false}, Case{"text", 1920, 1080, 1280, 720, true},
-          Case{"desktop", 3840, 2160, 1280, 720, false},
-          Case{"text", 3840, 2160, 1280, 720, true}}) {
+    for (const Case& c : {Case{1920, 1080, 1024, 576, false, 0.999},
+                          Case{1920, 1080, 1024, 576, true, 0.9995},
+                          Case{3840, 2160, 1280, 720, false, 0.999},
+                          Case{3840, 2160, 1280, 720, true, 0.9995},
+                          Case{640, 480, 640, 480, true, 0.9999}}) {
         const std::vector<uint8_t> screen =
             c.text ? textPicture(c.sw, c.sh) : desktopPictures(c.sw, c.sh, 4, 1)[0];
-        const Plane reference = referenceLuma(screen, c.sw, c.sh, c.dw, c.dh);
         VideoConverter converter;
         ASSERT_EQ(converter.init(c.sw, c.sh, 0, 32, c.dw, c.dh), 0);
         const AVFrame* converted = converter.convert(screen.data(), uint32_t(screen.size()), 0);
         ASSERT_NE(converted, nullptr);
-        const AVFramePtr bicubic = bicubicPicture(screen, c.sw, c.sh, c.dw, c.dh);
-        ASSERT_NE(bicubic, nullptr);
-        const double now = ssim(reference, converted), before = ssim(reference, bicubic.get());
-        std::printf("%s %dx%d -> %dx%d: luma SSIM %.6f, bicubic %.6f\n", c.name, c.sw, c.sh, c.dw,
-                    c.dh, now, before);
-        EXPECT_GE(now, before) << c.name << " " << c.sw << " -> " << c.dw;
-        EXPECT_GT(now, 0.99) << c.name << " " << c.sw << " -> " << c.dw;
+        const double similarity = ssim(referenceLuma(screen, c.sw, c.sh, c.dw, c.dh), converted);
+        std::printf("%s %dx%d -> %dx%d: luma SSIM %.6f\n", c.text ? "text" : "desktop", c.sw, c.sh,
+                    c.dw, c.dh, similarity);
+        EXPECT_GE(similarity, c.least) << c.sw << " -> " << c.dw << (c.text ? " text" : "");
+        if (c.sw != c.dw) continue;
+        int worst = 0;
+        for (int y = 0; y < c.sh; ++y)
+            for (int x = 0; x < c.sw; ++x) {
+                const uint8_t* p = &screen[(size_t(y) * c.sw + x) * 4];
+                const double luma = 16 + (65.481 * p[2] + 128.553 * p[1] + 24.966 * p[0]) / 255;
+                worst = std::max(worst, std::abs(converted->data[0][y * converted->linesize[0] + x] -
+                                                 int(std::lround(luma))));
+            }
+        EXPECT_LE(worst, 1) << "unscaled: no pixel's luma off by more than rounding";
     }
-}
-
-TEST(VideoConverterQuality, UnscaledScreenKeepsItsLumaExactly) {
-    const std::vector<uint8_t> screen = textPicture(640, 480);
-    VideoConverter converter;
-    ASSERT_EQ(converter.init(640, 480, 0, 32, 640, 480), 0);
-    const AVFrame* converted = converter.convert(screen.data(), uint32_t(screen.size()), 0);
-    ASSERT_NE(converted, nullptr);
-    int worst = 0;
-    for (int y = 0; y < 480; ++y)
-        for (int x = 0; x < 640; ++x) {
-            const uint8_t* p = &screen[(size_t(y) * 640 + x) * 4];
-            const double luma = 16 + (65.481 * p[2] + 128.553 * p[1] + 24.966 * p[0]) / 255;
-            worst = std::max(worst, std::abs(converted->data[0][y * converted->linesize[0] + x] -
-                                             int(std::lround(luma))));
-        }
-    EXPECT_LE(worst, 1) << "no pixel's luma off by more than rounding";
 }
 
 // A picture converted only where it changed must come out exactly as the whole picture does:
@@ -219,8 +193,7 @@ TEST(VideoConverterRows, ChangedRowsComeOutAsTheWholePictureWould) {
         int top, bottom;
     };
     for (const Size& size :
-         {Size{1920, 1080, 1024, 576}, Size{1366, 767, 1024, 576}, Size{3840, 2160, 1280, 720},
-          Size{640, 480, 1024, 768}, Size{640, 480, 640, 480}}) {
+         {Size{1366, 767, 1024, 576}, Size{3840, 2160, 1280, 720}, Size{640, 480, 1024, 768}}) {
         const auto pictures = desktopPictures(size.sw, size.sh, 4, 2);
         const int h = size.sh;
         for (const Span& span : {Span{0, 10}, Span{h - 7, h}, Span{333, 351}, Span{101, 102},
