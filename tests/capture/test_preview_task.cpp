@@ -43,36 +43,28 @@ MMPacket greyPicture(CountingAllocator& heap, uint8_t grey) {
 
 }  // namespace
 
-TEST(PreviewTask, HoldsFivePicturesDropsTheSixthAndDrawsOldestFirst) {
+TEST(PreviewTask, HoldsFivePicturesDropsTheSixthDrawsOldestFirstAndFreesTheRestAtStop) {
     RecordingSink sink;
     PreviewRenderer renderer;
     ASSERT_EQ(renderer.init(&sink, 4, 2, 32, 0), 0);
     CountingAllocator heap;
     PreviewTask task(&renderer);
-    for (uint8_t grey = 10; grey <= 60; grey += 10) {
+    for (uint8_t grey = 10; grey <= 60; grey += 10)
         task.put(greyPicture(heap, grey));
-    }
     EXPECT_EQ(task.queued(), 5);
     EXPECT_EQ(heap.frees.load(), 1) << "the sixth picture is freed at once";
-
     ASSERT_EQ(task.start(), 0);
     ASSERT_TRUE(waitUntil([&] { return sink.count() == 5; }, 5000));
     task.stop();
     EXPECT_EQ(heap.frees.load(), 6);
-    std::lock_guard<std::mutex> lock(sink.mutex);
     for (size_t i = 0; i < 5; ++i)
         EXPECT_EQ(sink.firstPixels[i][0], 10 * (i + 1));
-}
 
-TEST(PreviewTask, StopFreesWhatIsStillQueued) {
-    PreviewRenderer renderer;
-    CountingAllocator heap;
-    PreviewTask task(&renderer);
+    PreviewTask stopped(&renderer);
     for (int i = 0; i < 3; ++i)
-        task.put(greyPicture(heap, 1));
-    task.stop();
-    EXPECT_EQ(heap.frees.load(), 3);
-    EXPECT_EQ(task.queued(), 0);
+        stopped.put(greyPicture(heap, 1));
+    stopped.stop();
+    EXPECT_EQ(heap.frees.load(), 9);
 }
 
 TEST(PreviewRenderer, ShowsTheCameraFormatsAndRefusesOthers) {

@@ -1,7 +1,7 @@
 // Sound capture against a real sound server, on sources the tests load themselves.
 #include <gtest/gtest.h>
 
-#include <atomic>
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <mutex>
@@ -58,98 +58,75 @@ protected:
 
 }  // namespace
 
-TEST_F(RecorderTest, EnumerationListsSourcesWithNamesAndDescriptions) {
-    const std::string micName = uniqueName("glimmora_test_mic");
-    const std::string sinkName = uniqueName("glimmora_test_sink");
-    PulseModule mic("module-sine-source", "source_name=" + micName + " rate=11025");
+// A microphone and what the speakers play, captured at once, each in exact blocks stamped by the
+// stream's own frame count, handed over a few blocks per wake.
+TEST_F(RecorderTest, AMicrophoneAndAMonitorDeliverExactBlocksStampedByCount) {
+    const std::string micName = uniqueName("glimmora_test_sine");
+    SineMicrophone mic(micName, 11025, 440);
+    const std::string sinkName = uniqueName("glimmora_test_speakers");
     PulseModule sink("module-null-sink", "sink_name=" + sinkName);
     ASSERT_TRUE(mic.ok() && sink.ok());
+    TonePlayer tone(sinkName, 1000, 0.4);
 
+    CollectingCallback microphone, monitor;
+    Recorder micRecorder(&microphone), monitorRecorder(&monitor);
+    ASSERT_EQ(micRecorder.open(micName.c_str(), 2, 11025, 288, 4), 0);
+    ASSERT_EQ(monitorRecorder.open((sinkName + ".monitor").c_str(), 1, 44100, 1152), 0);
+    const int64_t startedUs = monotonicMicroseconds();
+    ASSERT_EQ(micRecorder.startCapture(), 0);
+    ASSERT_EQ(monitorRecorder.startCapture(), 0);
+    ASSERT_TRUE(waitUntil([&] { return microphone.blocks() >= 60 && monitor.blocks() >= 60; },
+                          10000));
+    micRecorder.close();
+    monitorRecorder.close();
+    const int64_t closedUs = monotonicMicroseconds();
+    EXPECT_LE(microphone.blocks(), 90) << "delivered faster than the sound runs";
+
+    const int blocks = microphone.blocks();
+    for (int n = 0; n < blocks; ++n) {
+        EXPECT_EQ(microphone.ids[size_t(n)], 2);
+        EXPECT_EQ(microphone.byteCounts[size_t(n)], 1152);
+        EXPECT_NEAR(microphone.timeStamps[size_t(n)], (n + 1) * 288 / 11025.0, 1e-9);
+        // Each block knows when its first sample was heard, on the monotonic clock: after the
+        // oldest sound the server may still hold at the start, before the end.
+        EXPECT_GT(microphone.captureTimesUs[size_t(n)],
+                  startedUs - Recorder::kMaxBufferedSeconds * int64_t(1000000));
+        EXPECT_LT(microphone.captureTimesUs[size_t(n)], closedUs);
+    }
+    EXPECT_NEAR(microphone.leftToneHz(11025), 440.0, 5.0);
+    for (int bytes : monitor.byteCounts)
+        EXPECT_EQ(bytes, 4608);
+    EXPECT_NEAR(monitor.timeStamps[9], 10 * 1152 / 44100.0, 1e-9);
+    // The tone needs a moment to arrive; the second half of what was captured carries it.
+    EXPECT_NEAR(monitor.leftToneHz(44100, monitor.sound.size() / 2), 1000.0, 10.0);
+    int16_t peak = 0;
+    for (size_t i = monitor.sound.size() / 2; i < monitor.sound.size(); ++i)
+        peak = std::max<int16_t>(peak, int16_t(std::abs(monitor.sound[i])));
+    EXPECT_NEAR(peak, 0.4 * 32767, 600);
+    OS_Thread::msleep(150);
+    EXPECT_EQ(microphone.blocks(), blocks) << "no callback once close() has returned";
+}
+
+TEST_F(RecorderTest, SourcesAreListedAndFailuresSayWhy) {
+    const std::string micName = uniqueName("glimmora_test_mic");
+    PulseModule mic("module-sine-source", "source_name=" + micName + " rate=11025");
+    ASSERT_TRUE(mic.ok());
     LogCapture log;
     std::vector<AudioInputDevice> devices;
     ASSERT_EQ(EnumerateCaptureDevices(devices), 0);
-    int micAt = -1, monitorAt = -1;
-    for (size_t i = 0; i < devices.size(); ++i) {
-        if (micName == devices[i].guid) micAt = int(i);
-        if (sinkName + ".monitor" == devices[i].guid) monitorAt = int(i);
-    }
-    ASSERT_GE(micAt, 0);
-    ASSERT_GE(monitorAt, 0);
-    EXPECT_STRNE(devices[size_t(micAt)].description, "");
-    EXPECT_STREQ(devices[size_t(micAt)].driverModule, "module-sine-source.c");
-    EXPECT_STREQ(devices[size_t(monitorAt)].driverModule, "module-null-sink.c");
+    const auto listed = std::find_if(devices.begin(), devices.end(),
+                                     [&](const AudioInputDevice& d) { return micName == d.guid; });
+    ASSERT_NE(listed, devices.end());
+    EXPECT_STRNE(listed->description, "");
+    EXPECT_STREQ(listed->driverModule, "module-sine-source.c");
     EXPECT_TRUE(log.contains("GUID=" + micName + ","));
-}
 
-TEST_F(RecorderTest, MicrophoneDeliversExactBlocksStampedByCount) {
-    const std::string micName = uniqueName("glimmora_test_sine");
-    SineMicrophone mic(micName, 11025, 440);
-    ASSERT_TRUE(mic.ok());
-
-    CollectingCallback callback;
-    Recorder recorder(&callback);
-    ASSERT_EQ(recorder.open(micName.c_str(), 2, 11025, 288), 0);
-    const int64_t startedUs = monotonicMicroseconds();
-    ASSERT_EQ(recorder.startCapture(), 0);
-    ASSERT_TRUE(waitUntil([&] { return callback.blocks() >= 40; }, 10000));
-    recorder.close();
-    const int64_t closedUs = monotonicMicroseconds();
-    EXPECT_LE(callback.blocks(), 60) << "delivered faster than the sound runs";
-
-    const int blocks = callback.blocks();
-    for (int n = 0; n < blocks; ++n) {
-        EXPECT_EQ(callback.ids[size_t(n)], 2);
-        EXPECT_EQ(callback.byteCounts[size_t(n)], 1152);
-        EXPECT_NEAR(callback.timeStamps[size_t(n)], (n + 1) * 288 / 11025.0, 1e-9);
-        // Each block knows when its last sample was heard, on the monotonic clock: after the
-        // oldest sound the server may still hold at the start, before the end.
-        EXPECT_GT(callback.captureTimesUs[size_t(n)],
-                  startedUs - Recorder::kMaxBufferedSeconds * int64_t(1000000));
-        EXPECT_LT(callback.captureTimesUs[size_t(n)], closedUs);
-    }
-    EXPECT_NEAR(callback.leftToneHz(11025), 440.0, 5.0);
-
-    // No callback once close() has returned.
-    OS_Thread::msleep(150);
-    EXPECT_EQ(callback.blocks(), blocks);
-}
-
-TEST_F(RecorderTest, MonitorCarriesWhatIsPlayed) {
-    const std::string sinkName = uniqueName("glimmora_test_speakers");
-    PulseModule sink("module-null-sink", "sink_name=" + sinkName);
-    ASSERT_TRUE(sink.ok());
-    TonePlayer tone(sinkName, 1000, 0.4);
-
-    CollectingCallback callback;
-    Recorder recorder(&callback);
-    ASSERT_EQ(recorder.open((sinkName + ".monitor").c_str(), 1, 44100, 1152), 0);
-    ASSERT_EQ(recorder.startCapture(), 0);
-    ASSERT_TRUE(waitUntil([&] { return callback.blocks() >= 60; }, 10000));
-    recorder.close();
-
-    for (int bytes : callback.byteCounts)
-        EXPECT_EQ(bytes, 4608);
-    EXPECT_NEAR(callback.timeStamps[9], 10 * 1152 / 44100.0, 1e-9);
-    // The tone needs a moment to arrive; the second half of what was captured carries it.
-    EXPECT_NEAR(callback.leftToneHz(44100, callback.sound.size() / 2), 1000.0, 10.0);
-    int16_t peak = 0;
-    for (size_t i = callback.sound.size() / 2; i < callback.sound.size(); ++i)
-        peak = std::max<int16_t>(peak, int16_t(std::abs(callback.sound[i])));
-    EXPECT_NEAR(peak, 0.4 * 32767, 600);
-}
-
-TEST_F(RecorderTest, FailuresAndCloseWithoutStart) {
-    LogCapture log;
     CollectingCallback callback;
     Recorder missing(&callback);
     EXPECT_EQ(missing.open("no_such_source_for_glimmora", 2, 11025, 288), -1);
     EXPECT_TRUE(log.contains("Sound Capture: DirectSoundCaptureCreate failed  \n"));
     EXPECT_TRUE(log.contains("cannot record from no_such_source_for_glimmora"));
     missing.close();
-
-    const std::string micName = uniqueName("glimmora_test_idle");
-    PulseModule mic("module-sine-source", "source_name=" + micName + " rate=11025");
-    ASSERT_TRUE(mic.ok());
     Recorder idle(&callback);
     ASSERT_EQ(idle.open(micName.c_str(), 2, 11025, 288), 0);
     OS_Thread::msleep(100);
@@ -157,30 +134,15 @@ TEST_F(RecorderTest, FailuresAndCloseWithoutStart) {
     idle.close();
     EXPECT_EQ(callback.blocks(), 0);
 
-    Recorder dropping(nullptr);
-    ASSERT_EQ(dropping.open(micName.c_str(), 2, 11025, 288), 0);
-    ASSERT_EQ(dropping.startCapture(), 0);
-    OS_Thread::msleep(100);
-    dropping.close();
-}
-
-TEST_F(RecorderTest, NoServerFailsCleanly) {
-    LogCapture log;
     const char* previous = getenv("PULSE_SERVER");
     const std::string saved = previous ? previous : "";
     setenv("PULSE_SERVER", "unix:/nonexistent/glimmora/native", 1);
-
-    std::vector<AudioInputDevice> devices;
+    devices.clear();
     EXPECT_EQ(EnumerateCaptureDevices(devices), -1);
     EXPECT_TRUE(devices.empty());
     EXPECT_TRUE(log.contains("Sound Capture: Failed to enumberate sound capture devices"));
-    Recorder recorder(nullptr);
-    EXPECT_EQ(recorder.open("", 2, 11025, 288), -1);
-    EXPECT_EQ(recorder.startCapture(), -1);
-    recorder.close();
-
-    if (previous)
-        setenv("PULSE_SERVER", saved.c_str(), 1);
-    else
-        unsetenv("PULSE_SERVER");
+    Recorder noServer(nullptr);
+    EXPECT_EQ(noServer.open("", 2, 11025, 288), -1);
+    EXPECT_EQ(noServer.startCapture(), -1);
+    previous ? setenv("PULSE_SERVER", saved.c_str(), 1) : unsetenv("PULSE_SERVER");
 }
