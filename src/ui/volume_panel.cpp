@@ -39,8 +39,10 @@ void VolumePanel::setStudio(Studio& studio) {
 int VolumePanel::beginRecording() {
     if (m_locked) return 0;
     m_locked = true;
-    m_stereoBoxEnabled = m_ui->chkStereo->isEnabled();
-    m_micBoxEnabled = m_ui->chkMic->isEnabled();
+    // Whether each box was disabled itself (its device failed), not through a parent the window
+    // disables for the recording.
+    m_stereoBoxEnabled = !m_ui->chkStereo->testAttribute(Qt::WA_ForceDisabled);
+    m_micBoxEnabled = !m_ui->chkMic->testAttribute(Qt::WA_ForceDisabled);
     m_ui->chkStereo->setEnabled(false);
     m_ui->chkMic->setEnabled(false);
     return 0;

@@ -1,9 +1,9 @@
 #pragma once
 
-// A scene for measuring picture-sound sync: about every two seconds the whole screen flashes
+// A scene for measuring picture-sound sync: about every half second the whole screen flashes
 // white and a short 2 kHz tone plays into the default sound output at the same instant.
 //
-// The period is two seconds and 251 samples (5.7 ms), so that from one flash to the next the
+// The period is half a second and 251 samples (5.7 ms), so that from one flash to the next the
 // flash moves against a recorder's 40 ms picture grid and, over seven flashes, falls at every
 // place between two pictures: a picture's coarseness then averages out instead of showing as a
 // constant offset that jumps by a whole picture whenever clocks move a little.
@@ -18,7 +18,7 @@ namespace testsupport {
 class FlashScene {
 public:
     static constexpr int kRate = 44100;
-    static constexpr long kPeriodFrames = 2 * kRate + 251;
+    static constexpr long kPeriodFrames = kRate / 2 + 251;
     static constexpr double kToneHz = 2000.0;
 
     FlashScene();

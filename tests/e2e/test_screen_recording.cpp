@@ -33,12 +33,20 @@ protected:
 
 }  // namespace
 
-TEST_F(ScreenRecordingTest, HotKeysRecordTheRegionWithPictureAndMicrophone) {
-    GlimmoraProgram program;
+// A teacher's session, in one run of the program: F3 and F4 record the region (a second F3 or
+// F4 changes nothing); both inputs together; the whole screen scaled; and a recording ended by
+// closing the window. The video folder's name holds what a shell would take for commands.
+TEST_F(ScreenRecordingTest, RegionBothInputsWholeScreenAndClosingWhileRecording) {
+    TempDir place;
+    const std::string folder =
+        place.path() + "/it's a \"lesson\" $(touch " + place.path() + "/pwned); echo hi; `id`/";
+    GlimmoraProgram program(folder);
     ASSERT_TRUE(paintScreen(0, 0, 1920, 1080, tiledScreen(1920, 1080)));
     ScreenMotion motion(20, 20);  // inside the region: every slot gets a picture
+    TonePlayer tone("", 1000, 0.3);
     ASSERT_TRUE(program.start());
-    ASSERT_FALSE(program.chooseMode("screen").isEmpty());
+    const QRect window = program.chooseMode("screen");
+    ASSERT_FALSE(window.isEmpty());
     OS_Thread::msleep(1500);  // the sound inputs settle
 
     program.key("F3");
@@ -48,90 +56,76 @@ TEST_F(ScreenRecordingTest, HotKeysRecordTheRegionWithPictureAndMicrophone) {
     program.key("F4");
     OS_Thread::msleep(500);
     program.key("F4");  // idle: nothing happens
-    program.key("F3");  // a second recording right after the first
-    OS_Thread::msleep(2000);
-    program.key("F4");
-    ASSERT_TRUE(waitUntil([&] { return program.recordings().size() == 2; }, 5000));
-    program.process().terminate();
-    EXPECT_EQ(program.exitStatus(), 0);
-
-    const std::string first = program.recordings()[0];
-    EXPECT_TRUE(std::regex_match(std::filesystem::path(first).filename().string(),
-                                 std::regex(R"(\d{8}-\d{6}-screen\.avi)")))
-        << first;
-    AvFile file;
-    ASSERT_TRUE(file.open(first)) << file.error();
-    ASSERT_EQ(file.streamCount(), 2);
-    EXPECT_EQ(file.stream(0)->codecpar->width, 640);
-    EXPECT_EQ(file.stream(0)->codecpar->height, 480);
-    // Five seconds between the keys, and the moment the keys take to arrive.
-    EXPECT_NEAR(file.durationSeconds(), 5.1, 0.3);
-    EXPECT_GE(int(file.picturePts().size()), int(0.95 * 25 * 5.0));
-
-    const auto decoded = file.pictures();
-    ASSERT_FALSE(decoded.empty());
-    const Picture& last = decoded.back();
-    for (int row = 0; row < 2; ++row)
-        for (int column = 0; column < 2; ++column)
-            EXPECT_TRUE(near(last.at(160 + 320 * column, 120 + 240 * row), tileColour(column, row)))
-                << "tile " << column << "," << row;
-
-    const Sound sound = file.sound();
-    EXPECT_NEAR(sound.seconds(), 5.0, 0.4);
-    EXPECT_NEAR(sound.toneHz(0), 440.0, 5.0) << "the microphone's sine";
-}
-
-TEST_F(ScreenRecordingTest, FullScreenIsScaledToTheChosenSize) {
-    const QPoint fullScreen = GlimmoraProgram::screenRecorderControl("ctlFullScreen");
-    GlimmoraProgram program;
-    ASSERT_TRUE(paintScreen(0, 0, 1920, 1080, tiledScreen(1920, 1080)));
-    ASSERT_TRUE(program.start());
-    const QRect window = program.chooseMode("screen");
-    ASSERT_FALSE(window.isEmpty());
-    program.click(window.topLeft() + fullScreen);
+    ASSERT_TRUE(waitUntil([&] { return program.recordings().size() == 1; }, 5000));
+    // Both inputs checked (the boxes are the user's again once a recording ends): the program
+    // warns about hearing the speakers twice.
+    ASSERT_TRUE(program.hearStereoMix(window, true));
+    ASSERT_FALSE(program.recordFor(2500).empty());
+    program.click(window.topLeft() + GlimmoraProgram::screenRecorderControl("ctlFullScreen"));
     OS_Thread::msleep(500);
-
     program.key("F3");
     // A screen taller than 800 pixels brings a hint first; the recording runs meanwhile.
     ASSERT_TRUE(program.answerMessage());
-    OS_Thread::msleep(4000);
+    OS_Thread::msleep(2500);
     program.key("F4");
-    ASSERT_TRUE(waitUntil([&] { return program.recordings().size() == 1; }, 5000));
-    program.process().terminate();
+    ASSERT_TRUE(waitUntil([&] { return program.recordings().size() == 3; }, 5000));
+    program.key("F3");
+    ASSERT_TRUE(program.answerMessage());
+    OS_Thread::msleep(2500);
+    // Escape closes a recorder window with the same clean-up as its close button.
+    program.keyInWindow("录制桌面", "Escape");
+    ASSERT_TRUE(program.waitForExit(15000)) << "the program ends with its last window";
+    EXPECT_EQ(program.exitStatus(), 0);
+    const auto files = program.recordings();
+    ASSERT_EQ(files.size(), 4u);
+    EXPECT_FALSE(std::filesystem::exists(place.path() + "/pwned")) << "no shell saw the name";
 
-    AvFile file;
-    ASSERT_TRUE(file.open(program.recordings()[0])) << file.error();
-    EXPECT_EQ(file.stream(0)->codecpar->width, 1024);
-    EXPECT_EQ(file.stream(0)->codecpar->height, 576);
-    const auto decoded = file.pictures();
+    const std::string& first = files[0];
+    EXPECT_EQ(first.rfind(folder, 0), 0u) << "the file lands in that folder";
+    EXPECT_TRUE(std::regex_match(std::filesystem::path(first).filename().string(),
+                                 std::regex(R"(\d{8}-\d{6}-screen\.avi)")))
+        << first;
+    AvFile region;
+    ASSERT_TRUE(region.open(first)) << region.error();
+    ASSERT_EQ(region.streamCount(), 2);
+    EXPECT_EQ(region.stream(0)->codecpar->width, 640);
+    EXPECT_EQ(region.stream(0)->codecpar->height, 480);
+    // Five seconds between the keys, and the moment the keys take to arrive.
+    EXPECT_NEAR(region.durationSeconds(), 5.1, 0.3);
+    EXPECT_GE(int(region.picturePts().size()), int(0.95 * 25 * 5.0));
+    const auto decoded = region.pictures();
     ASSERT_FALSE(decoded.empty());
+    for (int row = 0; row < 2; ++row)
+        for (int column = 0; column < 2; ++column)
+            EXPECT_TRUE(near(decoded.back().at(160 + 320 * column, 120 + 240 * row),
+                             tileColour(column, row)))
+                << "tile " << column << "," << row;
+    EXPECT_NEAR(region.sound().seconds(), 5.0, 0.4);
+    EXPECT_NEAR(region.sound().toneHz(0), 440.0, 5.0) << "the microphone's sine alone";
+
+    AvFile both;
+    ASSERT_TRUE(both.open(files[1])) << both.error();
+    const Sound mixed = both.sound();
+    EXPECT_GT(mixed.amplitudeAt(0, 440), 0.1) << "the microphone's 440 Hz";
+    EXPECT_GT(mixed.amplitudeAt(0, 1000), 0.1) << "the 1000 Hz tone played to the speakers";
+    EXPECT_LT(mixed.amplitudeAt(0, 700), 0.02) << "and little else";
+
+    AvFile whole;
+    ASSERT_TRUE(whole.open(files[2])) << whole.error();
+    EXPECT_EQ(whole.stream(0)->codecpar->width, 1024);
+    EXPECT_EQ(whole.stream(0)->codecpar->height, 576);
+    const auto scaled = whole.pictures();
+    ASSERT_FALSE(scaled.empty());
     // Tiles in the corners, away from the program's window in the middle of the screen.
     const double scale = 1024.0 / 1920;
     for (const QPoint& point :
          {QPoint(160, 120), QPoint(1760, 120), QPoint(160, 1000), QPoint(1760, 1000)})
-        EXPECT_TRUE(near(decoded.back().at(int(point.x() * scale), int(point.y() * scale)),
+        EXPECT_TRUE(near(scaled.back().at(int(point.x() * scale), int(point.y() * scale)),
                          tileColour(point.x() / 320, point.y() / 240)))
             << "at " << point.x() << "," << point.y();
-}
 
-TEST_F(ScreenRecordingTest, BothInputsMixTheMicrophoneWithWhatTheComputerPlays) {
-    TonePlayer tone("", 1000, 0.3);
-    GlimmoraProgram program;
-    ASSERT_TRUE(program.start());
-    const QRect window = program.chooseMode("screen");
-    ASSERT_FALSE(window.isEmpty());
-    // Both inputs checked: the program warns about hearing the speakers twice.
-    ASSERT_TRUE(program.hearStereoMix(window, true));
-    OS_Thread::msleep(1500);
-
-    ASSERT_FALSE(program.recordFor(4000).empty());
-    program.process().terminate();
-
-    AvFile file;
-    ASSERT_TRUE(file.open(program.recordings()[0])) << file.error();
-    const Sound sound = file.sound();
-    const double microphone = sound.amplitudeAt(0, 440), speakers = sound.amplitudeAt(0, 1000);
-    EXPECT_GT(microphone, 0.1) << "the microphone's 440 Hz";
-    EXPECT_GT(speakers, 0.1) << "the 1000 Hz tone played to the speakers";
-    EXPECT_LT(sound.amplitudeAt(0, 700), 0.02) << "and little else";
+    AvFile closed;
+    ASSERT_TRUE(closed.open(files[3])) << closed.error();
+    EXPECT_NEAR(closed.durationSeconds(), 2.6, 0.5) << "finished when the window closed";
+    EXPECT_FALSE(closed.pictures().empty());
 }

@@ -1,9 +1,8 @@
 // Picture and sound in step: a scene flashes the screen white and plays a tone at the same
-// instant every two seconds; in the recording each flash and its tone must come together.
+// instant every half second; in the recording each flash and its tone must come together.
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <memory>
 #include <vector>
 
 #include "av_file.h"
@@ -17,7 +16,7 @@ using namespace testsupport;
 
 namespace {
 
-constexpr int kRecordingSeconds = 125;
+constexpr int kRecordingSeconds = 30;
 
 // Times (seconds) at which the recorded region turns from dark to white.
 std::vector<double> flashOnsets(const std::vector<Picture>& pictures) {
@@ -54,7 +53,7 @@ std::vector<double> toneOnsets(const Sound& sound) {
         }
         const double amplitude = 2 * std::sqrt(re * re + im * im) / window;
         const double time = double(start) / sound.sampleRate;
-        if (amplitude > 0.1 && !sounding && time - quietSince > 1.0) onsets.push_back(time);
+        if (amplitude > 0.1 && !sounding && time - quietSince > 0.25) onsets.push_back(time);
         if (amplitude > 0.1) sounding = true;
         if (amplitude < 0.02 && sounding) {
             sounding = false;
@@ -66,9 +65,11 @@ std::vector<double> toneOnsets(const Sound& sound) {
 
 }  // namespace
 
-// Records the flash scene for kRecordingSeconds (with both cores kept busy when asked) and
-// checks that each flash and its tone come together in the file.
-void expectFlashesAndTonesInStep(bool busy) {
+// Records the flash scene for kRecordingSeconds and checks that each flash and its tone come
+// together in the file. (A busy machine's sound and pictures are the time base's test.)
+TEST(PictureSoundSync, EveryFlashAndItsToneComeWithinOnePicture) {
+    gLog.setEcho(false);
+    if (!testSoundServer()) GTEST_SKIP() << "needs the sound server scripts/test starts";
     GlimmoraProgram program;
     ASSERT_TRUE(program.start());
     const QRect window = program.chooseMode("screen");
@@ -78,13 +79,10 @@ void expectFlashesAndTonesInStep(bool busy) {
     OS_Thread::msleep(1000);
 
     FlashScene scene;
-    std::unique_ptr<BusyCores> cores;
-    if (busy) cores = std::make_unique<BusyCores>();
     OS_Thread::msleep(500);
     program.key("F3");
     OS_Thread::msleep(kRecordingSeconds * 1000);
     program.key("F4");
-    cores.reset();
     ASSERT_TRUE(scene.ok());
     ASSERT_TRUE(waitUntil([&] { return program.recordings().size() == 1; }, 10000));
     program.process().terminate();
@@ -95,7 +93,7 @@ void expectFlashesAndTonesInStep(bool busy) {
     printf("%d pictures of %d expected\n", pictures, 25 * kRecordingSeconds);
     const std::vector<double> flashes = flashOnsets(file.pictures());
     const std::vector<double> tones = toneOnsets(file.sound());
-    ASSERT_GE(flashes.size(), size_t(kRecordingSeconds / 2 - 2));
+    ASSERT_GE(flashes.size(), size_t(2 * kRecordingSeconds - 4));
     ASSERT_GE(tones.size(), flashes.size() - 1);
 
     std::vector<double> offsetsMs;
@@ -127,16 +125,4 @@ void expectFlashesAndTonesInStep(bool busy) {
         offsetsMs.size(), worst, growth);
     EXPECT_LE(worst, 40.0);
     EXPECT_LT(std::abs(growth), 15.0) << "the offset does not grow";
-}
-
-TEST(PictureSoundSync, EveryFlashAndItsToneComeWithinOnePicture) {
-    gLog.setEcho(false);
-    if (!testSoundServer()) GTEST_SKIP() << "needs the sound server scripts/test starts";
-    expectFlashesAndTonesInStep(false);
-}
-
-TEST(PictureSoundSync, InStepWhileBothCoresAreBusy) {
-    gLog.setEcho(false);
-    if (!testSoundServer()) GTEST_SKIP() << "needs the sound server scripts/test starts";
-    expectFlashesAndTonesInStep(true);
 }
