@@ -3,12 +3,12 @@
 // Helpers for tests that drive real windows.
 
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QMessageBox>
 #include <QTimer>
 
-#include <functional>
 #include <ostream>
+
+#include "qt_events.h"
 
 // Readable QStrings in test failures.
 inline void PrintTo(const QString& text, std::ostream* out) {
@@ -16,21 +16,6 @@ inline void PrintTo(const QString& text, std::ostream* out) {
 }
 
 namespace testsupport {
-
-// Runs the event loop until condition holds or timeoutMs pass; returns its last value.
-inline bool processUntil(const std::function<bool()>& condition, int timeoutMs) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > timeoutMs) return condition();
-        QApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    return true;
-}
-
-inline void processFor(int ms) {
-    processUntil([] { return false; }, ms);
-}
 
 // Closes the next message box that opens (from within its own event loop) and keeps its title
 // and text.

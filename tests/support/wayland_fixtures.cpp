@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <regex>
@@ -182,7 +183,8 @@ std::string HeadlessSway::startPortals() {
             return "";
         }
     const std::string address = "unix:path=" + m_dir.file("portal-bus");
-    runAndRead("mkdir -p " + quoted(m_dir.file("xdg/xdg-desktop-portal-wlr")));
+    std::error_code error;
+    std::filesystem::create_directories(m_dir.file("xdg/xdg-desktop-portal-wlr"), error);
     std::ofstream(m_dir.file("xdg/xdg-desktop-portal-wlr/config"))
         << "[screencast]\nchooser_type=none\noutput_name=HEADLESS-1\n";
     const std::map<std::string, std::string> environment = {{"DBUS_SESSION_BUS_ADDRESS", address},
@@ -216,10 +218,9 @@ std::string HeadlessSway::portalLog() const {
 }
 
 std::string HeadlessSway::ipcSocket() const {
-    const std::string listing = runAndRead("ls " + quoted(m_dir.path()) + " 2>/dev/null");
-    std::istringstream names(listing);
-    for (std::string name; std::getline(names, name);)
-        if (name.rfind("sway-ipc.", 0) == 0) return m_dir.file(name);
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(m_dir.path(), error))
+        if (entry.path().filename().string().rfind("sway-ipc.", 0) == 0) return entry.path();
     return "";
 }
 

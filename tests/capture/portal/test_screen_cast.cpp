@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 
 #include <cstdlib>
 #include <functional>
@@ -13,20 +12,13 @@
 #include "capture/portal/screen_cast.h"
 #include "capture/portal/screen_stream.h"
 #include "log_capture.h"
+#include "qt_events.h"
 #include "test_support.h"
 #include "wayland_fixtures.h"
 
 using namespace testsupport;
 
 namespace {
-
-bool processUntil(const std::function<bool()>& condition, int timeoutMs) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!condition() && clock.elapsed() < timeoutMs)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    return condition();
-}
 
 std::string joined(const LogCapture& log) {
     std::string text;
