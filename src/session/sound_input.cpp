@@ -18,6 +18,11 @@ constexpr const char* kDefaultMicrophoneSource = "@DEFAULT_SOURCE@";
 
 // Every 7th block of a source is metered: about every 183 ms.
 constexpr int kBlocksPerLevel = 7;
+// Blocks the sound server hands over per wake. Fewer wakes cost less, but a record stream's
+// fragment also sets the latency of what it records from: a sink's monitor (the stereo mix)
+// then runs that far ahead of what is heard, and at four blocks its sound was placed later than
+// it was delivered (tests/capture/pulse). Two keep every block's time behind its delivery.
+constexpr int kBlocksPerFragment = 2;
 
 constexpr int kStereoRate = 44100;
 constexpr int kMicrophoneRate = 11025;
@@ -68,9 +73,8 @@ int SoundInput::open(const std::string& stereoName, const std::string& microphon
     if (!microphoneName.empty()) micSource = microphoneName;
 
     auto mic = std::make_unique<Recorder>(this);
-    // One fragment of sound for each level shown: the fewest wakes the meters allow.
     if (mic->open(micSource.c_str(), kMicrophoneId, kMicrophoneRate, kFramesPerBlock / 4,
-                  kBlocksPerLevel) < 0) {
+                  kBlocksPerFragment) < 0) {
         gLog.error("failed to open microphone device! \n");
         return -1;
     }
@@ -80,7 +84,7 @@ int SoundInput::open(const std::string& stereoName, const std::string& microphon
 
     auto stereo = std::make_unique<Recorder>(this);
     if (stereo->open(stereoSource.c_str(), kStereoId, kStereoRate, kFramesPerBlock,
-                     kBlocksPerLevel) < 0) {
+                     kBlocksPerFragment) < 0) {
         gLog.error("failed to open stereo device! \n");
         return 0;
     }

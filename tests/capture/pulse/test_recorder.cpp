@@ -70,7 +70,7 @@ TEST_F(RecorderTest, AMicrophoneAndAMonitorDeliverExactBlocksStampedByCount) {
 
     CollectingCallback microphone, monitor;
     Recorder micRecorder(&microphone), monitorRecorder(&monitor);
-    ASSERT_EQ(micRecorder.open(micName.c_str(), 2, 11025, 288, 4), 0);
+    ASSERT_EQ(micRecorder.open(micName.c_str(), 2, 11025, 288, 2), 0);
     ASSERT_EQ(monitorRecorder.open((sinkName + ".monitor").c_str(), 1, 44100, 1152), 0);
     const int64_t startedUs = monotonicMicroseconds();
     ASSERT_EQ(micRecorder.startCapture(), 0);
