@@ -5,9 +5,9 @@
 //
 // With "lesson", a teacher's screen instead: a still slide that changes every 5 s, the pointer
 // moving during the first second of every five, and five characters a second typed into a
-// 200 x 40 box.
+// 200 x 40 box. With "still", one picture that stays, as a screen nobody touches.
 //
-//   busy_screen [frames per second] [seconds] [lesson]     (defaults: 25, until killed, busy)
+//   busy_screen [frames per second] [seconds] [busy|lesson|still]   (defaults: 25, until killed)
 #include <sys/ipc.h>
 #include <sys/shm.h>
 #include <time.h>
@@ -108,7 +108,8 @@ void showLesson(xcb_connection_t* connection, xcb_screen_t* screen, xcb_window_t
 int main(int argc, char** argv) {
     const int fps = argc > 1 ? std::atoi(argv[1]) : 25;
     const double seconds = argc > 2 ? std::atof(argv[2]) : 0;
-    const bool lesson = argc > 3 && std::string(argv[3]) == "lesson";
+    const std::string scene = argc > 3 ? argv[3] : "busy";
+    const bool lesson = scene == "lesson", still = scene == "still";
     xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
     if (xcb_connection_has_error(connection)) {
         fprintf(stderr, "busy_screen: no X display\n");
@@ -128,7 +129,7 @@ int main(int argc, char** argv) {
 
     // Fewer distinct pictures on large screens keep the memory in bounds; consecutive pictures
     // always differ.
-    const int count = lesson ? 2 : width * height > 4000000 ? 4 : 10;
+    const int count = still ? 1 : lesson ? 2 : width * height > 4000000 ? 4 : 10;
     std::vector<SharedPicture> pictures(static_cast<size_t>(count));
     const size_t bytes = size_t(width) * height * 4;
     for (int i = 0; i < count; ++i) {
@@ -147,8 +148,7 @@ int main(int argc, char** argv) {
     xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr);
     for (SharedPicture& picture : pictures)
         shmctl(picture.id, IPC_RMID, nullptr);
-    printf("busy_screen: %dx%d, %d pictures a second%s\n", width, height, fps,
-           lesson ? ", a lesson" : "");
+    printf("busy_screen: %dx%d, %d pictures a second, %s\n", width, height, fps, scene.c_str());
     fflush(stdout);
 
     const double start = nowSeconds();
@@ -156,6 +156,10 @@ int main(int argc, char** argv) {
         if (lesson) {
             showLesson(connection, screen, window, gc, pictures, tick, fps);
             if (xcb_connection_has_error(connection)) return 1;
+            waitForTick(start, tick, fps);
+            continue;
+        }
+        if (still && tick > 0) {
             waitForTick(start, tick, fps);
             continue;
         }

@@ -39,7 +39,7 @@ struct Case {
     int width, height;  // the captured rectangle
     int targetWidth, targetHeight;
     int fps;
-    bool lesson = false;  // a teacher's mostly still screen instead of a busy one
+    const char* scene = "busy";  // or "lesson", a teacher's mostly still screen, or "still"
 };
 
 struct Measure {
@@ -47,7 +47,7 @@ struct Measure {
     double peakMegabytes = 0;
     double picturesPercent = 0;  // pictures encoded, of the slots the time holds
     double slotsPercent = 0;     // slots in the file, repeated pictures included
-    std::string threads;         // CPU s/s of the busier threads, by name
+    std::string threads;         // CPU s/s and wake-ups a second of the busier threads, by name
     std::string gaps;            // where the missing pictures went
 };
 
@@ -79,16 +79,30 @@ double cpuSeconds(pid_t pid) {
     return cpuSeconds("/proc/" + std::to_string(pid) + "/stat");
 }
 
-// CPU seconds so far of each thread of a process, summed by thread name.
-std::map<std::string, double> threadCpuSeconds(pid_t pid) {
-    std::map<std::string, double> byName;
+// Times a thread has gone to sleep waiting for something: its wake-ups.
+long sleeps(const std::string& statusPath) {
+    std::ifstream status(statusPath);
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("voluntary_ctxt_switches:", 0) == 0) return std::stol(line.substr(24));
+    return 0;
+}
+
+struct ThreadUse {
+    double cpuSeconds = 0;
+    long wakes = 0;
+};
+
+// CPU seconds and wake-ups so far of each thread of a process, summed by thread name.
+std::map<std::string, ThreadUse> threadUse(pid_t pid) {
+    std::map<std::string, ThreadUse> byName;
     const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
     std::error_code error;
     for (const auto& task : std::filesystem::directory_iterator(tasks, error)) {
         std::ifstream comm(task.path() / "comm");
         std::string name;
         std::getline(comm, name);
-        byName[name] += cpuSeconds(task.path() / "stat");
+        byName[name].cpuSeconds += cpuSeconds(task.path() / "stat");
+        byName[name].wakes += sleeps(task.path() / "status");
     }
     return byName;
 }
@@ -134,8 +148,8 @@ std::string pictureGaps(const std::string& path, const std::string& log) {
     // Ticks that found the screen as it was write a repeat, and rightly so: the program counts
     // them in its log.
     std::smatch unchanged;
-    const bool counted = std::regex_search(
-        log, unchanged, std::regex(R"((\d+) ticks found nothing changed)"));
+    const bool counted =
+        std::regex_search(log, unchanged, std::regex(R"((\d+) ticks found nothing changed)"));
     return std::to_string(notCaptured) + " slots never captured (" +
            (counted ? unchanged[1].str() : std::string("?")) +
            " ticks found the screen unchanged), " + std::to_string(notWritten) +
@@ -144,8 +158,7 @@ std::string pictureGaps(const std::string& path, const std::string& log) {
 
 std::vector<std::string> busyScreen(const Case& c) {
     std::vector<std::string> command = {GlimmoraProgram::buildFolder() + "/../bench/busy_screen",
-                                        "25"};
-    if (c.lesson) command.insert(command.end(), {"0", "lesson"});
+                                        "25", "0", c.scene};
     return command;
 }
 
@@ -180,7 +193,7 @@ Measure recordWithGlimmora(const Case& c, int seconds) {
     OS_Thread::msleep(1500);
     const pid_t pid = program.process().pid();
     const double cpuBefore = cpuSeconds(pid);
-    const auto threadsBefore = threadCpuSeconds(pid);
+    const auto threadsBefore = threadUse(pid);
     keys("F3");
     if (c.fullScreen && c.screenHeight > 800) {
         program.waitForWindow("提示", 10000);
@@ -196,10 +209,12 @@ Measure recordWithGlimmora(const Case& c, int seconds) {
     OS_Thread::msleep(seconds * 1000);
     profiler.waitForExit(5000);
     // Threads that end with the recording are read just before it ends.
-    for (const auto& [name, cpu] : threadCpuSeconds(pid)) {
-        const double perSecond =
-            (cpu - (threadsBefore.count(name) ? threadsBefore.at(name) : 0.0)) / seconds;
-        if (perSecond >= 0.002) measure.threads += name + " " + format3(perSecond) + "  ";
+    for (const auto& [name, use] : threadUse(pid)) {
+        const ThreadUse before = threadsBefore.count(name) ? threadsBefore.at(name) : ThreadUse();
+        const double perSecond = (use.cpuSeconds - before.cpuSeconds) / seconds;
+        if (perSecond < 0.0005) continue;
+        measure.threads += name + " " + format3(perSecond) + " (" +
+                           std::to_string((use.wakes - before.wakes) / seconds) + "/s)  ";
     }
     keys("F4");
     waitUntil([&] { return program.recordings().size() == 1; }, 10000);
@@ -286,7 +301,8 @@ int main(int argc, char** argv) {
         {"full 1920x1080 -> 1024x576", 1920, 1080, true, 1920, 1080, 1024, 576, 25},
         {"region 640x480", 1920, 1080, false, 640, 480, 640, 480, 25},
         {"full 3840x2160 -> 1280x720 @15", 3840, 2160, true, 3840, 2160, 1280, 720, 15},
-        {"lesson 1920x1080 -> 1024x576", 1920, 1080, true, 1920, 1080, 1024, 576, 25, true},
+        {"lesson 1920x1080 -> 1024x576", 1920, 1080, true, 1920, 1080, 1024, 576, 25, "lesson"},
+        {"still region 640x480", 1920, 1080, false, 640, 480, 640, 480, 25, "still"},
     };
     printf("%-32s %-14s %9s %9s %9s %9s %11s %7s\n", "case", "recorder", "CPU s/s", "peak MB",
            "pictures", "slots", "ms/picture", "ratio");
@@ -304,8 +320,8 @@ int main(int argc, char** argv) {
         if (std::string(c.name).find(only) == std::string::npos) continue;
         const Measure glimmora = recordWithGlimmora(c, seconds);
         row(c.name, "glimmora", glimmora, c, 0);
-        printf("    threads (CPU s/s): %s\n    pictures: %s\n", glimmora.threads.c_str(),
-               glimmora.gaps.c_str());
+        printf("    threads (CPU s/s, wake-ups/s): %s\n    pictures: %s\n",
+               glimmora.threads.c_str(), glimmora.gaps.c_str());
         row("", "ffmpeg", recordWithFfmpeg(c, seconds, 0), c, glimmora.cpuPerSecond);
         row("", "ffmpeg, queues", recordWithFfmpeg(c, seconds, 1024), c, glimmora.cpuPerSecond);
     }

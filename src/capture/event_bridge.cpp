@@ -15,8 +15,8 @@ int EventBridge::startBridge() {
 int EventBridge::postEvent(int id, unsigned int param1, unsigned int param2) {
     {
         std::lock_guard<std::mutex> lock(m_lock);
-        if (m_queue.size() >= size_t(kMaxPending)) return 0;
-        m_queue.push_back(Event{id, param1, param2});
+        if (m_waiting == kMaxPending) return 0;
+        m_queue[size_t((m_first + m_waiting++) % kMaxPending)] = Event{id, param1, param2};
     }
     m_queued.notify_one();
     return 0;
@@ -36,10 +36,11 @@ void EventBridge::run() {
         Event event;
         {
             std::unique_lock<std::mutex> lock(m_lock);
-            m_queued.wait(lock, [this] { return m_stop.load() || !m_queue.empty(); });
+            m_queued.wait(lock, [this] { return m_stop.load() || m_waiting > 0; });
             if (m_stop.load()) break;
-            event = m_queue.front();
-            m_queue.pop_front();
+            event = m_queue[size_t(m_first)];
+            m_first = (m_first + 1) % kMaxPending;
+            --m_waiting;
         }
         if (event.id != 0) emit eventTriggered(event.id, event.param1, event.param2);
         msleep(kPeriodMs);

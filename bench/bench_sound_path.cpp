@@ -1,0 +1,153 @@
+// The sound path of a recording with both sources: one minute of sound, in capture blocks of
+// 26 ms as the two capture threads hand them over (the stereo mix at 44100 Hz, the microphone at
+// 11025 Hz), pushed through the session's sound input to a listener that takes each mixed block.
+// Counts, per mixed block once recording: heap allocations (operator new, and malloc from this
+// program's own code), bytes moved by memcpy/memmove in this program's own code (in blocks of
+// the output's size: "plain copies"), and CPU seconds per second of sound.
+//
+//   bench_sound_path [seconds of sound]     (default: 60)
+#include <sys/resource.h>
+
+#include <atomic>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <vector>
+
+#include "base/log_file.h"
+#include "pipeline/block_pool.h"
+#include "session/sound_input.h"
+
+namespace {
+
+std::atomic<long> gAllocations{0};
+std::atomic<long> gCopiedBytes{0};
+
+}  // namespace
+
+// Every operator new of the process, and malloc and memcpy/memmove as this program's own objects
+// call them (the link wraps those symbols for the executable and its static libraries).
+void* operator new(size_t size) {
+    gAllocations.fetch_add(1, std::memory_order_relaxed);
+    if (void* p = std::malloc(size ? size : 1)) return p;
+    throw std::bad_alloc();
+}
+void* operator new[](size_t size) {
+    return operator new(size);
+}
+void operator delete(void* p) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, size_t) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p, size_t) noexcept {
+    std::free(p);
+}
+
+extern "C" {
+void* __real_malloc(size_t size);
+void* __real_memcpy(void* to, const void* from, size_t size);
+void* __real_memmove(void* to, const void* from, size_t size);
+void* __wrap_malloc(size_t size) {
+    gAllocations.fetch_add(1, std::memory_order_relaxed);
+    return __real_malloc(size);
+}
+void* __wrap_memcpy(void* to, const void* from, size_t size) {
+    gCopiedBytes.fetch_add(long(size), std::memory_order_relaxed);
+    return __real_memcpy(to, from, size);
+}
+void* __wrap_memmove(void* to, const void* from, size_t size) {
+    gCopiedBytes.fetch_add(long(size), std::memory_order_relaxed);
+    return __real_memmove(to, from, size);
+}
+}
+
+namespace {
+
+class TakingListener : public AudioCaptureListener {
+public:
+    int OnAudioCaptured(MMPacket& block, int) override {
+        sum += block.data[0];
+        block.release();
+        ++blocks;
+        return 0;
+    }
+    long blocks = 0;
+    long sum = 0;
+};
+
+std::vector<int16_t> tone(int frames, double hz, int rate) {
+    std::vector<int16_t> samples(size_t(frames) * 2);
+    for (int i = 0; i < frames; ++i)
+        samples[size_t(2 * i)] = samples[size_t(2 * i + 1)] =
+            int16_t(12000 * std::sin(2 * M_PI * hz * i / rate));
+    return samples;
+}
+
+double cpuSeconds() {
+    rusage usage = {};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const double seconds = argc > 1 ? std::atof(argv[1]) : 60;
+    gLog.setLevel(LogFile::kError);
+    gLog.setEcho(false);
+    constexpr int kStereoFrames = SoundInput::kFramesPerBlock, kMicFrames = kStereoFrames / 4;
+    const auto stereo = tone(kStereoFrames, 1000, 44100);
+    const auto mic = tone(kMicFrames, 440, 11025);
+    BlockPool pool(kStereoFrames * 4, 8);
+    SoundInput sound;
+    TakingListener listener;
+    sound.setListener(&listener);
+    sound.setSourceEnabled(SoundInput::kStereoId, true);
+    sound.setSourceEnabled(SoundInput::kMicrophoneId, true);
+    sound.beginRecording(0);
+
+    // The capture threads' one copy from the server's buffer into a pooled block.
+    auto push = [&](int id, const std::vector<int16_t>& samples, long block) {
+        MMPacket packet;
+        packet.allocator = &pool;
+        packet.copyFrom(reinterpret_cast<const uint8_t*>(samples.data()),
+                        uint32_t(samples.size() * sizeof(int16_t)), 0);
+        packet.capturedUs = block * kStereoFrames * 1000000L / 44100;
+        sound.OnRecordedBlock(id, double(block + 1) * kStereoFrames / 44100, packet);
+    };
+    const long blocks = long(seconds * 44100 / kStereoFrames);
+    const long warmUp = 50;  // the first blocks fill the tracks' rings and the mixer's state
+    long allocationsBefore = 0, copiedBefore = 0, mixedBefore = 0;
+    double cpuBefore = 0;
+    for (long block = 0; block < blocks + warmUp; ++block) {
+        if (block == warmUp) {
+            allocationsBefore = gAllocations.load();
+            copiedBefore = gCopiedBytes.load();
+            mixedBefore = listener.blocks;
+            cpuBefore = cpuSeconds();
+        }
+        push(SoundInput::kStereoId, stereo, block);
+        push(SoundInput::kMicrophoneId, mic, block);
+    }
+    const double cpu = cpuSeconds() - cpuBefore;
+    const long allocations = gAllocations.load() - allocationsBefore;
+    const long copied = gCopiedBytes.load() - copiedBefore;
+    const long mixed = listener.blocks - mixedBefore;
+    sound.endRecording();
+    const double perBlock = mixed > 0 ? 1.0 / double(mixed) : 0;
+    printf("%.0f s of sound from two sources: %ld mixed blocks\n", seconds, mixed);
+    printf("heap allocations per block  %8.2f\n", double(allocations) * perBlock);
+    printf("plain copies per block      %8.2f  (bytes moved / %d-byte output block)\n",
+           double(copied) * perBlock / (kStereoFrames * 4), kStereoFrames * 4);
+    printf("CPU s per s of sound        %8.5f  (%.1f us per block)\n", cpu / seconds,
+           cpu * 1e6 * perBlock);
+    return listener.sum == 42 ? 1 : 0;  // keeps the listener's reads
+}
