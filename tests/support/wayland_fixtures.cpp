@@ -32,14 +32,16 @@ bool pipeWireRunning() {
            std::string::npos;
 }
 
-ColourNode::ColourNode(uint32_t rgb, const std::string& name, const std::string& mediaClass)
+ColourNode::ColourNode(uint32_t rgb, const std::string& name, const std::string& mediaClass,
+                       int width, int height)
     : m_name(name) {
     char colour[16];
     std::snprintf(colour, sizeof colour, "0xff%06x", rgb);
     m_process.start({"/usr/bin/gst-launch-1.0", "-q", "videotestsrc", "is-live=true",
                      "pattern=solid-color", std::string("foreground-color=") + colour, "!",
-                     "video/x-raw,format=BGRx,width=640,height=480,framerate=25/1", "!",
-                     "pipewiresink", "mode=provide",
+                     "video/x-raw,format=BGRx,width=" + std::to_string(width) +
+                         ",height=" + std::to_string(height) + ",framerate=25/1",
+                     "!", "pipewiresink", "mode=provide",
                      "stream-properties=props,media.class=" + mediaClass + ",node.name=" + name +
                          ",node.description=" + name},
                     "");

@@ -21,7 +21,8 @@ bool pipeWireRunning();
 class ColourNode {
 public:
     ColourNode(uint32_t rgb, const std::string& name,
-               const std::string& mediaClass = "Stream/Output/Video");
+               const std::string& mediaClass = "Stream/Output/Video", int width = 640,
+               int height = 480);
     ~ColourNode() { m_process.terminate(); }
     void stop() { m_process.terminate(); }
 
