@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "base/log_file.h"
-#include "pipeline/column_filter.h"
+#include "pipeline/vertical_filter.h"
 
 int PlaneScaler::init(int srcWidth, int srcHeight, int dstWidth, int dstHeight) {
     close();
@@ -27,7 +27,7 @@ int PlaneScaler::init(int srcWidth, int srcHeight, int dstWidth, int dstHeight) 
             close();
             return -1;
         }
-        m_tall.assign(size_t(RowFilter::paddedWidth(srcWidth)) * kChunkRows, 0);
+        m_tall.assign(size_t(HorizontalFilter::paddedWidth(srcWidth)) * kChunkRows, 0);
     }
     return 0;
 }
@@ -38,15 +38,15 @@ void PlaneScaler::scaleChunk(const uint8_t* src, int srcStride, uint8_t* dst, in
     const bool across = !m_tall.empty();
     // Down first, into the chunk's rows at the source width (or straight into the output when
     // the width stays)...
-    const size_t tallStride = size_t(RowFilter::paddedWidth(m_srcWidth));
+    const size_t tallStride = size_t(HorizontalFilter::paddedWidth(m_srcWidth));
     uint8_t* down = across ? m_tall.data() : dst + size_t(top) * size_t(dstStride);
     const size_t downStride = across ? tallStride : size_t(dstStride);
     for (int r = 0; r < rows; ++r) {
         const Taps& taps = m_down.outputs[size_t(top + r)];
-        filterColumns(src + size_t(taps.first) * size_t(srcStride), size_t(srcStride),
-                      &m_down.weights[size_t(taps.offset)],
-                      &m_downPairs[size_t(m_downPairOffsets[size_t(top + r)])], taps.count,
-                      m_srcWidth, kFilterWeightBits, down + size_t(r) * downStride);
+        filterVertically(src + size_t(taps.first) * size_t(srcStride), size_t(srcStride),
+                         &m_down.weights[size_t(taps.offset)],
+                         &m_downPairs[size_t(m_downPairOffsets[size_t(top + r)])], taps.count,
+                         m_srcWidth, kFilterWeightBits, down + size_t(r) * downStride);
     }
     // ...then across.
     if (across)

@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "pipeline/filter_taps.h"
+#include "pipeline/horizontal_filter.h"
 #include "pipeline/mm_packet.h"
-#include "pipeline/row_filter.h"
 
 // Scales one 8-bit plane with a three-lobe Lanczos filter (widened by the reduction, so that it
 // averages what it drops), kChunkRows output rows at a time: down the columns into rows of the
@@ -28,7 +28,7 @@ public:
     void scale(const uint8_t* src, int srcStride, uint8_t* dst, int dstStride, RowSpan changed);
     void close();
 
-    static constexpr int kChunkRows = RowFilter::kRows;
+    static constexpr int kChunkRows = HorizontalFilter::kRows;
 
 private:
     // Output rows top .. top + kChunkRows - 1 (fewer at the bottom) from the source.
@@ -37,7 +37,7 @@ private:
     FilterTaps m_down;                   // per output row, source rows
     std::vector<int32_t> m_downPairs;    // m_down's weights paired for the AVX2 loop
     std::vector<int> m_downPairOffsets;  // per output row, where its pairs start
-    RowFilter m_across;                  // used only when the width changes
+    HorizontalFilter m_across;           // used only when the width changes
     std::vector<uint8_t> m_tall;  // kChunkRows rows scaled down, at the (padded) source width
     int m_srcWidth = 0;
     int m_srcHeight = 0;

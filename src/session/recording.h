@@ -14,7 +14,7 @@
 // recording ends (the picture slot open at the stop is the last; the sound input hands over its
 // sound up to that slot's end; the picture source stops; the file is finished and drained), so
 // that no packet ever reaches a closed writer and sound and picture end together.
-// ScreenRecording and CameraRecording add their picture sources.
+// DesktopRecording and CameraRecording add their picture sources.
 //
 // Threads: the setters, start, stop() and the queries on the owner's (GUI) thread; pushPicture()
 // on the picture source's thread; OnAudioCaptured on a sound capture thread or the owner's. Those

@@ -5,8 +5,8 @@
 #include "session/preferences.h"
 
 Studio::Studio(std::unique_ptr<Desktop> desktop)
-    : m_desktop(std::move(desktop)), m_screenRecording(*m_desktop) {
-    m_screenRecording.setSoundInput(&m_sound);
+    : m_desktop(std::move(desktop)), m_desktopRecording(*m_desktop) {
+    m_desktopRecording.setSoundInput(&m_sound);
     m_cameraRecording.setSoundInput(&m_sound);
     m_desktop->setShareToken(portalToken);
     connect(&m_sound.levelRelay(), &EventBridge::eventTriggered, this,
@@ -25,7 +25,7 @@ void Studio::close() {
     stopRecording();
     closeCamera();
     m_sound.close();
-    m_screenRecording.releaseGrabber();
+    m_desktopRecording.releaseGrabber();
     m_desktop->releaseScreen();
 }
 
@@ -128,7 +128,7 @@ bool Studio::prepareScreen(bool pointer) {
 
 void Studio::onScreenShared(const QString& token) {
     // A new share is a new screen: the next grab is made of it.
-    m_screenRecording.releaseGrabber();
+    m_desktopRecording.releaseGrabber();
     if (!token.isEmpty() && token.toStdString() != portalToken) {
         portalToken = token.toStdString();
         storePreference("portal.token", portalToken);
@@ -137,7 +137,7 @@ void Studio::onScreenShared(const QString& token) {
 }
 
 bool Studio::grabScreen(std::vector<uint8_t>* pixels, int* width, int* height) {
-    return m_screenRecording.grabScreen(pixels, width, height);
+    return m_desktopRecording.grabScreen(pixels, width, height);
 }
 
 bool Studio::bindHotKeys() {
@@ -153,12 +153,12 @@ bool Studio::bindHotKeys() {
 
 int Studio::startScreenRecording(const ScreenSettings& settings) {
     if (isRecording()) return -1;
-    m_current = &m_screenRecording;
-    m_screenRecording.setRecordPointer(settings.pointer,
-                                       settings.clicks && m_desktop->showsClicks());
-    return m_screenRecording.start(videoFolder, settings.fullScreen, settings.x, settings.y,
-                                   settings.width, settings.height, settings.targetWidth,
-                                   settings.targetHeight, settings.frameRate);
+    m_current = &m_desktopRecording;
+    m_desktopRecording.setRecordPointer(settings.pointer,
+                                        settings.clicks && m_desktop->showsClicks());
+    return m_desktopRecording.start(videoFolder, settings.fullScreen, settings.x, settings.y,
+                                    settings.width, settings.height, settings.targetWidth,
+                                    settings.targetHeight, settings.frameRate);
 }
 
 int Studio::startCameraRecording() {

@@ -13,7 +13,7 @@
 #include "capture/desktop.h"
 #include "capture/preview_renderer.h"
 #include "session/camera_recording.h"
-#include "session/screen_recording.h"
+#include "session/desktop_recording.h"
 #include "session/sound_input.h"
 
 class PreviewTask;
@@ -108,7 +108,7 @@ public:
         bool pointer = true;
         bool clicks = false;
     };
-    // Starts a recording into the video folder (see ScreenRecording::start); the screen must be
+    // Starts a recording into the video folder (see DesktopRecording::start); the screen must be
     // ready. Returns 0, or -1 with a log line (recording().openError() set when the file could
     // not be opened).
     int startScreenRecording(const ScreenSettings& settings);
@@ -121,10 +121,10 @@ public:
     bool isRecording() const { return m_current && m_current->isRecording(); }
     // The running or last recording: its clock, file, failures and lost sources.
     const Recording& recording() const {
-        return m_current ? *m_current : static_cast<const Recording&>(m_screenRecording);
+        return m_current ? *m_current : static_cast<const Recording&>(m_desktopRecording);
     }
     // Slots of the last screen recording that repeat the picture before.
-    int repeatedPictures() const { return m_screenRecording.repeatedPictures(); }
+    int repeatedPictures() const { return m_desktopRecording.repeatedPictures(); }
 
 signals:
     // A metered level of a sound source (its id), 0 to 100.
@@ -141,7 +141,7 @@ private:
 
     std::unique_ptr<Desktop> m_desktop;
     SoundInput m_sound;
-    ScreenRecording m_screenRecording;
+    DesktopRecording m_desktopRecording;
     CameraRecording m_cameraRecording;
     Recording* m_current = nullptr;  // the one started last
 

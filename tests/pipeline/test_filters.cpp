@@ -7,9 +7,9 @@
 #include <random>
 #include <vector>
 
-#include "pipeline/column_filter.h"
 #include "pipeline/filter_taps.h"
-#include "pipeline/row_filter.h"
+#include "pipeline/horizontal_filter.h"
+#include "pipeline/vertical_filter.h"
 
 TEST(Filters, AvxGivesEveryPixelAsThePlainLoop) {
     if (!__builtin_cpu_supports("avx2")) GTEST_SKIP() << "this processor has no AVX2";
@@ -29,27 +29,28 @@ TEST(Filters, AvxGivesEveryPixelAsThePlainLoop) {
         pairWeights(weights.data(), count, pairs);
         for (int width = 1; width <= int(stride); width += 7) {
             std::vector<uint8_t> plain(stride, 0), fast(stride, 0);
-            filterColumnsPlain(rows.data(), stride, weights.data(), count, 0, width,
-                               kFilterWeightBits, plain.data());
-            const int done = filterColumnsAvx2(rows.data(), stride, pairs.data(), count, width,
-                                               kFilterWeightBits, fast.data());
-            filterColumnsPlain(rows.data(), stride, weights.data(), count, done, width,
-                               kFilterWeightBits, fast.data());
+            filterVerticallyPlain(rows.data(), stride, weights.data(), count, 0, width,
+                                  kFilterWeightBits, plain.data());
+            const int done = filterVerticallyAvx2(rows.data(), stride, pairs.data(), count, width,
+                                                  kFilterWeightBits, fast.data());
+            filterVerticallyPlain(rows.data(), stride, weights.data(), count, done, width,
+                                  kFilterWeightBits, fast.data());
             EXPECT_EQ(plain, fast) << count << " taps, " << width << " wide";
         }
     }
     // Across the rows: screens and regions down, odd widths, a camera picture up.
-    const int cases[][2] = {{1920, 1024}, {3840, 1280}, {1920, 1280}, {641, 333}, {17, 5},
+    const int cases[][2] = {{1920, 1024}, {3840, 1280}, {1920, 1280}, {641, 333},  {17, 5},
                             {100, 99},    {320, 640},   {33, 16},     {1366, 1023}};
     for (const auto& [srcWidth, dstWidth] : cases) {
-        RowFilter filter;
+        HorizontalFilter filter;
         ASSERT_EQ(filter.init(srcWidth, lanczosTaps(srcWidth, dstWidth)), 0);
-        const size_t srcStride = size_t(RowFilter::paddedWidth(srcWidth));
-        std::vector<uint8_t> source(srcStride * RowFilter::kRows);
+        const size_t srcStride = size_t(HorizontalFilter::paddedWidth(srcWidth));
+        std::vector<uint8_t> source(srcStride * HorizontalFilter::kRows);
         for (uint8_t& value : source)
             value = uint8_t(random());
-        for (int count : {RowFilter::kRows, 1, 7}) {
-            std::vector<uint8_t> plain(size_t(dstWidth) * RowFilter::kRows, 0), turned = plain;
+        for (int count : {HorizontalFilter::kRows, 1, 7}) {
+            std::vector<uint8_t> plain(size_t(dstWidth) * HorizontalFilter::kRows, 0),
+                turned = plain;
             filter.filterPlain(source.data(), srcStride, count, plain.data(), size_t(dstWidth));
             filter.filter(source.data(), srcStride, count, turned.data(), size_t(dstWidth));
             EXPECT_EQ(plain, turned) << srcWidth << " -> " << dstWidth << ", " << count << " rows";

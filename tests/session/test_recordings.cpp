@@ -21,7 +21,7 @@
 #include "pipeline/avi_scan.h"
 #include "pulse_fixtures.h"
 #include "session/camera_recording.h"
-#include "session/screen_recording.h"
+#include "session/desktop_recording.h"
 #include "session/sound_input.h"
 #include "test_support.h"
 #include "virtual_display.h"
@@ -70,7 +70,7 @@ public:
     bool opened = false;
 };
 
-class ScreenRecordingTest : public ::testing::Test {
+class DesktopRecordingTest : public ::testing::Test {
 protected:
     void SetUp() override {
         gLog.setEcho(false);
@@ -168,7 +168,7 @@ std::vector<Picture> recordPointer(
     const std::string& folder, QRect region, QSize target, bool pointer, bool clicks = false,
     const std::function<void()>& act = [] {}, int64_t* startUs = nullptr) {
     DesktopX11 desktop;
-    ScreenRecording recording(desktop);
+    DesktopRecording recording(desktop);
     recording.setRecordPointer(pointer, clicks);
     if (startUs) *startUs = monotonicMicroseconds();
     const bool whole = region.isEmpty();
@@ -208,7 +208,7 @@ bool ringColoured(const Picture& picture, int x, int y) {
 
 }  // namespace
 
-TEST_F(ScreenRecordingTest, PointerIsDrawnAtItsPlaceOnlyWhenAsked) {
+TEST_F(DesktopRecordingTest, PointerIsDrawnAtItsPlaceOnlyWhenAsked) {
     const std::string folder = dir.path() + "/";
     ASSERT_EQ(std::system("xdotool mousemove 100 60"), 0);
     // In a region that starts elsewhere: at its place in the region.
@@ -233,7 +233,7 @@ TEST_F(ScreenRecordingTest, PointerIsDrawnAtItsPlaceOnlyWhenAsked) {
     EXPECT_TRUE(pointerBox(without.back(), 50, 30).isEmpty());
 }
 
-TEST_F(ScreenRecordingTest, AClickShowsARingForAMomentAndStillReachesItsWindow) {
+TEST_F(DesktopRecordingTest, AClickShowsARingForAMomentAndStillReachesItsWindow) {
     // A window of another program under the pointer, printing the button presses it receives.
     TempDir xevDir;
     const std::string events = xevDir.file("events.txt");
@@ -275,9 +275,9 @@ TEST_F(ScreenRecordingTest, AClickShowsARingForAMomentAndStillReachesItsWindow) 
         << "the window under the pointer did not receive the click";
 }
 
-TEST_F(ScreenRecordingTest, ARegionAtItsOwnSizeTheWholeScreenScaledAndStartsRefused) {
+TEST_F(DesktopRecordingTest, ARegionAtItsOwnSizeTheWholeScreenScaledAndStartsRefused) {
     DesktopX11 desktop;
-    ScreenRecording recording(desktop);
+    DesktopRecording recording(desktop);
     recording.setSoundInput(&microphone.sound);
     ASSERT_EQ(recording.prepareGrabber(), 0);
     EXPECT_EQ(recording.screenWidth(), 640);
@@ -348,10 +348,10 @@ TEST_F(ScreenRecordingTest, ARegionAtItsOwnSizeTheWholeScreenScaledAndStartsRefu
 // A still screen for ten seconds, with one rectangle painted yellow halfway: only changed
 // pictures (and one a second) are grabbed and encoded, every slot is in the file, and players
 // decode it.
-TEST_F(ScreenRecordingTest, AStillScreenIsEncodedOnlyWhereItChangesAndKeepsEverySlot) {
+TEST_F(DesktopRecordingTest, AStillScreenIsEncodedOnlyWhereItChangesAndKeepsEverySlot) {
     const uint8_t yellow[3] = {40, 220, 240};
     DesktopX11 desktop;
-    ScreenRecording recording(desktop);
+    DesktopRecording recording(desktop);
     recording.setRecordPointer(false);
     const int64_t startUs = monotonicMicroseconds();
     ASSERT_EQ(recording.start(dir.path() + "/", true, 0, 0, 640, 480, 640, 480, 25), 0);
@@ -427,7 +427,7 @@ TEST(ScreenRecordingLarge, FullFourKScreenRecordsScaledAt15) {
     ASSERT_TRUE(paintScreen(0, 0, 3840, 2160, pixels));
     TempDir dir;
     DesktopX11 desktop;
-    ScreenRecording recording(desktop);
+    DesktopRecording recording(desktop);
     ASSERT_EQ(recording.start(dir.path() + "/", true, 0, 0, 3840, 2160, 1280, 720, 15), 0);
     OS_Thread::msleep(1000);
     recording.stop();

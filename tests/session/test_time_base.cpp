@@ -13,7 +13,7 @@
 #include "capture/x11/desktop_x11.h"
 #include "log_capture.h"
 #include "pulse_fixtures.h"
-#include "session/screen_recording.h"
+#include "session/desktop_recording.h"
 #include "session/sound_input.h"
 #include "test_support.h"
 #include "virtual_display.h"
@@ -44,7 +44,7 @@ protected:
         std::unique_ptr<BusyCores> cores;
         if (busy) cores = std::make_unique<BusyCores>();
         DesktopX11 desktop;
-        ScreenRecording recording(desktop);
+        DesktopRecording recording(desktop);
         recording.setSoundInput(&input);
         // A changing screen, so that (nearly) every tick grabs.
         ScreenMotion motion(300, 220);

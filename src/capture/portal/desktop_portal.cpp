@@ -5,8 +5,8 @@
 #include "base/log_file.h"
 #include "capture/portal/desktop_shortcuts.h"
 #include "capture/portal/screen_cast.h"
-#include "capture/portal/screen_grabber_portal.h"
 #include "capture/portal/screen_stream.h"
+#include "capture/portal/stream_screen_grabber.h"
 
 namespace {
 

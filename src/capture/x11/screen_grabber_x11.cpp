@@ -67,7 +67,7 @@ int getScreenSize(int* width, int* height) {
     return 0;
 }
 
-struct ScreenGrabberX11::SharedImage {
+struct ScreenGrabberX11::XSession {
     xcb_connection_t* connection = nullptr;
     xcb_window_t root = 0;
     int shmId = -1;
@@ -99,7 +99,7 @@ struct ScreenGrabberX11::SharedImage {
     size_t sharedBytes = 0;
     xcb_shm_seg_t sharedSegment = 0;
 
-    ~SharedImage() {
+    ~XSession() {
         damage.release();
         detachShared();
         if (attached) {
@@ -258,7 +258,7 @@ int ScreenGrabberX11::init(int bitsPerPixel) {
         gLog.error("screen grabber: only 32 bits per pixel are supported, not %d\n", bitsPerPixel);
         return -1;
     }
-    auto display = std::make_unique<SharedImage>();
+    auto display = std::make_unique<XSession>();
     xcb_screen_t* screen = nullptr;
     display->connection = connectToDisplay(&screen);
     if (!display->connection) return -1;

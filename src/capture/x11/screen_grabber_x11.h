@@ -38,6 +38,6 @@ public:
     void forgetShrinking() override;
 
 private:
-    struct SharedImage;  // the display connection and its shared-memory image
-    std::unique_ptr<SharedImage> m_display;
+    struct XSession;  // the display connection and its shared-memory image
+    std::unique_ptr<XSession> m_display;
 };

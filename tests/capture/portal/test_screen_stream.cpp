@@ -14,8 +14,8 @@
 #include <string>
 
 #include "base/os_thread.h"
-#include "capture/portal/screen_grabber_portal.h"
 #include "capture/portal/screen_stream.h"
+#include "capture/portal/stream_screen_grabber.h"
 #include "log_capture.h"
 #include "test_support.h"
 #include "wayland_fixtures.h"

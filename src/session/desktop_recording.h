@@ -17,13 +17,13 @@ class ScreenGrabber;
 //
 // Threads: everything on the owner's (GUI) thread except OnScreenFrame, which runs on the capture
 // timer thread. The grabber and the task change only while no tick runs.
-class ScreenRecording : public Recording, public ScreenCapListener {
+class DesktopRecording : public Recording, public ScreenCapListener {
 public:
     static constexpr int kBitsPerPixel = 32;
 
     // desktop: where the screen comes from; it outlives the recording.
-    explicit ScreenRecording(Desktop& desktop);
-    ~ScreenRecording() override;
+    explicit DesktopRecording(Desktop& desktop);
+    ~DesktopRecording() override;
 
     // (Re)makes the grabber when there is none or the screen's size changed since, and sizes the
     // picture pool for it. Returns 0, or -1 with a log line when the screen cannot be grabbed

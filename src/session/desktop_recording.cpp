@@ -1,18 +1,18 @@
-#include "session/screen_recording.h"
+#include "session/desktop_recording.h"
 
 #include "base/log_file.h"
 #include "capture/desktop.h"
 #include "pipeline/mem_pool.h"
 
-ScreenRecording::ScreenRecording(Desktop& desktop) : Recording("screen"), m_desktop(desktop) {}
+DesktopRecording::DesktopRecording(Desktop& desktop) : Recording("screen"), m_desktop(desktop) {}
 
-ScreenRecording::~ScreenRecording() {
+DesktopRecording::~DesktopRecording() {
     stop();
     stopPictures();
     releaseGrabber();
 }
 
-bool ScreenRecording::grabScreen(std::vector<uint8_t>* pixels, int* width, int* height) {
+bool DesktopRecording::grabScreen(std::vector<uint8_t>* pixels, int* width, int* height) {
     if (isRecording() || prepareGrabber() < 0) return false;
     pixels->resize(size_t(m_grabber->frameSize()));
     if (m_grabber->grabFull(pixels->data()) < 0) {
@@ -24,7 +24,7 @@ bool ScreenRecording::grabScreen(std::vector<uint8_t>* pixels, int* width, int* 
     return true;
 }
 
-int ScreenRecording::prepareGrabber() {
+int DesktopRecording::prepareGrabber() {
     if (isRecording()) return m_grabber ? 0 : -1;
     int width = 0, height = 0;
     if (!m_desktop.screenSize(&width, &height)) return -1;
@@ -41,14 +41,14 @@ int ScreenRecording::prepareGrabber() {
     return 0;
 }
 
-void ScreenRecording::releaseGrabber() {
+void DesktopRecording::releaseGrabber() {
     if (m_task) return;  // the running capture uses it
     if (m_grabber) m_grabber->release();
     m_grabber.reset();
 }
 
-int ScreenRecording::start(const std::string& folder, bool fullScreen, int x, int y, int width,
-                           int height, int targetWidth, int targetHeight, int frameRate) {
+int DesktopRecording::start(const std::string& folder, bool fullScreen, int x, int y, int width,
+                            int height, int targetWidth, int targetHeight, int frameRate) {
     if (isRecording() || prepareGrabber() < 0) return -1;
     if (!fullScreen) {
         // The screen may have shrunk since the region was picked.
@@ -95,14 +95,14 @@ int ScreenRecording::start(const std::string& folder, bool fullScreen, int x, in
     return 0;
 }
 
-int ScreenRecording::OnScreenFrame(MMPacket& packet) {
+int DesktopRecording::OnScreenFrame(MMPacket& packet) {
     gLog.debug("capture a video frame, size = %d , pts=%lld\n", int(packet.size),
                (long long)packet.capturedUs);
     pushPicture(std::move(packet));
     return 0;
 }
 
-void ScreenRecording::stopPictures() {
+void DesktopRecording::stopPictures() {
     if (!m_task) return;
     m_task->stopCapture();
     m_repeatedPictures = m_task->repeats();
@@ -111,7 +111,7 @@ void ScreenRecording::stopPictures() {
     m_task.reset();
 }
 
-unsigned ScreenRecording::lostPictures() const {
+unsigned DesktopRecording::lostPictures() const {
     if (!m_grabber) return 0;
     return (m_grabber->screenShrank() ? unsigned(kScreenShrank) : 0u) |
            (m_grabber->displayLost() ? unsigned(kScreenLost) : 0u);

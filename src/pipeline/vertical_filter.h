@@ -13,21 +13,21 @@
 // Weights are whole units that may be negative (a Lanczos filter's outer lobes); a tap's weight
 // times 255 and the sum of two of them must fit 31 bits. pairs holds the same weights as
 // pairWeights lays them out. Any thread; touches only out.
-void filterColumns(const uint8_t* first, size_t stride, const int16_t* weights,
-                   const int32_t* pairs, int count, int width, int bits, uint8_t* out);
+void filterVertically(const uint8_t* first, size_t stride, const int16_t* weights,
+                      const int32_t* pairs, int count, int width, int bits, uint8_t* out);
 
 // Appends count weights two to a 32-bit word, the even tap in the low half, as the AVX2 loops
 // multiply them; an odd last tap pairs with a weight of 0.
 void pairWeights(const int16_t* weights, int count, std::vector<int32_t>& pairs);
 
 // The same for pixels from .. width - 1, one at a time on any CPU.
-void filterColumnsPlain(const uint8_t* first, size_t stride, const int16_t* weights, int count,
-                        int from, int width, int bits, uint8_t* out);
+void filterVerticallyPlain(const uint8_t* first, size_t stride, const int16_t* weights, int count,
+                           int from, int width, int bits, uint8_t* out);
 // The same 32 (then 16) pixels at a time with AVX2, two rows per multiply-add: most of the
 // scaling's time is spent here. Returns the pixels done (a multiple of 16), leaving the rest to
 // the plain loop; call it only where the CPU has AVX2 (none are done on other processors).
-int filterColumnsAvx2(const uint8_t* first, size_t stride, const int32_t* pairs, int count,
-                      int width, int bits, uint8_t* out);
+int filterVerticallyAvx2(const uint8_t* first, size_t stride, const int32_t* pairs, int count,
+                         int width, int bits, uint8_t* out);
 
 #if defined(__x86_64__)
 // Sixteen outputs at once, for AVX2 callers only: output i is the sum over the count taps t of

@@ -1,6 +1,6 @@
 // StreamScreenGrabber: the pixels come from the screen stream a Wayland desktop shares through
 // its ScreenCast portal.
-#include "capture/portal/screen_grabber_portal.h"
+#include "capture/portal/stream_screen_grabber.h"
 #include "base/log_file.h"
 #include "capture/portal/screen_stream.h"
 

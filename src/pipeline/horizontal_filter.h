@@ -13,7 +13,7 @@
 // in units of 1 / 2^kFilterWeightBits, rounded and clamped to 0..255.
 //
 // Threads: one thread at a time; init before filter.
-class RowFilter {
+class HorizontalFilter {
 public:
     static constexpr int kRows = 16;
 
@@ -32,9 +32,9 @@ public:
 
 private:
     FilterTaps m_taps;
-    std::vector<int32_t> m_pairs;     // per output its weights two to a word, even tap low
-    std::vector<int> m_pairOffsets;   // per output, where its pairs start in m_pairs
-    std::vector<uint8_t> m_turned;    // per source column its kRows pixels
-    std::vector<uint8_t> m_turnedOut; // per output column its kRows pixels
+    std::vector<int32_t> m_pairs;      // per output its weights two to a word, even tap low
+    std::vector<int> m_pairOffsets;    // per output, where its pairs start in m_pairs
+    std::vector<uint8_t> m_turned;     // per source column its kRows pixels
+    std::vector<uint8_t> m_turnedOut;  // per output column its kRows pixels
     int m_srcWidth = 0;
 };

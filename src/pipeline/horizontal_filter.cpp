@@ -1,9 +1,9 @@
-#include "pipeline/row_filter.h"
+#include "pipeline/horizontal_filter.h"
 
 #include <cstring>
 #include <utility>
 
-#include "pipeline/column_filter.h"
+#include "pipeline/vertical_filter.h"
 
 #if defined(__x86_64__)
 #include <immintrin.h>
@@ -12,7 +12,7 @@
 namespace {
 
 #if defined(__x86_64__)
-constexpr int kSide = RowFilter::kRows;  // the turned squares are kSide x kSide bytes
+constexpr int kSide = HorizontalFilter::kRows;  // the turned squares are kSide x kSide bytes
 
 // Row r of out is column r of in.
 __attribute__((target("avx2"), always_inline)) inline void turn(__m128i v[kSide]) {
@@ -92,7 +92,7 @@ __attribute__((target("avx2"))) void turnBack(const uint8_t* turned, int width, 
 
 }  // namespace
 
-int RowFilter::init(int srcWidth, FilterTaps taps) {
+int HorizontalFilter::init(int srcWidth, FilterTaps taps) {
     close();
     for (const Taps& t : taps.outputs)
         if (t.first < 0 || t.count < 1 || t.first + t.count > srcWidth ||
@@ -110,8 +110,8 @@ int RowFilter::init(int srcWidth, FilterTaps taps) {
     return 0;
 }
 
-void RowFilter::filter(const uint8_t* src, size_t srcStride, int rows, uint8_t* dst,
-                       size_t dstStride) {
+void HorizontalFilter::filter(const uint8_t* src, size_t srcStride, int rows, uint8_t* dst,
+                              size_t dstStride) {
 #if defined(__x86_64__)
     static const bool avx2 = __builtin_cpu_supports("avx2");
     if (avx2 && !m_turned.empty()) {
@@ -125,8 +125,8 @@ void RowFilter::filter(const uint8_t* src, size_t srcStride, int rows, uint8_t* 
     filterPlain(src, srcStride, rows, dst, dstStride);
 }
 
-void RowFilter::filterPlain(const uint8_t* src, size_t srcStride, int rows, uint8_t* dst,
-                            size_t dstStride) const {
+void HorizontalFilter::filterPlain(const uint8_t* src, size_t srcStride, int rows, uint8_t* dst,
+                                   size_t dstStride) const {
     const int32_t half = 1 << (kFilterWeightBits - 1);
     for (int r = 0; r < rows && r < kRows; ++r) {
         const uint8_t* in = src + size_t(r) * srcStride;
@@ -143,7 +143,7 @@ void RowFilter::filterPlain(const uint8_t* src, size_t srcStride, int rows, uint
     }
 }
 
-void RowFilter::close() {
+void HorizontalFilter::close() {
     m_turnedOut.clear();
     m_turned.clear();
     m_pairOffsets.clear();

@@ -1,11 +1,11 @@
-#include "pipeline/column_filter.h"
+#include "pipeline/vertical_filter.h"
 
 #if defined(__x86_64__)
 #include <immintrin.h>
 #endif
 
-void filterColumnsPlain(const uint8_t* first, size_t stride, const int16_t* weights, int count,
-                        int from, int width, int bits, uint8_t* out) {
+void filterVerticallyPlain(const uint8_t* first, size_t stride, const int16_t* weights, int count,
+                           int from, int width, int bits, uint8_t* out) {
     const int32_t half = 1 << (bits - 1);
     for (int x = from; x < width; ++x) {
         int32_t sum = half;
@@ -24,9 +24,9 @@ void pairWeights(const int16_t* weights, int count, std::vector<int32_t>& pairs)
 }
 
 #if defined(__x86_64__)
-__attribute__((target("avx2"))) int filterColumnsAvx2(const uint8_t* first, size_t stride,
-                                                      const int32_t* pairs, int count, int width,
-                                                      int bits, uint8_t* out) {
+__attribute__((target("avx2"))) int filterVerticallyAvx2(const uint8_t* first, size_t stride,
+                                                         const int32_t* pairs, int count, int width,
+                                                         int bits, uint8_t* out) {
     const int pairCount = (count + 1) / 2;
     const __m256i half = _mm256_set1_epi32(1 << (bits - 1));
     const __m256i zero = _mm256_setzero_si256();
@@ -60,17 +60,17 @@ __attribute__((target("avx2"))) int filterColumnsAvx2(const uint8_t* first, size
     return x;
 }
 #else
-int filterColumnsAvx2(const uint8_t*, size_t, const int32_t*, int, int, int, uint8_t*) {
+int filterVerticallyAvx2(const uint8_t*, size_t, const int32_t*, int, int, int, uint8_t*) {
     return 0;
 }
 #endif
 
-void filterColumns(const uint8_t* first, size_t stride, const int16_t* weights,
-                   const int32_t* pairs, int count, int width, int bits, uint8_t* out) {
+void filterVertically(const uint8_t* first, size_t stride, const int16_t* weights,
+                      const int32_t* pairs, int count, int width, int bits, uint8_t* out) {
     int done = 0;
 #if defined(__x86_64__)
     static const bool avx2 = __builtin_cpu_supports("avx2");
-    if (avx2) done = filterColumnsAvx2(first, stride, pairs, count, width, bits, out);
+    if (avx2) done = filterVerticallyAvx2(first, stride, pairs, count, width, bits, out);
 #endif
-    filterColumnsPlain(first, stride, weights, count, done, width, bits, out);
+    filterVerticallyPlain(first, stride, weights, count, done, width, bits, out);
 }
