@@ -6,8 +6,6 @@
 // the output's size: "plain copies"), and CPU seconds per second of sound.
 //
 //   bench_sound_path [seconds of sound]     (default: 60)
-#include <sys/resource.h>
-
 #include <atomic>
 #include <cmath>
 #include <cstdio>
@@ -17,18 +15,18 @@
 #include <vector>
 
 #include "base/log_file.h"
+#include "copy_count.h"
 #include "pipeline/block_pool.h"
 #include "session/sound_input.h"
 
 namespace {
 
 std::atomic<long> gAllocations{0};
-std::atomic<long> gCopiedBytes{0};
 
 }  // namespace
 
-// Every operator new of the process, and malloc and memcpy/memmove as this program's own objects
-// call them (the link wraps those symbols for the executable and its static libraries).
+// Every operator new of the process, and malloc as this program's own objects call it (the link
+// wraps it, as it wraps memcpy and memmove for copy_count.h).
 void* operator new(size_t size) {
     gAllocations.fetch_add(1, std::memory_order_relaxed);
     if (void* p = std::malloc(size ? size : 1)) return p;
@@ -52,19 +50,9 @@ void operator delete[](void* p, size_t) noexcept {
 
 extern "C" {
 void* __real_malloc(size_t size);
-void* __real_memcpy(void* to, const void* from, size_t size);
-void* __real_memmove(void* to, const void* from, size_t size);
 void* __wrap_malloc(size_t size) {
     gAllocations.fetch_add(1, std::memory_order_relaxed);
     return __real_malloc(size);
-}
-void* __wrap_memcpy(void* to, const void* from, size_t size) {
-    gCopiedBytes.fetch_add(long(size), std::memory_order_relaxed);
-    return __real_memcpy(to, from, size);
-}
-void* __wrap_memmove(void* to, const void* from, size_t size) {
-    gCopiedBytes.fetch_add(long(size), std::memory_order_relaxed);
-    return __real_memmove(to, from, size);
 }
 }
 
@@ -88,13 +76,6 @@ std::vector<int16_t> tone(int frames, double hz, int rate) {
         samples[size_t(2 * i)] = samples[size_t(2 * i + 1)] =
             int16_t(12000 * std::sin(2 * M_PI * hz * i / rate));
     return samples;
-}
-
-double cpuSeconds() {
-    rusage usage = {};
-    getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
 }  // namespace
@@ -132,12 +113,12 @@ int main(int argc, char** argv) {
             allocationsBefore = gAllocations.load();
             copiedBefore = gCopiedBytes.load();
             mixedBefore = listener.blocks;
-            cpuBefore = cpuSeconds();
+            cpuBefore = processCpuSeconds();
         }
         push(SoundInput::kStereoId, stereo, block);
         push(SoundInput::kMicrophoneId, mic, block);
     }
-    const double cpu = cpuSeconds() - cpuBefore;
+    const double cpu = processCpuSeconds() - cpuBefore;
     const long allocations = gAllocations.load() - allocationsBefore;
     const long copied = gCopiedBytes.load() - copiedBefore;
     const long mixed = listener.blocks - mixedBefore;

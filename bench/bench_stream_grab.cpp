@@ -6,8 +6,6 @@
 // the process spends per second. Needs a PipeWire daemon (scripts/bench starts one).
 //
 //   bench_stream_grab [seconds]     (default: 10)
-#include <sys/resource.h>
-
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -17,37 +15,9 @@
 #include "base/log_file.h"
 #include "base/os_thread.h"
 #include "capture/portal/screen_stream.h"
+#include "copy_count.h"
 #include "test_support.h"
 #include "wayland_fixtures.h"
-
-namespace {
-std::atomic<long> gCopiedBytes{0};
-}
-
-// memcpy and memmove as this program's own objects call them (the link wraps both symbols).
-extern "C" {
-void* __real_memcpy(void* to, const void* from, size_t size);
-void* __real_memmove(void* to, const void* from, size_t size);
-void* __wrap_memcpy(void* to, const void* from, size_t size) {
-    gCopiedBytes.fetch_add(long(size), std::memory_order_relaxed);
-    return __real_memcpy(to, from, size);
-}
-void* __wrap_memmove(void* to, const void* from, size_t size) {
-    gCopiedBytes.fetch_add(long(size), std::memory_order_relaxed);
-    return __real_memmove(to, from, size);
-}
-}
-
-namespace {
-
-double cpuSeconds() {
-    rusage usage = {};
-    getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
     const double seconds = argc > 1 ? std::atof(argv[1]) : 10;
@@ -71,7 +41,7 @@ int main(int argc, char** argv) {
     std::vector<uint8_t> picture(static_cast<size_t>(kPictureBytes));
     const uint64_t serialBefore = stream.serial();
     const long copiedBefore = gCopiedBytes.load();
-    const double cpuBefore = cpuSeconds();
+    const double cpuBefore = processCpuSeconds();
     uint64_t lastSerial = serialBefore;
     long grabs = 0;
     double grabSeconds = 0;
@@ -88,7 +58,7 @@ int main(int argc, char** argv) {
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         ++grabs;
     }
-    const double cpu = cpuSeconds() - cpuBefore;
+    const double cpu = processCpuSeconds() - cpuBefore;
     const double received = double(stream.serial() - serialBefore);
     const double copied = double(gCopiedBytes.load() - copiedBefore);
     stream.close();
