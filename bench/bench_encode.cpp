@@ -14,6 +14,7 @@
 #include "pipeline/audio_converter.h"
 #include "pipeline/av_muxer.h"
 #include "pipeline/video_converter.h"
+#include "test_support.h"
 
 namespace {
 
@@ -130,13 +131,10 @@ void BM_SoundBlock(benchmark::State& state) {
         state.SkipWithError("cannot open the encoder");
         return;
     }
-    std::vector<int16_t> block(AudioConverter::kFrameSamples * 2);
     int64_t pts = 0;
     for (auto _ : state) {
-        for (size_t i = 0; i < block.size(); i += 2) {
-            const double t = double(pts + int64_t(i / 2)) / 44100.0;
-            block[i] = block[i + 1] = int16_t(12000 * std::sin(2 * M_PI * 440 * t));
-        }
+        const std::vector<int16_t> block =
+            testsupport::stereoSine(AudioConverter::kFrameSamples, pts, 440, 44100, 12000);
         AVFrame* frame = converter.convert(reinterpret_cast<const uint8_t*>(block.data()),
                                            AudioConverter::kBlockBytes, pts);
         benchmark::DoNotOptimize(muxer.writeAudio(frame));

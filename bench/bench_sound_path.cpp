@@ -18,6 +18,7 @@
 #include "copy_count.h"
 #include "pipeline/block_pool.h"
 #include "session/sound_input.h"
+#include "test_support.h"
 
 namespace {
 
@@ -70,14 +71,6 @@ public:
     long sum = 0;
 };
 
-std::vector<int16_t> tone(int frames, double hz, int rate) {
-    std::vector<int16_t> samples(size_t(frames) * 2);
-    for (int i = 0; i < frames; ++i)
-        samples[size_t(2 * i)] = samples[size_t(2 * i + 1)] =
-            int16_t(12000 * std::sin(2 * M_PI * hz * i / rate));
-    return samples;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -85,8 +78,8 @@ int main(int argc, char** argv) {
     gLog.setLevel(LogFile::kError);
     gLog.setEcho(false);
     constexpr int kStereoFrames = SoundInput::kFramesPerBlock, kMicFrames = kStereoFrames / 4;
-    const auto stereo = tone(kStereoFrames, 1000, 44100);
-    const auto mic = tone(kMicFrames, 440, 11025);
+    const auto stereo = testsupport::stereoSine(kStereoFrames, 0, 1000, 44100, 12000);
+    const auto mic = testsupport::stereoSine(kMicFrames, 0, 440, 11025, 12000);
     BlockPool pool(kStereoFrames * 4, 8);
     SoundInput sound;
     TakingListener listener;

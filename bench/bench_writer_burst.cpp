@@ -90,9 +90,7 @@ int main() {
         const double now = double(slot) / kFps;
         if (now >= 2.0 && now < 4.0) continue;
         for (; double(soundBlocks + 1) * 1152 / 44100 <= now; ++soundBlocks) {
-            for (int i = 0; i < 1152; ++i)
-                tone[size_t(2 * i)] = tone[size_t(2 * i + 1)] = int16_t(
-                    8000 * std::sin(2 * M_PI * 440 * double(soundBlocks * 1152 + i) / 44100));
+            tone = testsupport::stereoSine(1152, soundBlocks * 1152, 440, 44100, 8000);
             push(sound, MMPacket::kSound, tone.data(), 4608, soundBlocks * 1152);
         }
     }

@@ -43,15 +43,7 @@ std::vector<double> toneOnsets(const Sound& sound) {
     double quietSince = 0;
     for (size_t start = 0; start + size_t(window) * 2 < sound.samples.size() / 2;
          start += size_t(window)) {
-        double re = 0, im = 0;
-        for (int i = 0; i < window; ++i) {
-            const double phase =
-                2 * M_PI * FlashScene::kToneHz * double(start + size_t(i)) / sound.sampleRate;
-            const double value = sound.samples[(start + size_t(i)) * 2];
-            re += value * std::cos(phase);
-            im += value * std::sin(phase);
-        }
-        const double amplitude = 2 * std::sqrt(re * re + im * im) / window;
+        const double amplitude = sound.amplitudeIn(0, FlashScene::kToneHz, start, size_t(window));
         const double time = double(start) / sound.sampleRate;
         if (amplitude > 0.1 && !sounding && time - quietSince > 0.25) onsets.push_back(time);
         if (amplitude > 0.1) sounding = true;

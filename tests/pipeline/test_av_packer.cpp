@@ -132,15 +132,11 @@ std::vector<uint8_t> yv12Pattern(int width, int height) {
 }
 
 std::vector<uint8_t> toneBlock(int blockIndex, double hz, double amplitude) {
-    std::vector<uint8_t> data(AudioConverter::kBlockBytes);
-    auto* samples = reinterpret_cast<int16_t*>(data.data());
-    for (int i = 0; i < AudioConverter::kFrameSamples; ++i) {
-        const double t = double(blockIndex * AudioConverter::kFrameSamples + i) / 44100.0;
-        const auto value = int16_t(std::lround(amplitude * 32767 * std::sin(2 * M_PI * hz * t)));
-        samples[2 * i] = value;
-        samples[2 * i + 1] = value;
-    }
-    return data;
+    const std::vector<int16_t> samples = stereoSine(
+        AudioConverter::kFrameSamples, int64_t(blockIndex) * AudioConverter::kFrameSamples, hz,
+        44100, amplitude * 32767);
+    const auto* bytes = reinterpret_cast<const uint8_t*>(samples.data());
+    return {bytes, bytes + samples.size() * sizeof(int16_t)};
 }
 
 class AvPackerTest : public ::testing::Test {

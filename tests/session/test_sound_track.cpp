@@ -16,15 +16,6 @@ constexpr int kFrames = 1152;
 constexpr int kSamples = kFrames * 2;
 constexpr int64_t kOriginUs = 10000000;
 
-// Frames of a sine at hz, both channels, from the stream's frame first on.
-std::vector<int16_t> sine(int frames, int64_t first, double hz, int rate, double amplitude) {
-    std::vector<int16_t> samples(size_t(frames) * 2);
-    for (int i = 0; i < frames; ++i)
-        samples[size_t(2 * i)] = samples[size_t(2 * i + 1)] =
-            int16_t(std::lround(amplitude * std::sin(2 * M_PI * hz * double(first + i) / rate)));
-    return samples;
-}
-
 // Feeds a track blocks of a steady source that starts capturing at startUs, on a clock skew off
 // its rate, until its sound reaches frames on the timeline; mixes it into a timeline of its own.
 std::vector<int16_t> placeAndMix(SoundTrack& track, int rate, int blockFrames, double hz,
@@ -35,7 +26,7 @@ std::vector<int16_t> placeAndMix(SoundTrack& track, int rate, int blockFrames, d
         const int64_t firstUs = startUs + std::llround(double(first) * 1e6 / rate);
         std::vector<int16_t> block =
             value >= 0 ? std::vector<int16_t>(size_t(blockFrames) * 2, int16_t(value))
-                       : sine(blockFrames, first, hz, rate, 12000);
+                       : testsupport::stereoSine(blockFrames, first, hz, rate, 12000);
         track.add(block.data(), blockFrames, first, firstUs);
         while (track.started() && track.end() >= mixed + kFrames && mixed < timelineFrames) {
             const int frames = int(std::min<int64_t>(kFrames, timelineFrames - mixed));

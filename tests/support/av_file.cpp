@@ -88,17 +88,20 @@ double Sound::amplitudeAt(int channel, double hz, double skipSeconds) const {
     const size_t frames = channels ? samples.size() / size_t(channels) : 0;
     double total = 0;
     int windows = 0;
-    for (size_t start = first; start + window <= frames; start += window, ++windows) {
-        double re = 0, im = 0;
-        for (size_t i = start; i < start + window; ++i) {
-            const double phase = 2 * M_PI * hz * double(i) / sampleRate;
-            const double value = samples[i * size_t(channels) + size_t(channel)];
-            re += value * std::cos(phase);
-            im += value * std::sin(phase);
-        }
-        total += 2 * std::sqrt(re * re + im * im) / double(window);
-    }
+    for (size_t start = first; start + window <= frames; start += window, ++windows)
+        total += amplitudeIn(channel, hz, start, window);
     return windows ? total / windows : 0.0;
+}
+
+double Sound::amplitudeIn(int channel, double hz, size_t first, size_t frames) const {
+    double re = 0, im = 0;
+    for (size_t i = first; i < first + frames; ++i) {
+        const double phase = 2 * M_PI * hz * double(i) / sampleRate;
+        const double value = samples[i * size_t(channels) + size_t(channel)];
+        re += value * std::cos(phase);
+        im += value * std::sin(phase);
+    }
+    return frames ? 2 * std::sqrt(re * re + im * im) / double(frames) : 0.0;
 }
 
 AvFile::~AvFile() {

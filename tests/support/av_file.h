@@ -47,6 +47,8 @@ struct Sound {
     // Amplitude of the component at hz in one channel (1.0 for a full-scale sine), averaged over
     // windows of 100 ms after the first skipSeconds.
     double amplitudeAt(int channel, double hz, double skipSeconds = 0.5) const;
+    // The same over frames frames from the frame first on (the caller keeps them in range).
+    double amplitudeIn(int channel, double hz, size_t first, size_t frames) const;
 };
 
 class AvFile {

@@ -95,13 +95,8 @@ TonePlayer::TonePlayer(const std::string& sink, double hz, double amplitude) {
                                           sink.empty() ? nullptr : sink.c_str(), "tone", &format,
                                           nullptr, nullptr, nullptr);
         if (!player) return;
-        std::vector<int16_t> chunk(441 * 2);  // 10 ms
-        long frame = 0;
-        while (!m_stop.load()) {
-            for (size_t i = 0; i < chunk.size(); i += 2, ++frame) {
-                const double value = amplitude * 32767 * std::sin(2 * M_PI * hz * frame / 44100.0);
-                chunk[i] = chunk[i + 1] = int16_t(std::lround(value));
-            }
+        for (int64_t frame = 0; !m_stop.load(); frame += 441) {  // 10 ms at a time
+            const std::vector<int16_t> chunk = stereoSine(441, frame, hz, 44100, amplitude * 32767);
             if (pa_simple_write(player, chunk.data(), chunk.size() * sizeof(int16_t), nullptr) < 0)
                 break;
         }

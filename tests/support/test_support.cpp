@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -39,6 +40,14 @@ TempDir::~TempDir() {
     std::filesystem::permissions(m_path, std::filesystem::perms::owner_all,
                                  std::filesystem::perm_options::add, ignored);
     std::filesystem::remove_all(m_path, ignored);
+}
+
+std::vector<int16_t> stereoSine(int frames, int64_t first, double hz, int rate, double amplitude) {
+    std::vector<int16_t> samples(size_t(frames) * 2);
+    for (int i = 0; i < frames; ++i)
+        samples[size_t(2 * i)] = samples[size_t(2 * i + 1)] =
+            int16_t(std::lround(amplitude * std::sin(2 * M_PI * hz * double(first + i) / rate)));
+    return samples;
 }
 
 std::string TempDir::file(const std::string& name) const {

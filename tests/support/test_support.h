@@ -43,6 +43,10 @@ private:
     bool m_mounted = false;
 };
 
+// frames of a sine at hz, the same on both channels of interleaved 16-bit stereo, from the
+// stream's frame first on; amplitude in sample units (32767 is full scale).
+std::vector<int16_t> stereoSine(int frames, int64_t first, double hz, int rate, double amplitude);
+
 // Frequency of the strongest tone of one channel of interleaved samples, from its rising zero
 // crossings from frame firstFrame on; 0 when there are fewer than two. A crossing counts only
 // after the sound has gone below a tenth of its peak, so that the low noise of an encoder's

@@ -108,7 +108,9 @@ TEST_F(CameraDeviceTest, OpensAtTheChosenOrLargestFullRateSizeAndDeliversUntilSt
     for (size_t i = 0; i < callback.lengths.size(); ++i) {
         EXPECT_EQ(callback.lengths[i], 320 * 240 * 2);
         EXPECT_NE(callback.threads[i], std::this_thread::get_id());
-        if (i > 0) EXPECT_GT(callback.times[i], callback.times[i - 1]);
+        if (i > 0) {
+            EXPECT_GT(callback.times[i], callback.times[i - 1]);
+        }
     }
 
     LogCapture log;
