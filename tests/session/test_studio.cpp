@@ -9,7 +9,7 @@
 #include "av_file.h"
 #include "base/log_file.h"
 #include "base/os_thread.h"
-#include "gst_test_cameras.h"
+#include "capture/gst/test_cameras.h"
 #include "pulse_fixtures.h"
 #include "session/preferences.h"
 #include "session/studio.h"

@@ -11,8 +11,8 @@
 #include <filesystem>
 
 #include "base/log_file.h"
+#include "capture/gst/test_cameras.h"
 #include "capture/preview_renderer.h"
-#include "gst_test_cameras.h"
 #include "log_capture.h"
 #include "pipeline/video_converter.h"
 #include "qt_helpers.h"

@@ -9,7 +9,7 @@
 
 #include "base/os_thread.h"
 #include "capture/camera_device.h"
-#include "gst_test_cameras.h"
+#include "capture/gst/test_cameras.h"
 #include "log_capture.h"
 #include "pipeline/video_converter.h"
 #include "test_support.h"
@@ -76,9 +76,10 @@ TEST_F(CameraDeviceTest, OpensAtTheChosenOrLargestFullRateSizeAndDeliversUntilSt
     EXPECT_EQ(sizes[0].maxFps, 5);
     EXPECT_EQ(sizes[2].maxFps, 30);
     EXPECT_TRUE(cameraSizes(kTestCameraPaths[0]).empty()) << "a camera that names no size";
-    for (const auto& [askWidth, askHeight, width, height] :
-         {std::tuple{0, 0, 1280, 720}, {640, 480, 640, 480}, {1920, 1080, 1920, 1080},
-          {800, 600, 1280, 720}}) {
+    for (const auto& [askWidth, askHeight, width, height] : {std::tuple{0, 0, 1280, 720},
+                                                             {640, 480, 640, 480},
+                                                             {1920, 1080, 1920, 1080},
+                                                             {800, 600, 1280, 720}}) {
         CameraDevice camera;
         ASSERT_EQ(camera.open(kTestCameraPaths[2], nullptr, askWidth, askHeight), 0);
         EXPECT_EQ(camera.width, width) << "asked for " << askWidth;

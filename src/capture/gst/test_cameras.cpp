@@ -1,4 +1,4 @@
-#include "gst_test_cameras.h"
+#include "capture/gst/test_cameras.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -35,7 +35,7 @@ GstElement* createCameraElement(GstDevice* device, const gchar* name) {
     const gchar* path = gst_structure_get_string(properties, "device.path");
     int index = 0;
     for (int i = 0; i < 3; ++i)
-        if (path && strcmp(path, testsupport::kTestCameraPaths[i]) == 0) index = i;
+        if (path && strcmp(path, kTestCameraPaths[i]) == 0) index = i;
     gst_structure_free(properties);
     std::string description =
         index == 2 ? std::string("videotestsrc is-live=true pattern=smpte ! capsfilter caps=\"") +
@@ -80,15 +80,15 @@ GList* probeCameras(GstDeviceProvider*) {
     const char* offered = getenv("GLIMMORA_TEST_CAMERAS");
     for (int index = 0; index < 3; ++index) {
         if (offered && !strchr(offered, '0' + index)) continue;
-        const char* path = testsupport::kTestCameraPaths[index];
-        const bool third = strcmp(path, testsupport::kTestCameraPaths[2]) == 0;
+        const char* path = kTestCameraPaths[index];
+        const bool third = strcmp(path, kTestCameraPaths[2]) == 0;
         GstCaps* caps = gst_caps_from_string(third ? kThirdCameraCaps : "video/x-raw");
         GstStructure* properties =
             gst_structure_new("properties", "device.path", G_TYPE_STRING, path, "device.bus",
                               G_TYPE_STRING, "test", nullptr);
-        GstDevice* device = GST_DEVICE(g_object_new(
-            test_camera_get_type(), "display-name", testsupport::kTestCameraName, "device-class",
-            "Video/Source", "caps", caps, "properties", properties, nullptr));
+        GstDevice* device = GST_DEVICE(
+            g_object_new(test_camera_get_type(), "display-name", kTestCameraName, "device-class",
+                         "Video/Source", "caps", caps, "properties", properties, nullptr));
         gst_caps_unref(caps);
         gst_structure_free(properties);
         devices = g_list_append(devices, gst_object_ref_sink(device));
@@ -108,12 +108,8 @@ void test_camera_provider_init(TestCameraProvider*) {}
 
 }  // namespace
 
-namespace testsupport {
-
 bool registerTestCameras(GstPlugin* plugin) {
     if (!gst_is_initialized()) gst_init(nullptr, nullptr);
     return gst_device_provider_register(plugin, "glimmoratestcameras", GST_RANK_PRIMARY,
                                         test_camera_provider_get_type());
 }
-
-}  // namespace testsupport

@@ -7,12 +7,11 @@
 // third (/dev/glimmora-test-camera-2) colour bars at 1920 x 1080 (5 a second), 1280 x 720 (25) or
 // 640 x 480 (30), and says so. GLIMMORA_TEST_CAMERAS=<indexes> (e.g. "2") offers only those.
 //
-// Tests register them in their own process; the plugin built beside this file offers them to
-// any GStreamer program found on GST_PLUGIN_PATH.
+// For trying the program without a camera: the plugin built from test_cameras_plugin.cpp
+// (build/gst-plugins) offers them to any GStreamer program when its folder is on
+// GST_PLUGIN_PATH. Tests register them in their own process instead.
 
 #include <gst/gst.h>
-
-namespace testsupport {
 
 constexpr const char* kTestCameraName = "Glimmora Test Camera";
 constexpr const char* kTestCameraPaths[3] = {
@@ -20,5 +19,3 @@ constexpr const char* kTestCameraPaths[3] = {
 
 // Registers the provider with plugin (none: in this process only). True on success.
 bool registerTestCameras(GstPlugin* plugin = nullptr);
-
-}  // namespace testsupport
