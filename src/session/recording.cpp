@@ -81,8 +81,10 @@ int Recording::openWriter(const std::string& folder, int srcWidth, int srcHeight
 void Recording::closeWriter(bool removeFile) {
     AvPacker* writer = m_writer.exchange(nullptr);
     if (!writer) return;
+    // The length the user chose: the stop, not the end of the wait for the last sound.
+    const int64_t recordedMs = m_stoppedAtMs >= 0 ? m_stoppedAtMs : m_clock.elapsed();
     gLog.info("closing %s after %.3f s on the recording clock\n", m_fileName.c_str(),
-              double(m_clock.elapsed()) / 1000.0);
+              double(recordedMs) / 1000.0);
     writer->close();
     delete writer;
     if (removeFile) std::remove(m_fileName.c_str());
@@ -95,6 +97,7 @@ void Recording::setStamping(double frameIntervalMs, double soundDelayMs) {
 
 void Recording::begin() {
     m_lastPictureIndex.store(INT64_MAX);
+    m_stoppedAtMs = -1;
     // Sound heard at the recording's time t is placed at t plus the delay. The sound input is
     // shared by the recordings of a run: it hands its sound to the one that runs.
     if (m_sound) {
@@ -106,9 +109,10 @@ void Recording::begin() {
 
 void Recording::stop() {
     if (!m_recording.load()) return;
-    // The picture slot open now is the recording's last; the sound is taken up to its end, so
-    // that sound and picture end together.
-    const int64_t lastPicture = pictureIndexNow();
+    // The slot open now, the one whose tick came last, is the recording's last: the file ends
+    // at most one picture after the stop. The sound is taken up to the same end.
+    m_stoppedAtMs = m_clock.elapsed();
+    const int64_t lastPicture = int64_t(double(m_stoppedAtMs) / m_frameIntervalMs);
     m_lastPictureIndex.store(lastPicture);
     m_recording.store(false);
     if (m_sound) {

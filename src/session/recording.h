@@ -106,6 +106,7 @@ private:
     std::atomic<bool> m_recording{false};
     // The last picture slot of the recording, once stop() has begun.
     std::atomic<int64_t> m_lastPictureIndex{INT64_MAX};
+    int64_t m_stoppedAtMs = -1;  // the clock at stop(), owner's thread; -1 while running
     double m_frameIntervalMs = 40.0;
     double m_soundDelayMs = 0;
     std::string m_fileName;
