@@ -6,7 +6,7 @@
 
 namespace {
 
-// The device: makes the source bin of one of the two cameras.
+// The device: makes the source bin of one of the three cameras.
 struct TestCamera {
     GstDevice parent;
 };
@@ -64,7 +64,7 @@ void test_camera_class_init(TestCameraClass* klass) {
 
 void test_camera_init(TestCamera*) {}
 
-// The provider: lists the two cameras.
+// The provider: lists the three cameras.
 struct TestCameraProvider {
     GstDeviceProvider parent;
 };
@@ -81,8 +81,7 @@ GList* probeCameras(GstDeviceProvider*) {
     for (int index = 0; index < 3; ++index) {
         if (offered && !strchr(offered, '0' + index)) continue;
         const char* path = kTestCameraPaths[index];
-        const bool third = strcmp(path, kTestCameraPaths[2]) == 0;
-        GstCaps* caps = gst_caps_from_string(third ? kThirdCameraCaps : "video/x-raw");
+        GstCaps* caps = gst_caps_from_string(index == 2 ? kThirdCameraCaps : "video/x-raw");
         GstStructure* properties =
             gst_structure_new("properties", "device.path", G_TYPE_STRING, path, "device.bus",
                               G_TYPE_STRING, "test", nullptr);
