@@ -36,8 +36,8 @@ private:
     ChildProcess m_process;
 };
 
-// A session bus of its own, and the portal double on it (glimmora_portal_double, built with
-// test programs), handing out node.
+// A session bus of its own, and the portal double on it (portal_double.py, run by Debian's
+// python3 with its D-Bus and GLib bindings), handing out node.
 class PortalDouble {
 public:
     // options: the double's further arguments ("--refuse", "--no-shortcuts").
