@@ -60,6 +60,7 @@ public:
     std::string folder() const { return m_dir.path(); }
     std::string videoFolder() const { return m_videoFolder; }
     std::string log() const;
+    bool logged(const std::string& part) const { return log().find(part) != std::string::npos; }
     // The recordings in the video folder, sorted by name.
     std::vector<std::string> recordings() const;
 

@@ -27,17 +27,6 @@ using namespace testsupport;
 
 namespace {
 
-bool contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
-
-int count(const std::string& text, const std::string& part) {
-    int found = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
-        ++found;
-    return found;
-}
-
 class FaultTest : public ::testing::Test {
 protected:
     void SetUp() override { gLog.setEcho(false); }
@@ -63,7 +52,7 @@ TEST_F(FaultTest, SoundServerGoingAwayLeavesTheRecordingRunning) {
     ASSERT_TRUE(waitUntil([&] { return program.recordings().size() == 1; }, 5000));
     program.process().terminate();
     EXPECT_EQ(program.exitStatus(), 0);
-    EXPECT_TRUE(contains(program.log(), "lost its sound server")) << program.log();
+    EXPECT_TRUE(program.logged("lost its sound server")) << program.log();
 
     AvFile file;
     ASSERT_TRUE(file.open(program.recordings()[0])) << file.error();
@@ -93,7 +82,7 @@ TEST_F(FaultTest, FullDiskStopsTheRecordingAndKeepsWhatFits) {
     program.keyInWindow("提示", "Return");
     busy.terminate();
     program.process().terminate();
-    EXPECT_TRUE(contains(program.log(), "stopped writing")) << program.log();
+    EXPECT_TRUE(program.logged("stopped writing")) << program.log();
 
     ASSERT_EQ(program.recordings().size(), 1u);
     AvFile file;
@@ -107,7 +96,7 @@ TEST_F(FaultTest, FullDiskStopsTheRecordingAndKeepsWhatFits) {
     ASSERT_TRUE(program.start());
     ASSERT_FALSE(program.waitForWindow("选择工作模式").isEmpty());
     program.process().terminate();
-    EXPECT_FALSE(contains(program.log(), "recovery:")) << program.log();
+    EXPECT_FALSE(program.logged("recovery:")) << program.log();
     EXPECT_EQ(std::filesystem::last_write_time(program.recordings()[0]), written);
 }
 
@@ -125,9 +114,9 @@ TEST_F(FaultTest, CameraThatStopsLeavesTheRecordingRunningWithSound) {
     ASSERT_TRUE(waitUntil([&] { return program.recordings().size() == 1; }, 5000));
     program.process().terminate();
     EXPECT_EQ(program.exitStatus(), 0);
-    EXPECT_TRUE(contains(program.log(), "Camera: the camera stopped delivering pictures"));
-    EXPECT_TRUE(contains(program.log(), "no picture from the camera")) << program.log();
-    EXPECT_TRUE(contains(program.log(), "told the user that a source was lost")) << program.log();
+    EXPECT_TRUE(program.logged("Camera: the camera stopped delivering pictures"));
+    EXPECT_TRUE(program.logged("no picture from the camera")) << program.log();
+    EXPECT_TRUE(program.logged("told the user that a source was lost")) << program.log();
 
     AvFile file;
     ASSERT_TRUE(file.open(program.recordings()[0])) << file.error();
@@ -191,7 +180,7 @@ TEST_F(FaultTest, HammeredHotKeysLeaveOnlyPlayableFiles) {
         EXPECT_EQ(file.streamCount(), 2) << path;
         EXPECT_FALSE(isUnfinishedAvi(path)) << path;
     }
-    EXPECT_EQ(count(program.log(), "recording into"), int(files.size()))
+    EXPECT_EQ(countOf(program.log(), "recording into"), int(files.size()))
         << "each start made one file: " << program.log();
 }
 
@@ -222,7 +211,7 @@ TEST_F(FaultTest, AScreenThatShrinksMidwayAndTheNextRecordingAtItsNewSize) {
     program.keyInWindow("提示", "Return");
     ASSERT_FALSE(program.recordFor(2000).empty());
     program.process().terminate();
-    EXPECT_TRUE(contains(program.log(), "the recording keeps its 1920x1080 size")) << program.log();
+    EXPECT_TRUE(program.logged("the recording keeps its 1920x1080 size")) << program.log();
 
     AvFile file;
     ASSERT_TRUE(file.open(program.recordings()[0])) << file.error();
@@ -268,7 +257,7 @@ TEST_F(FaultTest, RecordingThatCannotBeRebuiltIsToldAtStartAndKept) {
     ASSERT_TRUE(program.start());
     EXPECT_FALSE(program.waitForWindow("录像修复").isEmpty()) << "the user is told at start";
     program.process().terminate();
-    EXPECT_TRUE(contains(program.log(), "MB free on its disk to be rebuilt")) << program.log();
+    EXPECT_TRUE(program.logged("MB free on its disk to be rebuilt")) << program.log();
     EXPECT_EQ(readFile(path), cut) << "the original is kept as it was";
 }
 
@@ -295,7 +284,7 @@ TEST_F(FaultTest, KilledRecordingIsRebuiltAtTheNextStart) {
     ASSERT_TRUE(program.start());
     ASSERT_FALSE(program.waitForWindow("选择工作模式").isEmpty());
     program.process().terminate();
-    EXPECT_TRUE(contains(program.log(), "recovery: rebuilt")) << program.log();
+    EXPECT_TRUE(program.logged("recovery: rebuilt")) << program.log();
 
     EXPECT_FALSE(isUnfinishedAvi(path));
     AvFile file;

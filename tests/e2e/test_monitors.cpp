@@ -35,9 +35,7 @@ std::string showsTiles(const Picture& picture, const std::function<QPointF(int, 
             if (dx < 3 || dx > 317 || dy < 3 || dy > 237) continue;
             if (skip.contains(screen.toPoint())) continue;
             const QColor want = tileColour(int(screen.x()) / 320, int(screen.y()) / 240);
-            const uint8_t* bgr = picture.at(x, y);
-            if (std::abs(bgr[2] - want.red()) > 40 || std::abs(bgr[1] - want.green()) > 40 ||
-                std::abs(bgr[0] - want.blue()) > 40)
+            if (!picture.shows(x, y, want.rgb() & 0xffffff, 40))
                 return "picture (" + std::to_string(x) + "," + std::to_string(y) +
                        ") is not screen (" + std::to_string(int(screen.x())) + "," +
                        std::to_string(int(screen.y())) + ")";

@@ -18,11 +18,6 @@ using namespace testsupport;
 
 namespace {
 
-bool near(const uint8_t* bgr, const QColor& colour) {
-    return std::abs(bgr[2] - colour.red()) < 40 && std::abs(bgr[1] - colour.green()) < 40 &&
-           std::abs(bgr[0] - colour.blue()) < 40;
-}
-
 class ScreenRecordingTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -97,8 +92,8 @@ TEST_F(ScreenRecordingTest, RegionBothInputsWholeScreenAndClosingWhileRecording)
     ASSERT_FALSE(decoded.empty());
     for (int row = 0; row < 2; ++row)
         for (int column = 0; column < 2; ++column)
-            EXPECT_TRUE(near(decoded.back().at(160 + 320 * column, 120 + 240 * row),
-                             tileColour(column, row)))
+            EXPECT_TRUE(decoded.back().shows(160 + 320 * column, 120 + 240 * row,
+                                             tileColour(column, row).rgb() & 0xffffff, 39))
                 << "tile " << column << "," << row;
     EXPECT_NEAR(region.sound().seconds(), 5.0, 0.4);
     EXPECT_NEAR(region.sound().toneHz(0), 440.0, 5.0) << "the microphone's sine alone";
@@ -120,8 +115,9 @@ TEST_F(ScreenRecordingTest, RegionBothInputsWholeScreenAndClosingWhileRecording)
     const double scale = 1024.0 / 1920;
     for (const QPoint& point :
          {QPoint(160, 120), QPoint(1760, 120), QPoint(160, 1000), QPoint(1760, 1000)})
-        EXPECT_TRUE(near(scaled.back().at(int(point.x() * scale), int(point.y() * scale)),
-                         tileColour(point.x() / 320, point.y() / 240)))
+        EXPECT_TRUE(
+            scaled.back().shows(int(point.x() * scale), int(point.y() * scale),
+                                tileColour(point.x() / 320, point.y() / 240).rgb() & 0xffffff, 39))
             << "at " << point.x() << "," << point.y();
 
     AvFile closed;

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <sstream>
 
 #include "av_file.h"
 #include "base/log_file.h"
@@ -39,20 +38,6 @@ protected:
             return QRect();
         return program.chooseMode("screen");
     }
-
-    static int count(const std::string& text, const std::string& line) {
-        int found = 0;
-        for (size_t at = text.find(line); at != std::string::npos; at = text.find(line, at + 1))
-            ++found;
-        return found;
-    }
-
-    static std::string config(const GlimmoraProgram& program) {
-        std::ifstream in(program.folder() + "/default.cfg");
-        std::stringstream text;
-        text << in.rdbuf();
-        return text.str();
-    }
 };
 
 // The file has all 25 slots a second; most hold a picture of their own. The node sends 25 a
@@ -64,11 +49,6 @@ void expectEverySlot(AvFile& file, const std::string& path) {
     scanAvi(path, [&](int stream, int64_t, uint32_t) { chunks += stream == 0; });
     EXPECT_GE(chunks, long(0.95 * 25 * file.durationSeconds())) << "25 slots a second";
     EXPECT_GE(long(file.picturePts().size()), chunks / 2) << "new pictures are taken";
-}
-
-bool near(const uint8_t* bgr, uint32_t rgb) {
-    return std::abs(bgr[2] - int(rgb >> 16 & 0xff)) < 24 &&
-           std::abs(bgr[1] - int(rgb >> 8 & 0xff)) < 24 && std::abs(bgr[0] - int(rgb & 0xff)) < 24;
 }
 
 }  // namespace
@@ -98,8 +78,9 @@ TEST_F(WaylandRecordingTest, TheSharedMonitorIsRecordedWithItsSoundAndTheShareIs
               std::string::npos)
         << "the pointer drawn by the desktop, the share kept; no token yet\n"
         << portal.calls();
-    EXPECT_NE(config(program).find("portal.token=double-token-1"), std::string::npos)
-        << config(program);
+    EXPECT_NE(readFile(program.folder() + "/default.cfg").find("portal.token=double-token-1"),
+              std::string::npos)
+        << readFile(program.folder() + "/default.cfg");
 
     // A second recording in the same session: no new question to the desktop. The screen is
     // still now: the desktop sends no pictures at all.
@@ -108,7 +89,7 @@ TEST_F(WaylandRecordingTest, TheSharedMonitorIsRecordedWithItsSoundAndTheShareIs
     OS_Thread::msleep(2000);
     ASSERT_TRUE(portal.activate("stop"));
     ASSERT_TRUE(waitUntil([&] { return program.recordings().size() == 2; }, 10000));
-    EXPECT_EQ(count(portal.calls(), "Start\n"), 1) << portal.calls();
+    EXPECT_EQ(countOf(portal.calls(), "Start\n"), 1) << portal.calls();
     program.process().terminate();
     EXPECT_EQ(program.exitStatus(), 0);
 
@@ -120,8 +101,8 @@ TEST_F(WaylandRecordingTest, TheSharedMonitorIsRecordedWithItsSoundAndTheShareIs
     const auto pictures = file.pictures();
     ASSERT_FALSE(pictures.empty());
     for (const Picture* picture : {&pictures.front(), &pictures.back()}) {
-        EXPECT_TRUE(near(picture->at(picture->width / 2, picture->height / 2), kScreenColour));
-        EXPECT_TRUE(near(picture->at(2, 2), kScreenColour));
+        EXPECT_TRUE(picture->shows(picture->width / 2, picture->height / 2, kScreenColour));
+        EXPECT_TRUE(picture->shows(2, 2, kScreenColour));
     }
     const Sound sound = file.sound();
     EXPECT_NEAR(sound.seconds(), file.durationSeconds(), 0.4);
@@ -139,7 +120,7 @@ TEST_F(WaylandRecordingTest, TheSharedMonitorIsRecordedWithItsSoundAndTheShareIs
     EXPECT_LE(int(stillFile.picturePts().size()), 10) << "a still screen costs almost nothing";
     const auto stillPictures = stillFile.pictures();
     ASSERT_FALSE(stillPictures.empty());
-    EXPECT_TRUE(near(stillPictures.back().at(320, 240), kScreenColour));
+    EXPECT_TRUE(stillPictures.back().shows(320, 240, kScreenColour));
 
     // The program started again asks with the token it kept. (A desktop makes a new node for
     // each session, as here; the test node, once left alone, would send no more pictures.)
@@ -205,7 +186,7 @@ TEST_F(WaylandRecordingTest, ARegionIsPickedOnThePictureOfTheSharedMonitor) {
     OS_Thread::msleep(1500);
     ASSERT_TRUE(portal.activate("stop"));
     ASSERT_TRUE(waitUntil([&] { return program.recordings().size() == 1; }, 10000));
-    EXPECT_EQ(count(portal.calls(), "Start\n"), 1) << "one question for picking and recording";
+    EXPECT_EQ(countOf(portal.calls(), "Start\n"), 1) << "one question for picking and recording";
 
     // The user stops sharing from the desktop during a recording: it goes on with the last
     // picture and says the screen is lost; the next recording asks the desktop again.
@@ -221,7 +202,7 @@ TEST_F(WaylandRecordingTest, ARegionIsPickedOnThePictureOfTheSharedMonitor) {
     ASSERT_TRUE(portal.activate("stop"));
     OS_Thread::msleep(500);
     ASSERT_TRUE(portal.activate("start"));
-    EXPECT_TRUE(waitUntil([&] { return count(portal.calls(), "Start\n") == 2; }, 10000))
+    EXPECT_TRUE(waitUntil([&] { return countOf(portal.calls(), "Start\n") == 2; }, 10000))
         << portal.calls();
     program.process().terminate();
     EXPECT_NE(portal.calls().find("cursor_mode=1 "), std::string::npos) << portal.calls();
@@ -232,7 +213,7 @@ TEST_F(WaylandRecordingTest, ARegionIsPickedOnThePictureOfTheSharedMonitor) {
     EXPECT_EQ(file.stream(0)->codecpar->height, 301);
     const auto pictures = file.pictures();
     ASSERT_FALSE(pictures.empty());
-    EXPECT_TRUE(near(pictures.back().at(200, 150), kScreenColour));
+    EXPECT_TRUE(pictures.back().shows(200, 150, kScreenColour));
 }
 
 // The whole desktop: the program a native Wayland client of a real compositor, with no X
@@ -273,6 +254,6 @@ TEST_F(WaylandRecordingTest, OnAWaylandCompositorTheProgramIsANativeClientAndRec
     expectEverySlot(file, program.recordings()[0]);
     const auto pictures = file.pictures();
     ASSERT_FALSE(pictures.empty());
-    EXPECT_TRUE(near(pictures.back().at(320, 240), kScreenColour));
+    EXPECT_TRUE(pictures.back().shows(320, 240, kScreenColour));
     EXPECT_NEAR(file.sound().toneHz(0), 440.0, 5.0);
 }

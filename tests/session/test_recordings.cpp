@@ -30,31 +30,15 @@ using namespace testsupport;
 
 namespace {
 
-// Four flat quadrants of a 640 x 480 screen: red, green / blue, white (bytes B, G, R).
-const uint8_t kQuadrantBgr[4][3] = {{30, 30, 220}, {30, 200, 30}, {220, 30, 30}, {230, 230, 230}};
+// Four flat quadrants of a 640 x 480 screen: red, green / blue, white.
+const uint32_t kQuadrants[4] = {0xdc1e1e, 0x1ec81e, 0x1e1edc, 0xe6e6e6};
 
-bool paintQuadrants() {
-    std::vector<uint8_t> pixels(size_t(640) * 480 * 4);
-    for (int y = 0; y < 480; ++y) {
-        for (int x = 0; x < 640; ++x) {
-            const uint8_t* colour = kQuadrantBgr[(y >= 240 ? 2 : 0) + (x >= 320 ? 1 : 0)];
-            std::copy(colour, colour + 3, &pixels[(size_t(y) * 640 + x) * 4]);
-        }
-    }
-    return paintScreen(0, 0, 640, 480, pixels);
-}
-
-// True when the picture's pixel at (x, y) is within a few steps of the colour.
-::testing::AssertionResult looksLike(const Picture& picture, int x, int y, const uint8_t* bgr) {
-    const uint8_t* pixel = picture.at(x, y);
-    for (int c = 0; c < 3; ++c) {
-        if (std::abs(int(pixel[c]) - int(bgr[c])) > 24)
-            return ::testing::AssertionFailure()
-                   << "pixel (" << x << "," << y << ") is " << int(pixel[0]) << "," << int(pixel[1])
-                   << "," << int(pixel[2]) << " instead of " << int(bgr[0]) << "," << int(bgr[1])
-                   << "," << int(bgr[2]);
-    }
-    return ::testing::AssertionSuccess();
+bool paintQuadrants(int width = 640, int height = 480) {
+    bool ok = true;
+    for (int q = 0; q < 4; ++q)
+        ok = ok && paintScreen(q % 2 * width / 2, q / 2 * height / 2, width / 2, height / 2,
+                               solidPixels(width / 2, height / 2, kQuadrants[q]));
+    return ok;
 }
 
 // The test server's microphone alone, as a recorder window's sound starts out: opened with the
@@ -191,7 +175,7 @@ QRect pointerBox(const Picture& picture, int x, int y) {
     QRect box;
     for (int py = std::max(0, y - 24); py < std::min(picture.height, y + 24); ++py)
         for (int px = std::max(0, x - 24); px < std::min(picture.width, x + 24); ++px)
-            if (!looksLike(picture, px, py, kQuadrantBgr[0])) box |= QRect(px, py, 1, 1);
+            if (!picture.shows(px, py, kQuadrants[0])) box |= QRect(px, py, 1, 1);
     return box;
 }
 
@@ -297,8 +281,8 @@ TEST_F(DesktopRecordingTest, ARegionAtItsOwnSizeTheWholeScreenScaledAndStartsRef
     EXPECT_EQ(regionPictures.back().height, 240);
     // The region straddles the four quadrants around the screen's centre (320, 240).
     for (int quadrant = 0; quadrant < 4; ++quadrant)
-        EXPECT_TRUE(looksLike(regionPictures.back(), 20 + 200 * (quadrant % 2),
-                              20 + 200 * (quadrant / 2), kQuadrantBgr[quadrant]));
+        EXPECT_TRUE(regionPictures.back().shows(20 + 200 * (quadrant % 2),
+                                                20 + 200 * (quadrant / 2), kQuadrants[quadrant]));
     EXPECT_NEAR(region.sound().seconds(), 2.0, 0.5);
     EXPECT_NEAR(region.sound().toneHz(0), 440.0, 8.0);
 
@@ -318,9 +302,9 @@ TEST_F(DesktopRecordingTest, ARegionAtItsOwnSizeTheWholeScreenScaledAndStartsRef
     const std::vector<Picture> wholePictures = whole.pictures();
     ASSERT_FALSE(wholePictures.empty());
     EXPECT_EQ(wholePictures.back().width, 320);
-    EXPECT_TRUE(looksLike(wholePictures.back(), 80, 60, kQuadrantBgr[0]));
-    EXPECT_TRUE(looksLike(wholePictures.back(), 80, 180, kQuadrantBgr[2]));
-    EXPECT_TRUE(looksLike(wholePictures.back(), 240, 180, kQuadrantBgr[3]));
+    for (int quadrant = 0; quadrant < 4; ++quadrant)
+        EXPECT_TRUE(wholePictures.back().shows(80 + 160 * (quadrant % 2), 60 + 120 * (quadrant / 2),
+                                               kQuadrants[quadrant]));
 
     LogCapture log;
     EXPECT_EQ(recording.start(dir.path() + "/", false, 700, 500, 100, 100, 100, 100, 25), -1);
@@ -349,18 +333,15 @@ TEST_F(DesktopRecordingTest, ARegionAtItsOwnSizeTheWholeScreenScaledAndStartsRef
 // pictures (and one a second) are grabbed and encoded, every slot is in the file, and players
 // decode it.
 TEST_F(DesktopRecordingTest, AStillScreenIsEncodedOnlyWhereItChangesAndKeepsEverySlot) {
-    const uint8_t yellow[3] = {40, 220, 240};
+    const uint32_t yellow = 0xf0dc28;
     DesktopX11 desktop;
     DesktopRecording recording(desktop);
     recording.setRecordPointer(false);
     const int64_t startUs = monotonicMicroseconds();
     ASSERT_EQ(recording.start(dir.path() + "/", true, 0, 0, 640, 480, 640, 480, 25), 0);
     OS_Thread::msleep(5000);
-    std::vector<uint8_t> patch(size_t(120) * 80 * 4);
-    for (size_t i = 0; i < patch.size(); i += 4)
-        std::copy(yellow, yellow + 3, &patch[i]);
     const int64_t paintedFromUs = monotonicMicroseconds();
-    ASSERT_TRUE(paintScreen(100, 60, 120, 80, patch));
+    ASSERT_TRUE(paintScreen(100, 60, 120, 80, solidPixels(120, 80, yellow)));
     const int64_t paintedUs = monotonicMicroseconds();
     OS_Thread::msleep(int(10000 - (paintedUs - startUs) / 1000));
     recording.stop();
@@ -390,9 +371,9 @@ TEST_F(DesktopRecordingTest, AStillScreenIsEncodedOnlyWhereItChangesAndKeepsEver
     const int64_t firstAfter = (paintedUs - startUs) / 40000 + 1;
     bool seen = false;
     for (const Picture& picture : file.pictures()) {
-        const bool changed = looksLike(picture, 160, 100, yellow);
+        const bool changed = picture.shows(160, 100, yellow);
         if (picture.pts <= lastBefore) {
-            EXPECT_TRUE(looksLike(picture, 160, 100, kQuadrantBgr[0])) << "at " << picture.pts;
+            EXPECT_TRUE(picture.shows(160, 100, kQuadrants[0])) << "at " << picture.pts;
         } else if (changed && !seen) {
             EXPECT_LE(picture.pts, firstAfter) << "the change comes within a slot";
             seen = true;
@@ -400,7 +381,7 @@ TEST_F(DesktopRecordingTest, AStillScreenIsEncodedOnlyWhereItChangesAndKeepsEver
         if (picture.pts >= firstAfter) {
             EXPECT_TRUE(changed) << "at " << picture.pts;
         }
-        EXPECT_TRUE(looksLike(picture, 500, 400, kQuadrantBgr[3])) << "at " << picture.pts;
+        EXPECT_TRUE(picture.shows(500, 400, kQuadrants[3])) << "at " << picture.pts;
     }
     EXPECT_TRUE(seen);
 
@@ -417,14 +398,7 @@ TEST(ScreenRecordingLarge, FullFourKScreenRecordsScaledAt15) {
     gLog.setEcho(false);
     VirtualDisplay display(3840, 2160);
     ASSERT_TRUE(display.ok());
-    std::vector<uint8_t> pixels(size_t(3840) * 2160 * 4);
-    for (int y = 0; y < 2160; ++y) {
-        for (int x = 0; x < 3840; ++x) {
-            const uint8_t* colour = kQuadrantBgr[(y >= 1080 ? 2 : 0) + (x >= 1920 ? 1 : 0)];
-            std::copy(colour, colour + 3, &pixels[(size_t(y) * 3840 + x) * 4]);
-        }
-    }
-    ASSERT_TRUE(paintScreen(0, 0, 3840, 2160, pixels));
+    ASSERT_TRUE(paintQuadrants(3840, 2160));
     TempDir dir;
     DesktopX11 desktop;
     DesktopRecording recording(desktop);
@@ -439,6 +413,6 @@ TEST(ScreenRecordingLarge, FullFourKScreenRecordsScaledAt15) {
     const std::vector<Picture> pictures = file.pictures();
     ASSERT_FALSE(pictures.empty());
     EXPECT_EQ(pictures.back().width, 1280);
-    EXPECT_TRUE(looksLike(pictures.back(), 320, 540, kQuadrantBgr[2]));
-    EXPECT_TRUE(looksLike(pictures.back(), 960, 180, kQuadrantBgr[1]));
+    EXPECT_TRUE(pictures.back().shows(320, 540, kQuadrants[2]));
+    EXPECT_TRUE(pictures.back().shows(960, 180, kQuadrants[1]));
 }

@@ -3,6 +3,7 @@
 // Reads a recording back with libavformat/libavcodec, as a player would.
 
 #include <cstdint>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,12 @@ struct Picture {
 
     // Blue, green, red of the pixel at (x, y).
     const uint8_t* at(int x, int y) const { return &bgra[(size_t(y) * width + x) * 4]; }
+    // Whether each channel of the pixel at (x, y) is within tolerance of the colour 0xRRGGBB.
+    bool shows(int x, int y, uint32_t rgb, int tolerance = 24) const {
+        for (int c = 0; c < 3; ++c)
+            if (std::abs(int(at(x, y)[c]) - int(rgb >> (8 * c) & 0xff)) > tolerance) return false;
+        return true;
+    }
 };
 
 // Decoded sound: interleaved float samples.

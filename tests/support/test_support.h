@@ -78,6 +78,8 @@ double toneHz(const std::vector<Sample>& samples, int channels, int channel, int
 std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& content);
 std::vector<std::string> splitLines(const std::string& text);
+// How many times part occurs in text.
+int countOf(const std::string& text, const std::string& part);
 
 // Runs a shell command and returns what it printed on standard output.
 std::string runCommand(const std::string& command);

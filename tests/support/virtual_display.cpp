@@ -151,6 +151,14 @@ bool warpPointer(int x, int y) {
     });
 }
 
+std::vector<uint8_t> solidPixels(int width, int height, uint32_t rgb) {
+    std::vector<uint8_t> pixels(size_t(width) * height * 4);
+    for (size_t i = 0; i < pixels.size(); i += 4)
+        for (int c = 0; c < 3; ++c)
+            pixels[i + size_t(c)] = uint8_t(rgb >> (8 * c));
+    return pixels;
+}
+
 bool paintScreen(int x, int y, int width, int height, const std::vector<uint8_t>& pixels) {
     int screenNumber = 0;
     xcb_connection_t* connection = xcb_connect(nullptr, &screenNumber);

@@ -47,6 +47,8 @@ private:
 // of $DISPLAY at (x, y); a picture of the whole screen also becomes the root window's background,
 // which the server paints where a window goes away. True when the server took them.
 bool paintScreen(int x, int y, int width, int height, const std::vector<uint8_t>& pixels);
+// width x height pixels of one colour (0xRRGGBB), for paintScreen().
+std::vector<uint8_t> solidPixels(int width, int height, uint32_t rgb);
 
 // Moves $DISPLAY's pointer to (x, y) as a mouse does (XTEST): the server reports the device's
 // motion. True when the server took it.

@@ -73,7 +73,8 @@ PortalDouble::PortalDouble(uint32_t node, const std::vector<std::string>& option
                      m_dir.path(), {}, m_dir.file("bus.log")) ||
         !waitUntil([&] { return access(m_dir.file("bus").c_str(), F_OK) == 0; }, 10000))
         return;
-    std::vector<std::string> argv = {"/usr/bin/python3", GLIMMORA_PORTAL_DOUBLE, "--node", std::to_string(node)};
+    std::vector<std::string> argv = {"/usr/bin/python3", GLIMMORA_PORTAL_DOUBLE, "--node",
+                                     std::to_string(node)};
     argv.insert(argv.end(), options.begin(), options.end());
     if (!m_double.start(argv, m_dir.path(), {{"DBUS_SESSION_BUS_ADDRESS", busAddress()}},
                         m_dir.file("calls.log")))
