@@ -80,6 +80,10 @@ int copyChunks(const std::string& path, AVFormatContext* input, const std::strin
             return -1;
         }
         out->codecpar->codec_tag = 0;
+        // The header read back gives MP3 a block of 1152 bytes, which the writer would take for
+        // a fixed chunk size and count the sound's length in such blocks. Each chunk is one
+        // frame, as in the program's own files: counted in chunks.
+        if (out->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) out->codecpar->block_align = 0;
         out->time_base = in->time_base;
         out->avg_frame_rate = in->avg_frame_rate;
     }
@@ -100,7 +104,8 @@ int copyChunks(const std::string& path, AVFormatContext* input, const std::strin
     *scan = scanAvi(path, [&](int stream, int64_t offset, uint32_t bytes) {
         if (failure < 0 || stream < 0 || unsigned(stream) >= input->nb_streams) return;
         const int64_t unit = units[size_t(stream)]++;
-        if (av_new_packet(packet.get(), int(bytes)) < 0 || fseeko(original, offset, SEEK_SET) != 0 ||
+        if (av_new_packet(packet.get(), int(bytes)) < 0 ||
+            fseeko(original, offset, SEEK_SET) != 0 ||
             fread(packet->data, 1, bytes, original) != bytes) {
             gLog.error("recovery: cannot read a packet of %s\n", path.c_str());
             failure = -1;
@@ -116,7 +121,8 @@ int copyChunks(const std::string& path, AVFormatContext* input, const std::strin
         const int written = av_write_frame(outputContext, packet.get());
         av_packet_unref(packet.get());
         if (written < 0) {
-            gLog.error("recovery: writing %s failed: %s\n", rebuilt.c_str(), avError(written).c_str());
+            gLog.error("recovery: writing %s failed: %s\n", rebuilt.c_str(),
+                       avError(written).c_str());
             failure = -1;
         }
     });
@@ -229,7 +235,8 @@ RecoveryReport recoverUnfinishedRecordings(const std::string& folder) {
         const int64_t available = freeBytes(folder);
         if (available >= 0 && available < needed) {
             char why[256];
-            snprintf(why, sizeof why, "needs %lld MB free on its disk to be rebuilt, %lld MB are free",
+            snprintf(why, sizeof why,
+                     "needs %lld MB free on its disk to be rebuilt, %lld MB are free",
                      (long long)(needed >> 20), (long long)(available >> 20));
             gLog.error("recovery: %s %s; it stays as it is\n", path.c_str(), why);
             report.problems.push_back(path + ": " + why);
