@@ -101,6 +101,9 @@ int AvMuxer::open(const std::string& fileName, int width, int height, int fps) {
     }
     m_fileOpen = true;
     // Every packet goes to the file at once: a program that dies loses nothing it had written.
+    // A stream that stops (a lost sound server or camera) holds the other one back in the
+    // interleaving for half a second at most.
+    m_format->max_interleave_delta = 500000;
     AVDictionary* options = nullptr;
     av_dict_set(&options, "flush_packets", "1", 0);
     ret = avformat_write_header(m_format, &options);
@@ -182,6 +185,19 @@ void AvMuxer::drain(int64_t soundEndSample) {
     writeAudio(nullptr);
 }
 
+int AvMuxer::writeEmptyVideo(int64_t slot) {
+    AVPacketPtr empty(av_packet_alloc());
+    if (!empty) return -1;
+    empty->stream_index = m_videoStream->index;
+    empty->pts = empty->dts = slot;
+    return writePacket(empty.get()) < 0 ? -1 : 0;
+}
+
+int AvMuxer::writeRepeat(int64_t slot) {
+    if (!m_headerWritten || !m_videoStarted) return -1;
+    return writeEmptyVideo(slot);
+}
+
 // A null frame asks the encoder for everything it still holds.
 int AvMuxer::writeVideo(AVFrame* frame) {
     if (!m_headerWritten) return -1;
@@ -199,11 +215,7 @@ int AvMuxer::writeVideo(AVFrame* frame) {
         if (!m_videoStarted && packet->pts > 0) {
             // The container puts its first picture at time 0 whatever its time stamp, and fills
             // later gaps itself: an empty picture at 0 keeps the first one at its true time.
-            AVPacket* empty = av_packet_alloc();
-            empty->stream_index = m_videoStream->index;
-            empty->pts = empty->dts = 0;
-            writePacket(empty);
-            av_packet_free(&empty);
+            writeEmptyVideo(0);
         }
         m_videoStarted = true;
         const int size = packet->size;

@@ -31,6 +31,9 @@ public:
     // 1 when an encoded packet was written, 0 when the encoder kept the input, -1 on error.
     int writeVideo(AVFrame* frame);
     int writeAudio(AVFrame* frame);
+    // An empty chunk at slot (a picture index after the last one written): players show the
+    // picture before for it. Returns 0, or -1 before the first picture or on error.
+    int writeRepeat(int64_t slot);
     // Takes what both encoders still hold and writes it: the last pictures, and the sound frames
     // that begin before soundEndSample (samples of the decoded sound, its priming included;
     // beyond it the encoder only pads). On the owner's thread once the writer thread has ended.
@@ -51,6 +54,7 @@ private:
     AVStream* addStream(const char* encoderName, AVCodecContextPtr& context);
     int openEncoder(AVCodecContext* context, AVStream* stream);
     int writePacket(AVPacket* packet);
+    int writeEmptyVideo(int64_t slot);
     void fail(const std::string& reason);
 
     std::string m_fileName;

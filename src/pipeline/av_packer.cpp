@@ -27,6 +27,7 @@ int AvPacker::open(const std::string& fileName, int srcWidth, int srcHeight, int
     }
     m_stop.store(false);
     m_wakeWanted = false;
+    m_fps = fps;
     m_lastPictureIndex = -1;
     m_pendingChanges = RowSpan();
     m_endPictureIndex.store(-1);
@@ -122,7 +123,20 @@ void AvPacker::write(MMPacket& packet) {
         for (AVFrame* frame = m_audioConverter.convert(packet.data, packet.size, packet.pts); frame;
              frame = m_audioConverter.nextFrame())
             m_muxer.writeAudio(frame);
+        keepPicturesNearSound(packet.pts + packet.size / 4);
     }
+}
+
+// A still screen gives a picture a second, and the container writes the slots between two
+// pictures only when the second one comes; the sound waits in the container's interleaving for
+// pictures as late as its own. A program killed then would lose up to two seconds of both.
+// Empty chunks keep the picture stream half a second behind the sound: far enough that a
+// picture still on its way (grabbed at its tick, queued before the sound that follows it) is
+// never overtaken, near enough that what is lost at a kill stays under a second.
+void AvPacker::keepPicturesNearSound(int64_t soundEndSample) {
+    if (m_lastPictureIndex < 0) return;
+    const int64_t slot = soundEndSample * m_fps / AudioConverter::kSampleRate - m_fps / 2;
+    if (slot > m_lastPictureIndex && m_muxer.writeRepeat(slot) == 0) m_lastPictureIndex = slot;
 }
 
 void AvPacker::wakeWriter() {

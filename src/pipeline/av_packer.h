@@ -80,6 +80,9 @@ private:
     void takeAll(std::vector<MMPacket>& packets);
     void writeAll(std::vector<MMPacket>& packets);
     void write(MMPacket& packet);
+    // Writes an empty chunk (a repeat) where the picture stream lags the sound, whose written
+    // end is soundEndSample, by more than half a second.
+    void keepPicturesNearSound(int64_t soundEndSample);
     // After the thread: the queue, the sound converter's last samples and both encoders.
     void drain();
     void releaseQueue();
@@ -98,7 +101,9 @@ private:
 
     std::string m_fileName;
     std::string m_error;
-    // Frame index of the last picture handed to the encoder (writer thread); -1 before the first.
+    int m_fps = 25;
+    // Frame index of the last picture handed to the encoder or repeated (writer thread); -1
+    // before the first.
     int64_t m_lastPictureIndex = -1;
     std::atomic<int64_t> m_endPictureIndex{-1};  // -1: none given
     // Rows changed in pictures taken but not yet converted (writer thread).

@@ -49,8 +49,10 @@ public:
     static constexpr int kMicrophoneId = 2;
     static constexpr int kFramesPerBlock = 1152;
     // How far one source may run ahead of another that has fallen silent before the mix goes on
-    // without it: 3 s (sources that deliver in bursts hand over up to two seconds at once).
-    static constexpr int64_t kMaxLagSamples = 3 * SoundTrack::kRate;
+    // without it: half a second. Longer would keep that much sound from the file, to be lost if
+    // the program is killed; devices hand their sound over every few tens of milliseconds, and
+    // a source that delivers later than this loses what came late.
+    static constexpr int64_t kMaxLagSamples = SoundTrack::kRate / 2;
     // How long finishRecording() waits at most for the sources to deliver up to the end.
     static constexpr int kFinishWaitMs = 3000;
 

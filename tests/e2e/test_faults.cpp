@@ -261,18 +261,19 @@ TEST_F(FaultTest, RecordingThatCannotBeRebuiltIsToldAtStartAndKept) {
     EXPECT_EQ(readFile(path), cut) << "the original is kept as it was";
 }
 
+// Killed on a still screen, where little data flows and most would wait in buffers: at most
+// the last second is lost.
 TEST_F(FaultTest, KilledRecordingIsRebuiltAtTheNextStart) {
+    if (!testSoundServer()) GTEST_SKIP() << "needs the sound server scripts/test starts";
     GlimmoraProgram program;
-    ChildProcess busy;
-    ASSERT_TRUE(busy.start({GlimmoraProgram::buildFolder() + "/../bench/busy_screen", "25"}, ""));
     ASSERT_TRUE(program.start());
     ASSERT_FALSE(program.chooseMode("screen").isEmpty());
-    OS_Thread::msleep(1000);
+    OS_Thread::msleep(1500);
     program.key("F3");
-    OS_Thread::msleep(5000);
+    ASSERT_TRUE(waitUntil([&] { return program.logged("recording into"); }, 5000));
+    OS_Thread::msleep(6000);
     kill(program.process().pid(), SIGKILL);
     program.waitForExit(5000);
-    busy.terminate();
     ASSERT_EQ(program.recordings().size(), 1u);
     const std::string path = program.recordings()[0];
     EXPECT_TRUE(isUnfinishedAvi(path)) << "the index is missing";
@@ -289,12 +290,11 @@ TEST_F(FaultTest, KilledRecordingIsRebuiltAtTheNextStart) {
     EXPECT_FALSE(isUnfinishedAvi(path));
     AvFile file;
     ASSERT_TRUE(file.open(path)) << file.error();
-    EXPECT_EQ(file.streamCount(), 2);
-    EXPECT_NEAR(file.durationSeconds(), 5.0, 1.0);
-    // Every slot comes back, with a picture or as an empty chunk that repeats the one before
-    // (busy_screen and the capture both run at 25 a second, so a tick may find nothing new).
+    ASSERT_EQ(file.streamCount(), 2);
+    // Every slot comes back, with a picture or as an empty chunk that repeats the one before.
     long chunks = 0;
     scanAvi(path, [&](int stream, int64_t, uint32_t) { chunks += stream == 0; });
-    EXPECT_GE(chunks, 100);
+    EXPECT_GE(chunks, 125) << "at least five of the six seconds of picture";
+    EXPECT_GE(file.sound().seconds(), 5.0) << "and of sound";
     EXPECT_GE(int(file.picturePts().size()), 5) << "a picture at least every second";
 }

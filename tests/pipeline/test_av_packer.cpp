@@ -21,6 +21,7 @@ extern "C" {
 #include "base/log_file.h"
 #include "log_capture.h"
 #include "pipeline/av_packer.h"
+#include "pipeline/avi_scan.h"
 #include "test_support.h"
 
 using namespace testsupport;
@@ -208,6 +209,12 @@ TEST_F(AvPackerTest, ScreenAndSoundMakeAFileThatPlaysWithItsColoursToneAndPlaces
     for (int i = 0; i < kBlocks; ++i)
         push(MMPacket::kSound, toneBlock(i, 1000, 0.5), i * 1152);
     ASSERT_TRUE(waitUntil([&] { return heap.frees.load() == pushed; }, 20000));
+    // Before the close, on disk: the slots up to half a second before the sound's end (as
+    // empty chunks: players repeat the picture before), and the sound up to them.
+    long written[2] = {0, 0};
+    scanAvi(path, [&](int stream, int64_t, uint32_t) { ++written[stream]; });
+    EXPECT_GE(written[0], 3 * 25 - 25 / 2 - 1);
+    EXPECT_GE(written[1] * 1152 / 44100.0, 2.4);
     writer.close();
     FileLock lock;
     EXPECT_EQ(lock.acquire(path, false), 0) << "closing the file lets go of its lock";
@@ -226,6 +233,10 @@ TEST_F(AvPackerTest, ScreenAndSoundMakeAFileThatPlaysWithItsColoursToneAndPlaces
     EXPECT_EQ(audio->sample_rate, 44100);
     EXPECT_EQ(audio->ch_layout.nb_channels, 2);
     EXPECT_EQ(audio->bit_rate, 64000);
+    long chunks[2] = {0, 0};
+    scanAvi(path, [&](int stream, int64_t, uint32_t) { ++chunks[stream]; });
+    EXPECT_EQ(file.stream(0)->nb_frames, chunks[0]) << "the headers count what follows them";
+    EXPECT_EQ(file.stream(1)->nb_frames, chunks[1]);
 
     // Every picture keeps its slot; the slot's second picture is left out and slot 2 is an
     // empty place holder, not an invented picture.

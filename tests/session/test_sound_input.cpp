@@ -162,14 +162,14 @@ TEST_F(HandDrivenSoundInput, MixesBlocksOnlyWhereEverySourceHasSoundAndEachFollo
     EXPECT_NEAR(listener.sound[5 * 2304], 28672, 8);
 }
 
-TEST_F(HandDrivenSoundInput, ASilentSourceHoldsTheMixUpForThreeSecondsAtMostAndMayEnd) {
+TEST_F(HandDrivenSoundInput, ASilentSourceHoldsTheMixUpForHalfASecondAtMostAndMayEnd) {
     deliver(SoundInput::kMicrophoneId, 0, 1, 16384);
-    // The microphone falls silent; the stereo mix goes on for two, then four seconds.
-    deliver(SoundInput::kStereoId, 0, 77, 8000);
+    // The microphone falls silent; the stereo mix goes on for a quarter of a second, then four.
+    deliver(SoundInput::kStereoId, 0, 10, 8000);
     EXPECT_EQ(listener.blocks(), 1);
-    deliver(SoundInput::kStereoId, 77, 154, 8000);
-    // The stereo mix's last three seconds (115 blocks) are still held.
-    EXPECT_EQ(listener.blocks(), 154 - 115);
+    deliver(SoundInput::kStereoId, 10, 154, 8000);
+    // The stereo mix's last half second (20 blocks) is still held.
+    EXPECT_EQ(listener.blocks(), 154 - 20);
     // Finishing waits for the microphone, then hands over what there is, silence for it.
     sound.finishRecording(160 * 1152);
     EXPECT_EQ(listener.blocks(), 160);
