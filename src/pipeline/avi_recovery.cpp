@@ -242,6 +242,13 @@ RecoveryReport recoverUnfinishedRecordings(const std::string& folder) {
             report.problems.push_back(path + ": " + why);
             continue;
         }
+        // Cut before its first picture: a file of it would not play, and there is nothing in
+        // it to see.
+        if (scan.packets.empty() || scan.packets[0] == 0) {
+            gLog.warn("recovery: %s was cut short before its first picture; it stays as it is\n",
+                      path.c_str());
+            continue;
+        }
         if (rebuildAvi(path) == 0)
             ++report.rebuilt;
         else

@@ -1,6 +1,7 @@
 #include "av_file.h"
 
 #include <cmath>
+#include <cstdlib>
 #include <memory>
 
 extern "C" {
@@ -12,6 +13,18 @@ extern "C" {
 #include "test_support.h"
 
 namespace testsupport {
+
+std::string ffmpegComplaints(const std::string& path) {
+    return runCommand("ffmpeg -nostdin -v error -i '" + path + "' -f null - 2>&1");
+}
+
+bool gstreamerPlays(const std::string& path) {
+    // Both streams linked: one left unlinked can stall the other in decodebin's queue.
+    const std::string command = "timeout 20 gst-launch-1.0 -q filesrc location='" + path +
+                                "' ! decodebin name=d d. ! queue ! fakesink d. ! queue ! "
+                                "fakesink > /dev/null 2>&1";
+    return std::system(command.c_str()) == 0;
+}
 
 namespace {
 

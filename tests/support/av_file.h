@@ -58,6 +58,13 @@ struct Sound {
     double amplitudeIn(int channel, double hz, size_t first, size_t frames) const;
 };
 
+// What `ffmpeg -v error` says while decoding the whole file: empty when players have nothing to
+// complain of.
+std::string ffmpegComplaints(const std::string& path);
+// Whether GStreamer's decodebin (what GNOME's player uses) decodes a file of a picture and a
+// sound stream to its end, both streams at once, within 20 s.
+bool gstreamerPlays(const std::string& path);
+
 class AvFile {
 public:
     AvFile() = default;
