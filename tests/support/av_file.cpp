@@ -19,10 +19,10 @@ std::string ffmpegComplaints(const std::string& path) {
 }
 
 bool gstreamerPlays(const std::string& path) {
-    // Both streams linked: one left unlinked can stall the other in decodebin's queue.
-    const std::string command = "timeout 20 gst-launch-1.0 -q filesrc location='" + path +
-                                "' ! decodebin name=d d. ! queue ! fakesink d. ! queue ! "
-                                "fakesink > /dev/null 2>&1";
+    // playbin, as players use it: every stream the file has goes to a sink of its own (a stream
+    // left unlinked can stall the others in decodebin's queues).
+    const std::string command = "timeout 20 gst-launch-1.0 -q playbin uri='file://" + path +
+                                "' video-sink=fakesink audio-sink=fakesink > /dev/null 2>&1";
     return std::system(command.c_str()) == 0;
 }
 

@@ -61,8 +61,8 @@ struct Sound {
 // What `ffmpeg -v error` says while decoding the whole file: empty when players have nothing to
 // complain of.
 std::string ffmpegComplaints(const std::string& path);
-// Whether GStreamer's decodebin (what GNOME's player uses) decodes a file of a picture and a
-// sound stream to its end, both streams at once, within 20 s.
+// Whether GStreamer's playbin (what GNOME's player uses) plays the file to its end, as fast as
+// it decodes, within 20 s.
 bool gstreamerPlays(const std::string& path);
 
 class AvFile {
