@@ -123,7 +123,8 @@ void AvPacker::write(MMPacket& packet) {
         for (AVFrame* frame = m_audioConverter.convert(packet.data, packet.size, packet.pts); frame;
              frame = m_audioConverter.nextFrame())
             m_muxer.writeAudio(frame);
-        keepPicturesNearSound(packet.pts + packet.size / 4);
+        // Blocks are 16-bit stereo placed by their first frame.
+        keepPicturesNearSound(packet.pts + packet.size / (2 * int64_t(sizeof(int16_t))));
     }
 }
 

@@ -101,7 +101,7 @@ private:
 
     std::string m_fileName;
     std::string m_error;
-    int m_fps = 25;
+    int m_fps = 25;  // set by open() before the writer thread starts
     // Frame index of the last picture handed to the encoder or repeated (writer thread); -1
     // before the first.
     int64_t m_lastPictureIndex = -1;
