@@ -2,10 +2,10 @@
 
 #include <condition_variable>
 #include <cstdint>
-#include <vector>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "base/os_mutex.h"
 #include "base/os_thread.h"

@@ -144,7 +144,8 @@ void SoundInput::finishRecording(int64_t endSample) {
     m_endSample = (endSample + kFramesPerBlock / 2) / kFramesPerBlock * kFramesPerBlock;
     mixReady(false);
     deliver(lock);
-    m_changed.wait_for(lock, std::chrono::milliseconds(kFinishWaitMs), [this] { return mixDone(); });
+    m_changed.wait_for(lock, std::chrono::milliseconds(kFinishWaitMs),
+                       [this] { return mixDone(); });
     // A source that has not delivered up to the end by now is silent for the rest.
     mixReady(true);
     deliver(lock);

@@ -111,14 +111,14 @@ private:
 
     std::mutex m_lock;
     std::condition_variable m_changed;  // the mix went on, or a delivery ended
-    SoundTrack m_tracks[3];    // by source id; guarded by m_lock
-    bool m_live[3] = {};       // recorded and not ended; guarded by m_lock
-    bool m_ended[3] = {};      // the source's stream ended; guarded by m_lock
-    int64_t m_mixedEnd = 0;    // timeline place of the next mixed block; guarded by m_lock
-    int64_t m_endSample = -1;  // where finishRecording() ends the mix, -1 before; m_lock
-    std::vector<MMPacket> m_outgoing;  // mixed, not yet handed on; guarded by m_lock
-    bool m_delivering = false;         // a thread hands blocks on; guarded by m_lock
-    std::vector<MMPacket> m_delivery;  // the blocks being handed on; the delivering thread's
+    SoundTrack m_tracks[3];             // by source id; guarded by m_lock
+    bool m_live[3] = {};                // recorded and not ended; guarded by m_lock
+    bool m_ended[3] = {};               // the source's stream ended; guarded by m_lock
+    int64_t m_mixedEnd = 0;             // timeline place of the next mixed block; guarded by m_lock
+    int64_t m_endSample = -1;           // where finishRecording() ends the mix, -1 before; m_lock
+    std::vector<MMPacket> m_outgoing;   // mixed, not yet handed on; guarded by m_lock
+    bool m_delivering = false;          // a thread hands blocks on; guarded by m_lock
+    std::vector<MMPacket> m_delivery;   // the blocks being handed on; the delivering thread's
 
     std::atomic<bool> m_recording{false};
     std::atomic<unsigned> m_lostSources{0};

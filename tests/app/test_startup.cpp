@@ -55,7 +55,9 @@ TEST(LoadConfig, BrokenFilesAreNamedInTheLogAndTheSkinItsOwnWay) {
         big += "# a note that goes on and on to fill the file\n";
     const std::pair<std::string, const char*> configs[] = {
         {big, "default.cfg is larger than"},
-        {std::string("\x7f" "ELF\x02\x01\x01\0\0\0\xff\xfe video.folder=\x80\x81\n", 28),
+        {std::string("\x7f"
+                     "ELF\x02\x01\x01\0\0\0\xff\xfe video.folder=\x80\x81\n",
+                     28),
          "holds bytes that are not text"},
         {"video.folder /srv/lessons/\n", "the video.folder line has no \"=\""},
     };
@@ -66,7 +68,8 @@ TEST(LoadConfig, BrokenFilesAreNamedInTheLogAndTheSkinItsOwnWay) {
         EXPECT_TRUE(log.contains(told)) << told;
     }
     const std::pair<std::string, const char*> skins[] = {
-        {"", "default.skin is empty"}, {std::string("\0\x01\x02\xff\xfe", 5), "default.skin is not text"}};
+        {"", "default.skin is empty"},
+        {std::string("\0\x01\x02\xff\xfe", 5), "default.skin is not text"}};
     for (const auto& [text, told] : skins) {
         writeFile("default.skin", text);
         LogCapture log;

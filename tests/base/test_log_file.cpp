@@ -42,7 +42,8 @@ TEST(LogFile, RecordsCarryStampAndTagAboveTheLevelAndAreCutAt511Characters) {
     EXPECT_TRUE(std::regex_match(
         text, std::regex("^" + kStamp + R"( \[INF\]  ------------ \* program start \* -----------
 )" + kStamp + R"( \[ERR\]  device mic failed: -5
-)" + kStamp + R"( \[FTL\]  no newline)" + kStamp + R"( \[WRN\]  folder 100%d done %s
+)" + kStamp + R"( \[FTL\]  no newline)" +
+                         kStamp + R"( \[WRN\]  folder 100%d done %s
 )" + kStamp + R"( \[INF\]  x{511}$)")))
         << text;
     ASSERT_EQ(sunk.size(), 5u);

@@ -154,11 +154,10 @@ TEST(VideoConverterQuality, ScaledScreensAreCloseToALanczosReferenceAndUnscaledL
         bool text;
         double least;
     };
-    for (const Case& c : {Case{1920, 1080, 1024, 576, false, 0.999},
-                          Case{1920, 1080, 1024, 576, true, 0.9995},
-                          Case{3840, 2160, 1280, 720, false, 0.999},
-                          Case{3840, 2160, 1280, 720, true, 0.9995},
-                          Case{640, 480, 640, 480, true, 0.9999}}) {
+    for (const Case& c :
+         {Case{1920, 1080, 1024, 576, false, 0.999}, Case{1920, 1080, 1024, 576, true, 0.9995},
+          Case{3840, 2160, 1280, 720, false, 0.999}, Case{3840, 2160, 1280, 720, true, 0.9995},
+          Case{640, 480, 640, 480, true, 0.9999}}) {
         const std::vector<uint8_t> screen =
             c.text ? textPicture(c.sw, c.sh) : desktopPictures(c.sw, c.sh, 4, 1)[0];
         VideoConverter converter;
@@ -175,8 +174,9 @@ TEST(VideoConverterQuality, ScaledScreensAreCloseToALanczosReferenceAndUnscaledL
             for (int x = 0; x < c.sw; ++x) {
                 const uint8_t* p = &screen[(size_t(y) * c.sw + x) * 4];
                 const double luma = 16 + (65.481 * p[2] + 128.553 * p[1] + 24.966 * p[0]) / 255;
-                worst = std::max(worst, std::abs(converted->data[0][y * converted->linesize[0] + x] -
-                                                 int(std::lround(luma))));
+                worst =
+                    std::max(worst, std::abs(converted->data[0][y * converted->linesize[0] + x] -
+                                             int(std::lround(luma))));
             }
         EXPECT_LE(worst, 1) << "unscaled: no pixel's luma off by more than rounding";
     }

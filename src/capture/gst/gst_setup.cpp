@@ -12,8 +12,7 @@ bool initGstreamer() {
     std::call_once(once, [] {
         GError* error = nullptr;
         started = gst_init_check(nullptr, nullptr, &error);
-        if (!started)
-            gLog.error("GStreamer cannot start: %s\n", error ? error->message : "?");
+        if (!started) gLog.error("GStreamer cannot start: %s\n", error ? error->message : "?");
         g_clear_error(&error);
     });
     return started;

@@ -75,8 +75,8 @@ TEST_F(RecorderTest, AMicrophoneAndAMonitorDeliverExactBlocksStampedByCount) {
     const int64_t startedUs = monotonicMicroseconds();
     ASSERT_EQ(micRecorder.startCapture(), 0);
     ASSERT_EQ(monitorRecorder.startCapture(), 0);
-    ASSERT_TRUE(waitUntil([&] { return microphone.blocks() >= 60 && monitor.blocks() >= 60; },
-                          10000));
+    ASSERT_TRUE(
+        waitUntil([&] { return microphone.blocks() >= 60 && monitor.blocks() >= 60; }, 10000));
     micRecorder.close();
     monitorRecorder.close();
     const int64_t closedUs = monotonicMicroseconds();

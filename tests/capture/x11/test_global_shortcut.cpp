@@ -5,9 +5,9 @@
 
 #include <cstdlib>
 
+#include "capture/x11/global_shortcut.h"
 #include "log_capture.h"
 #include "qt_helpers.h"
-#include "capture/x11/global_shortcut.h"
 
 using namespace testsupport;
 
