@@ -50,7 +50,8 @@ int AvMuxer::open(const std::string& fileName, int width, int height, int fps) {
         return -1;
     }
     m_packet.reset(av_packet_alloc());
-    if (!m_packet) return -1;
+    m_emptyPacket.reset(av_packet_alloc());
+    if (!m_packet || !m_emptyPacket) return -1;
 
     m_videoStream = addStream(kVideoEncoder, m_videoCodec);
     if (!m_videoStream) return -1;
@@ -186,11 +187,12 @@ void AvMuxer::drain(int64_t soundEndSample) {
 }
 
 int AvMuxer::writeEmptyVideo(int64_t slot) {
-    AVPacketPtr empty(av_packet_alloc());
-    if (!empty) return -1;
+    AVPacket* empty = m_emptyPacket.get();
     empty->stream_index = m_videoStream->index;
     empty->pts = empty->dts = slot;
-    return writePacket(empty.get()) < 0 ? -1 : 0;
+    const int ret = writePacket(empty);
+    av_packet_unref(empty);  // the muxer may have given it fields of its own
+    return ret < 0 ? -1 : 0;
 }
 
 int AvMuxer::writeRepeat(int64_t slot) {
@@ -287,6 +289,7 @@ void AvMuxer::close() {
     m_audioCodec.reset();
     m_videoCodec.reset();
     m_packet.reset();
+    m_emptyPacket.reset();
     if (m_format) {
         if (m_fileOpen) {
             const int ret = avio_closep(&m_format->pb);

@@ -64,7 +64,8 @@ private:
     AVStream* m_audioStream = nullptr;
     AVCodecContextPtr m_videoCodec;
     AVCodecContextPtr m_audioCodec;
-    AVPacketPtr m_packet;  // reused for every encoded packet
+    AVPacketPtr m_packet;       // reused for every encoded packet
+    AVPacketPtr m_emptyPacket;  // reused for every empty picture chunk (a repeat)
     int m_width = 0;
     int m_height = 0;
     int m_fps = 0;
