@@ -58,21 +58,11 @@ GlimmoraProgram::GlimmoraProgram(const std::string& videoFolder, int width, int 
     m_display = std::make_unique<VirtualDisplay>(width, height);
 }
 
-GlimmoraProgram::GlimmoraProgram(const VirtualDisplay::Resizable& sizes, int width, int height)
-    : m_videoFolder(m_dir.file("video") + "/") {
-    copyProgram();
-    m_display = std::make_unique<VirtualDisplay>(sizes, width, height);
-}
-
 void GlimmoraProgram::copyProgram() {
     namespace fs = std::filesystem;
     for (const char* file : {"glimmora", "default.skin", "shutter.wav"})
         fs::copy_file(fs::path(buildFolder()) / file, m_dir.file(file));
     writeFile(m_dir.file("default.cfg"), "video.folder=" + m_videoFolder + "\n");
-}
-
-bool GlimmoraProgram::displayReady() const {
-    return m_display && m_display->ok();
 }
 
 GlimmoraProgram::~GlimmoraProgram() {

@@ -23,11 +23,8 @@ public:
     // width x height for it (which becomes this process's $DISPLAY).
     explicit GlimmoraProgram(const std::string& videoFolder = "", int width = 1920,
                              int height = 1080);
-    // The same on a display whose screen can change its size (see VirtualDisplay::Resizable).
-    GlimmoraProgram(const VirtualDisplay::Resizable& sizes, int width, int height);
     ~GlimmoraProgram();
 
-    bool displayReady() const;
     // Starts it with extra environment (for example GST_PLUGIN_PATH); $DISPLAY is the test
     // display unless environment names another (an empty one: no X11 at all).
     bool start(const std::map<std::string, std::string>& environment = {});

@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <QColor>
 
 #include <chrono>
 #include <cstdio>
@@ -100,36 +99,6 @@ TEST_F(FaultTest, FullDiskStopsTheRecordingAndKeepsWhatFits) {
     EXPECT_EQ(std::filesystem::last_write_time(program.recordings()[0]), written);
 }
 
-TEST_F(FaultTest, CameraThatStopsLeavesTheRecordingRunningWithSound) {
-    if (!testSoundServer()) GTEST_SKIP() << "needs the sound server scripts/test starts";
-    GlimmoraProgram program;
-    ASSERT_TRUE(
-        program.start({{"GST_PLUGIN_PATH", GlimmoraProgram::buildFolder() + "/../gst-plugins"},
-                       {"GLIMMORA_TEST_CAMERA_STOPS_AFTER", "5"}}));
-    ASSERT_FALSE(program.chooseMode("camera").isEmpty());
-    program.key("F3");
-    // The camera stops some seconds into the recording; two seconds later the window says so.
-    EXPECT_FALSE(program.waitForWindow("提示", 12000).isEmpty()) << "the user is told";
-    program.key("F4");
-    ASSERT_TRUE(waitUntil([&] { return program.recordings().size() == 1; }, 5000));
-    program.process().terminate();
-    EXPECT_EQ(program.exitStatus(), 0);
-    EXPECT_TRUE(program.logged("Camera: the camera stopped delivering pictures"));
-    EXPECT_TRUE(program.logged("no picture from the camera")) << program.log();
-    EXPECT_TRUE(program.logged("told the user that a source was lost")) << program.log();
-
-    AvFile file;
-    ASSERT_TRUE(file.open(program.recordings()[0])) << file.error();
-    EXPECT_EQ(file.streamCount(), 2);
-    EXPECT_GT(int(file.picturePts().size()), 25);
-    // Sound to the end of the recording, well past the camera's last picture.
-    const std::string log = program.log();
-    const size_t closing = log.find(" s on the recording clock");
-    ASSERT_NE(closing, std::string::npos) << log;
-    const double recorded = std::stod(log.substr(log.rfind(" after ", closing) + 7));
-    EXPECT_NEAR(file.sound().seconds(), recorded, 0.3);
-}
-
 namespace {
 
 // Threads of the running program that write a recording.
@@ -182,60 +151,6 @@ TEST_F(FaultTest, HammeredHotKeysLeaveOnlyPlayableFiles) {
     }
     EXPECT_EQ(countOf(program.log(), "recording into"), int(files.size()))
         << "each start made one file: " << program.log();
-}
-
-// The screen shrinks during a recording, which keeps its size with black for what is gone; the
-// next recording follows the screen's new size.
-TEST_F(FaultTest, AScreenThatShrinksMidwayAndTheNextRecordingAtItsNewSize) {
-    GlimmoraProgram program(VirtualDisplay::Resizable{{"1280x720"}}, 1920, 1080);
-    if (!program.displayReady()) GTEST_SKIP() << "needs Xorg's dummy driver, as root";
-    ASSERT_TRUE(paintScreen(0, 0, 1920, 1080, std::vector<uint8_t>(1920 * 1080 * 4, 0xff)));
-    ASSERT_TRUE(program.start());
-    ScreenMotion motion(20, 20);  // every slot gets a picture
-    const QRect window = program.chooseMode("screen");
-    ASSERT_FALSE(window.isEmpty());
-    program.click(window.topLeft() + GlimmoraProgram::screenRecorderControl("ctlFullScreen"));
-    OS_Thread::msleep(500);
-    program.key("F3");
-    ASSERT_TRUE(program.answerMessage()) << "the hint for a screen taller than 800 pixels";
-    OS_Thread::msleep(2000);
-    ASSERT_EQ(std::system("xrandr -s 1280x720 >/dev/null 2>&1"), 0);
-    EXPECT_FALSE(program.waitForWindow("提示", 5000).isEmpty()) << "the user is told";
-    // The dummy driver clears the screen when it changes its size. A white band along its
-    // bottom: where the next recording's picture ends.
-    ASSERT_TRUE(paintScreen(0, 0, 1280, 720, std::vector<uint8_t>(1280 * 720 * 4, 0xff)));
-    ASSERT_TRUE(paintScreen(0, 0, 1280, 680, std::vector<uint8_t>(1280 * 680 * 4, 0x40)));
-    OS_Thread::msleep(1500);
-    program.key("F4");
-    ASSERT_TRUE(waitUntil([&] { return program.recordings().size() == 1; }, 5000));
-    program.keyInWindow("提示", "Return");
-    ASSERT_FALSE(program.recordFor(2000).empty());
-    program.process().terminate();
-    EXPECT_TRUE(program.logged("the recording keeps its 1920x1080 size")) << program.log();
-
-    AvFile file;
-    ASSERT_TRUE(file.open(program.recordings()[0])) << file.error();
-    const auto pictures = file.pictures();
-    EXPECT_GE(int(pictures.size()), int(0.9 * 25 * file.durationSeconds()))
-        << "a picture in every slot to the end, not a failed grab at each tick";
-    const Picture& first = pictures.front();
-    const Picture& last = pictures.back();
-    ASSERT_EQ(last.width, first.width) << "the recording keeps its size";
-    // The bottom right corner of the picture lies beyond 1280x720 after the change.
-    const int x = last.width * 1800 / 1920, y = last.height * 1000 / 1080;
-    EXPECT_GT(first.at(x, y)[1], 200) << "white before";
-    EXPECT_LT(last.at(x, y)[1], 30) << "black after";
-    EXPECT_GT(last.at(last.width * 100 / 1920, last.height * 700 / 1080)[1], 200)
-        << "what the screen still has is still recorded";
-
-    AvFile next;
-    ASSERT_TRUE(next.open(program.recordings()[1])) << next.error();
-    const auto scaled = next.pictures();
-    ASSERT_FALSE(scaled.empty());
-    // The whole new screen, scaled: its bottom edge is the white band.
-    const Picture& shown = scaled.back();
-    EXPECT_GT(shown.at(shown.width / 2, shown.height - 3)[1], 200);
-    EXPECT_LT(shown.at(shown.width / 2, shown.height / 2)[1], 100);
 }
 
 TEST_F(FaultTest, RecordingThatCannotBeRebuiltIsToldAtStartAndKept) {

@@ -140,27 +140,6 @@ TEST_F(WaylandRecordingTest, TheSharedMonitorIsRecordedWithItsSoundAndTheShareIs
         << nextPortal.calls();
 }
 
-TEST_F(WaylandRecordingTest, ACancelledShareLeavesTheWindowIdleWithAMessage) {
-    ColourNode node(kScreenColour, "glimmora-e2e-refused");
-    const uint32_t id = node.id();
-    ASSERT_NE(id, 0u);
-    PortalDouble portal(id, {"--refuse", "--no-shortcuts"});
-    ASSERT_TRUE(portal.ready());
-    GlimmoraProgram program;
-    const QRect window = startOn(program, portal);
-    ASSERT_FALSE(window.isEmpty());
-    OS_Thread::msleep(1000);
-    EXPECT_NE(program.log().find("offers no global shortcuts"), std::string::npos) << program.log();
-
-    program.click(window.topLeft() + GlimmoraProgram::screenRecorderControl("btnStart"));
-    EXPECT_TRUE(program.answerMessage()) << "a message box says the share was cancelled";
-    OS_Thread::msleep(1000);
-    EXPECT_TRUE(program.recordings().empty());
-    EXPECT_NE(program.log().find("cancelled"), std::string::npos) << program.log();
-    program.process().terminate();
-    EXPECT_EQ(program.exitStatus(), 0);
-}
-
 TEST_F(WaylandRecordingTest, ARegionIsPickedOnThePictureOfTheSharedMonitor) {
     ColourNode node(kScreenColour, "glimmora-e2e-region");
     PortalDouble portal(node.id());

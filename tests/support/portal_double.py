@@ -5,11 +5,11 @@ ScreenCast hands out one PipeWire node on a connection to the PipeWire daemon of
 $PIPEWIRE_RUNTIME_DIR; GlobalShortcuts binds shortcuts and sends Activated when told to. Every
 call it answers is printed, one line each, for the tests to read.
 
-    portal_double.py --node N [--refuse] [--no-shortcuts]
+    portal_double.py --node N [--no-shortcuts]
 
---refuse: the user cancels the share dialog. --no-shortcuts: a desktop without the
-GlobalShortcuts portal. The tests press a shortcut with org.glimmora.PortalDouble.Activate(s id)
-and end the share as the user would from the desktop with org.glimmora.PortalDouble.EndShare().
+--no-shortcuts: a desktop without the GlobalShortcuts portal. The tests press a shortcut with
+org.glimmora.PortalDouble.Activate(s id) and end the share as the user would from the desktop
+with org.glimmora.PortalDouble.EndShare().
 """
 import argparse
 import os
@@ -120,14 +120,13 @@ class Portal(Shortcuts):
     @dbus.service.method(SCREEN_CAST, in_signature="osa{sv}", out_signature="o",
                          sender_keyword="sender")
     def Start(self, session, parent, options, sender):
-        refuse = self.options.refuse
-        say("Start cancelled" if refuse else "Start")
+        say("Start")
         size = dbus.Struct((640, 480), signature="ii", variant_level=1)
         stream = dbus.Struct((dbus.UInt32(self.options.node), {"size": size}), signature="ua{sv}")
-        results = {} if refuse else {
+        results = {
             "streams": dbus.Array([stream], signature="(ua{sv})"),
             "restore_token": "double-token-1"}
-        return self.answer_later(sender, options, 1 if refuse else 0, results)
+        return self.answer_later(sender, options, 0, results)
 
     @dbus.service.method(SCREEN_CAST, in_signature="oa{sv}", out_signature="h")
     def OpenPipeWireRemote(self, session, options):
@@ -159,7 +158,6 @@ class Portal(Shortcuts):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--node", type=int, required=True)
-    parser.add_argument("--refuse", action="store_true")
     parser.add_argument("--no-shortcuts", action="store_true")
     options = parser.parse_args()
     DBusGMainLoop(set_as_default=True)

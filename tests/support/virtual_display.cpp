@@ -27,47 +27,6 @@ VirtualDisplay::VirtualDisplay(int width, int height, int depth,
     launch(arguments);
 }
 
-VirtualDisplay::VirtualDisplay(const Resizable& sizes, int width, int height) {
-    char folder[] = "/tmp/glimmora-xorg.XXXXXX";
-    if (!mkdtemp(folder)) return;
-    m_configFolder = folder;
-    // Timings do not matter to the dummy driver; the modes only need to be within the ranges.
-    auto modeline = [](const std::string& size) {
-        int w = 0, h = 0;
-        std::sscanf(size.c_str(), "%dx%d", &w, &h);
-        return "    Modeline \"" + size + "\" 100.0 " + std::to_string(w) + " " +
-               std::to_string(w + 8) + " " + std::to_string(w + 16) + " " + std::to_string(w + 24) +
-               " " + std::to_string(h) + " " + std::to_string(h + 1) + " " + std::to_string(h + 2) +
-               " " + std::to_string(h + 3) + "\n";
-    };
-    const std::string full = std::to_string(width) + "x" + std::to_string(height);
-    std::string modes = modeline(full), names = "\"" + full + "\"";
-    for (const std::string& size : sizes.smallerSizes) {
-        modes += modeline(size);
-        names += " \"" + size + "\"";
-    }
-    const std::string config =
-        "Section \"Device\"\n    Identifier \"dummy\"\n    Driver \"dummy\"\n"
-        "    VideoRam 131072\nEndSection\n"
-        "Section \"Monitor\"\n    Identifier \"monitor\"\n    HorizSync 1.0-10000.0\n"
-        "    VertRefresh 1.0-10000.0\n" +
-        modes +
-        "EndSection\n"
-        "Section \"Screen\"\n    Identifier \"screen\"\n    Device \"dummy\"\n"
-        "    Monitor \"monitor\"\n    DefaultDepth 24\n    SubSection \"Display\"\n"
-        "        Depth 24\n        Virtual " +
-        std::to_string(width) + " " + std::to_string(height) + "\n        Modes " + names +
-        "\n    EndSubSection\nEndSection\n";
-    const std::string configFile = m_configFolder + "/xorg.conf";
-    if (FILE* file = std::fopen(configFile.c_str(), "w")) {
-        std::fputs(config.c_str(), file);
-        std::fclose(file);
-    }
-    launch({"Xorg", "-displayfd", "3", "-config", configFile, "-configdir", m_configFolder,
-            "-logfile", m_configFolder + "/xorg.log", "-nolisten", "tcp", "-noreset", "-novtswitch",
-            "-sharevts"});
-}
-
 void VirtualDisplay::launch(std::vector<std::string> arguments) {
     int pipeFds[2];
     if (pipe(pipeFds) != 0) return;
@@ -112,7 +71,6 @@ VirtualDisplay::~VirtualDisplay() {
         setenv("DISPLAY", m_previousDisplay.c_str(), 1);
     else
         unsetenv("DISPLAY");
-    if (!m_configFolder.empty()) std::filesystem::remove_all(m_configFolder);
 }
 
 namespace {

@@ -21,14 +21,6 @@ public:
     VirtualDisplay(const VirtualDisplay&) = delete;
     VirtualDisplay& operator=(const VirtualDisplay&) = delete;
 
-    // An X server whose screen can change its size while programs run on it (xrandr -s WxH),
-    // which Xvfb cannot: Xorg with its dummy driver, offering width x height and the listed
-    // smaller sizes ("1280x720"). Needs root (ok() is false otherwise).
-    struct Resizable {
-        std::vector<std::string> smallerSizes;
-    };
-    VirtualDisplay(const Resizable& sizes, int width, int height);
-
     bool ok() const { return !m_name.empty(); }
     const std::string& name() const { return m_name; }
 
@@ -36,7 +28,6 @@ private:
     // Starts the server (arguments[0]), which writes its display number to fd 3 when ready.
     void launch(std::vector<std::string> arguments);
 
-    std::string m_configFolder;  // the Xorg configuration and log, removed with the display
     pid_t m_pid = -1;
     std::string m_name;
     std::string m_previousDisplay;

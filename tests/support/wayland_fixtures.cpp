@@ -12,23 +12,8 @@
 
 namespace testsupport {
 
-namespace {
-
-std::string runAndRead(const std::string& command) {
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) return {};
-    std::string text;
-    char chunk[4096];
-    for (size_t n; (n = fread(chunk, 1, sizeof chunk, pipe)) > 0;)
-        text.append(chunk, n);
-    pclose(pipe);
-    return text;
-}
-
-}  // namespace
-
 bool pipeWireRunning() {
-    return runAndRead("pw-dump 2>/dev/null").find("\"PipeWire:Interface:Core\"") !=
+    return runCommand("pw-dump 2>/dev/null").find("\"PipeWire:Interface:Core\"") !=
            std::string::npos;
 }
 
@@ -54,7 +39,7 @@ uint32_t ColourNode::id() const {
 }
 
 uint32_t ColourNode::lookUp() const {
-    const std::string text = runAndRead("pw-dump 2>/dev/null");
+    const std::string text = runCommand("pw-dump 2>/dev/null");
     // Objects open with their "id"; the node's name comes later among its properties.
     const size_t name = text.find("\"node.name\": \"" + m_name + "\"");
     if (name == std::string::npos) return 0;
@@ -128,18 +113,6 @@ std::string quoted(const std::string& text) {
 
 }  // namespace
 
-namespace {
-
-bool nameOwned(const std::string& bus, const std::string& name) {
-    return runAndRead("DBUS_SESSION_BUS_ADDRESS=" + quoted(bus) +
-                      " /usr/bin/dbus-send --session --print-reply --dest=org.freedesktop.DBus "
-                      "/org/freedesktop/DBus org.freedesktop.DBus.NameHasOwner string:" +
-                      name + " 2>/dev/null")
-               .find("boolean true") != std::string::npos;
-}
-
-}  // namespace
-
 HeadlessSway::HeadlessSway() {
     for (const char* tool : {"/usr/bin/sway", "/usr/bin/swaymsg", "/usr/bin/wtype"})
         if (access(tool, X_OK) != 0) {
@@ -171,53 +144,7 @@ HeadlessSway::HeadlessSway() {
 }
 
 HeadlessSway::~HeadlessSway() {
-    m_portal.terminate();
-    m_wlrPortal.terminate();
-    m_bus.terminate();
     m_sway.terminate();
-}
-
-std::string HeadlessSway::startPortals() {
-    if (!m_missing.empty()) return "";
-    for (const char* program :
-         {"/usr/libexec/xdg-desktop-portal", "/usr/libexec/xdg-desktop-portal-wlr"})
-        if (access(program, X_OK) != 0) {
-            m_missing = std::string(program) + " is not installed";
-            return "";
-        }
-    const std::string address = "unix:path=" + m_dir.file("portal-bus");
-    std::error_code error;
-    std::filesystem::create_directories(m_dir.file("xdg/xdg-desktop-portal-wlr"), error);
-    std::ofstream(m_dir.file("xdg/xdg-desktop-portal-wlr/config"))
-        << "[screencast]\nchooser_type=none\noutput_name=HEADLESS-1\n";
-    const std::map<std::string, std::string> environment = {{"DBUS_SESSION_BUS_ADDRESS", address},
-                                                            {"WAYLAND_DISPLAY", display()},
-                                                            {"XDG_CURRENT_DESKTOP", "sway"},
-                                                            {"XDG_CONFIG_HOME", m_dir.file("xdg")}};
-    if (!m_bus.start({"/usr/bin/dbus-daemon", "--session", "--nofork", "--nopidfile",
-                      "--address=" + address},
-                     m_dir.path(), {}, m_dir.file("portal-bus.log")) ||
-        !waitUntil([&] { return access(m_dir.file("portal-bus").c_str(), F_OK) == 0; }, 10000) ||
-        !m_wlrPortal.start({"/usr/libexec/xdg-desktop-portal-wlr", "-l", "DEBUG"}, m_dir.path(),
-                           environment, m_dir.file("portal-wlr.log")) ||
-        !waitUntil([&] { return nameOwned(address, "org.freedesktop.impl.portal.desktop.wlr"); },
-                   10000) ||
-        !m_portal.start({"/usr/libexec/xdg-desktop-portal", "--replace", "-v"}, m_dir.path(),
-                        environment, m_dir.file("portal.log")) ||
-        !waitUntil([&] { return nameOwned(address, "org.freedesktop.portal.Desktop"); }, 10000)) {
-        m_missing = "the desktop's portals did not start";
-        return "";
-    }
-    return address;
-}
-
-std::string HeadlessSway::portalLog() const {
-    std::stringstream text;
-    for (const char* name : {"portal-wlr.log", "portal.log"}) {
-        std::ifstream in(m_dir.file(name));
-        text << in.rdbuf();
-    }
-    return text.str();
 }
 
 std::string HeadlessSway::ipcSocket() const {
@@ -228,7 +155,7 @@ std::string HeadlessSway::ipcSocket() const {
 }
 
 std::string HeadlessSway::windows() const {
-    const std::string tree = runAndRead("SWAYSOCK=" + quoted(ipcSocket()) +
+    const std::string tree = runCommand("SWAYSOCK=" + quoted(ipcSocket()) +
                                         " /usr/bin/swaymsg -r -t get_tree 2>/dev/null");
     // A window's "shell" follows its own "name" with no other name between them.
     static const std::regex window(

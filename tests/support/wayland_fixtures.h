@@ -40,7 +40,7 @@ private:
 // python3 with its D-Bus and GLib bindings), handing out node.
 class PortalDouble {
 public:
-    // options: the double's further arguments ("--refuse", "--no-shortcuts").
+    // options: the double's further arguments ("--no-shortcuts").
     PortalDouble(uint32_t node, const std::vector<std::string>& options = {});
     ~PortalDouble();
 
@@ -73,13 +73,6 @@ public:
     HeadlessSway();
     ~HeadlessSway();
 
-    // The desktop's own portals on a session bus of their own: xdg-desktop-portal with the
-    // wlroots back end, sharing the headless output without asking. Returns the bus's
-    // address, or empty (with why in missing()) when they are not installed or did not start.
-    std::string startPortals();
-    // What the portals wrote.
-    std::string portalLog() const;
-
     // Empty when sway runs, or why it cannot here.
     const std::string& missing() const { return m_missing; }
     // For WAYLAND_DISPLAY: the socket's full path.
@@ -97,9 +90,6 @@ private:
 
     TempDir m_dir;
     ChildProcess m_sway;
-    ChildProcess m_bus;
-    ChildProcess m_wlrPortal;
-    ChildProcess m_portal;
     std::string m_missing;
 };
 
