@@ -8,9 +8,7 @@
 #include <string>
 
 #include "app/environment.h"
-#include "app/skin.h"
 #include "base/log_file.h"
-#include "log_capture.h"
 #include "session/preferences.h"
 #include "test_support.h"
 
@@ -43,39 +41,6 @@ TEST(LoadConfig, ReadsTheChoicesOrKeepsTheirDefaults) {
     EXPECT_TRUE(recordPointer);
     EXPECT_FALSE(showClicks);
     EXPECT_EQ(monitorName + cameraSize + portalToken, "");
-    ASSERT_EQ(chdir(previous.c_str()), 0);
-}
-
-TEST(LoadConfig, BrokenFilesAreNamedInTheLogAndTheSkinItsOwnWay) {
-    TempDir dir;
-    const std::string previous = std::filesystem::current_path();
-    ASSERT_EQ(chdir(dir.path().c_str()), 0);
-    std::string big = "video.folder=/srv/lessons/\n";
-    while (big.size() < 100 * 1024)
-        big += "# a note that goes on and on to fill the file\n";
-    const std::pair<std::string, const char*> configs[] = {
-        {big, "default.cfg is larger than"},
-        {std::string("\x7f"
-                     "ELF\x02\x01\x01\0\0\0\xff\xfe video.folder=\x80\x81\n",
-                     28),
-         "holds bytes that are not text"},
-        {"video.folder /srv/lessons/\n", "the video.folder line has no \"=\""},
-    };
-    for (const auto& [text, told] : configs) {
-        writeFile("default.cfg", text);
-        LogCapture log;
-        loadConfig();
-        EXPECT_TRUE(log.contains(told)) << told;
-    }
-    const std::pair<std::string, const char*> skins[] = {
-        {"", "default.skin is empty"},
-        {std::string("\0\x01\x02\xff\xfe", 5), "default.skin is not text"}};
-    for (const auto& [text, told] : skins) {
-        writeFile("default.skin", text);
-        LogCapture log;
-        loadSkin();
-        EXPECT_TRUE(log.contains(told)) << told;
-    }
     ASSERT_EQ(chdir(previous.c_str()), 0);
 }
 

@@ -7,8 +7,6 @@
 #include "capture/preview_renderer.h"
 #include "capture/preview_task.h"
 #include "counting_allocator.h"
-#include "log_capture.h"
-#include "pipeline/video_converter.h"
 #include "test_support.h"
 
 using namespace testsupport;
@@ -65,33 +63,4 @@ TEST(PreviewTask, HoldsFivePicturesDropsTheSixthDrawsOldestFirstAndFreesTheRestA
         stopped.put(greyPicture(heap, 1));
     stopped.stop();
     EXPECT_EQ(heap.frees.load(), 9);
-}
-
-TEST(PreviewRenderer, ShowsTheCameraFormatsAndRefusesOthers) {
-    RecordingSink sink;
-    PreviewRenderer renderer;
-    // YV12, 4 x 2: Y plane, then V, then U. Pure red in limited-range BT.601 is Y 81, V 240,
-    // U 90; swapping the chroma planes would turn it blue.
-    const uint8_t yv12[4 * 2 + 2 + 2] = {81, 81, 81, 81, 81, 81, 81, 81, 240, 240, 90, 90};
-    ASSERT_EQ(renderer.init(&sink, 4, 2, 12, kFourccYV12), 0);
-    ASSERT_EQ(renderer.draw(yv12), 0);
-    // YUY2, 2 x 1, pure blue: Y 41, U 240, V 110.
-    const uint8_t yuy2[4] = {41, 240, 41, 110};
-    ASSERT_EQ(renderer.init(&sink, 2, 1, 16, kFourccYUY2), 0);
-    ASSERT_EQ(renderer.draw(yuy2), 0);
-    const uint8_t bgr[3 * 2] = {10, 20, 200, 10, 20, 200};
-    ASSERT_EQ(renderer.init(&sink, 2, 1, 24, 0), 0);
-    ASSERT_EQ(renderer.draw(bgr), 0);
-
-    ASSERT_EQ(sink.count(), 3u);
-    EXPECT_GT(sink.firstPixels[0][2], 230);
-    EXPECT_LT(sink.firstPixels[0][0], 25);
-    EXPECT_GT(sink.firstPixels[1][0], 230);
-    EXPECT_LT(sink.firstPixels[1][2], 25);
-    EXPECT_EQ(sink.firstPixels[2], (std::vector<uint8_t>{10, 20, 200}));
-
-    LogCapture log;
-    EXPECT_EQ(renderer.init(&sink, 640, 480, 16, makeFourcc('M', 'J', 'P', 'G')), -1);
-    EXPECT_TRUE(log.contains("preview: cannot show 640x480 pictures"));
-    EXPECT_EQ(renderer.draw(yuy2), -1);
 }

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "capture/screen_cap_task.h"
+#include "base/log_file.h"
 #include "capture/x11/screen_grabber_x11.h"
-#include "log_capture.h"
 #include "test_support.h"
 #include "virtual_display.h"
 
@@ -60,49 +60,6 @@ protected:
 };
 
 }  // namespace
-
-TEST_F(ScreenCapTaskTest, EmptyPoolsMissingListenersAndRectanglesItCannotCopy) {
-    RecordingListener listener;
-    ScreenCapTask task(&grabber, &pool);
-    task.setListener(&listener);
-    std::vector<uint8_t*> taken;
-    for (int i = 0; i < 4; ++i)
-        taken.push_back(pool.alloc(pool.blockSize()));
-    ASSERT_EQ(task.startCapture(true, 0, 0, 640, 480, 32, 50), 0);
-    OS_Thread::msleep(200);
-    EXPECT_EQ(listener.count(), 0) << "no block, no picture";
-    pool.free(taken.back());
-    taken.pop_back();
-    EXPECT_TRUE(waitUntil([&] { return listener.count() >= 3; }, 5000));
-    task.stopCapture();
-    EXPECT_FALSE(listener.inside.load());
-    for (uint8_t* block : taken)
-        pool.free(block);
-    ScreenCapTask alone(&grabber, &pool);
-    ASSERT_EQ(alone.startCapture(true, 0, 0, 640, 480, 32, 50), 0);
-    OS_Thread::msleep(200);
-    alone.stopCapture();
-    EXPECT_EQ(pool.freeCount(), 4) << "every block comes back";
-
-    LogCapture log;
-    EXPECT_EQ(task.startCapture(false, 600, 0, 100, 100, 32, 25), -1);
-    EXPECT_TRUE(log.contains("is not inside the 640x480 screen"));
-    EXPECT_EQ(task.startCapture(true, 0, 0, 1280, 960, 32, 25), -1);
-    EXPECT_EQ(task.startCapture(false, 0, 0, 640, 480, 32, 0), -1);
-    MemPool small;
-    ASSERT_EQ(small.init(1000, 1), 0);
-    ScreenCapTask cramped(&grabber, &small);
-    EXPECT_EQ(cramped.startCapture(false, 0, 0, 100, 100, 32, 25), -1);
-    EXPECT_TRUE(log.contains("does not fit a 1000-byte pool block"));
-
-    int x = -10, y = 400, width = 100, height = 200;
-    ASSERT_TRUE(clipToScreen(&x, &y, &width, &height, 640, 480));
-    EXPECT_EQ(std::vector<int>({x, y, width, height}), std::vector<int>({0, 400, 90, 80}));
-    x = 640;
-    EXPECT_FALSE(clipToScreen(&x, &y, &width, &height, 640, 480));
-    EXPECT_EQ(screenPoolBlockBytes(1366, 768), 1920u * 1440 * 4);
-    EXPECT_EQ(screenPoolBlockBytes(3840, 2160), 3840u * 2160 * 4);
-}
 
 TEST_F(ScreenCapTaskTest, AMovingRectangleAtEveryTickAStillOneOnceASecondAndChangesAtOnce) {
     {

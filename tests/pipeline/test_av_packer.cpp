@@ -5,7 +5,6 @@
 #include <atomic>
 #include <cmath>
 #include <condition_variable>
-#include <filesystem>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -142,10 +141,6 @@ protected:
                      RowSpan changed = RowSpan::all()) {
         push(type, data, pts, changed);
         ASSERT_TRUE(waitUntil([&] { return heap.frees.load() == pushed; }, 10000));
-    }
-    void pushPictures(const std::vector<uint8_t>& picture, int count) {
-        for (int i = 0; i < count; ++i)
-            pushAndWait(MMPacket::kVideo, picture, i);
     }
 
     TempDir dir;
@@ -334,34 +329,4 @@ TEST_F(AvPackerTest, ShedsTheOldestWaitingPictureNeverSoundAndWritesWhatWaitsAtC
     EXPECT_GT(grey(pictures[1], 4), 235) << "picture 2 shows the white rows of shed picture 1";
     EXPECT_LT(grey(pictures[3], 60), 20) << "picture 4 shows the black rows of the skipped grab";
     EXPECT_GE(file.sound().seconds(), 10 * 1152 / 44100.0) << "every block";
-}
-
-TEST_F(AvPackerTest, RefusedOpensWriteNothingAndAnEmptyRecordingStillPlays) {
-    LogCapture log(LogFile::kWarn);
-    AvPacker unwritable;
-    EXPECT_EQ(unwritable.open(dir.file("missing/folder/x.avi"), 64, 64, 32, 0, 64, 64, 25), -1);
-    EXPECT_TRUE(log.contains("No such file or directory"));
-    MMPacket packet;
-    packet.allocator = &heap;
-    packet.copyFrom(rgbPattern(64, 64, 4).data(), 64 * 64 * 4, 0);
-    packet.type = MMPacket::kVideo;
-    unwritable.push(std::move(packet));
-    EXPECT_EQ(heap.frees.load(), 1) << "a refused writer only lets packets go";
-    unwritable.close();
-    AvPacker refusedFormat;
-    EXPECT_EQ(refusedFormat.open(path, 640, 480, 16, makeFourcc('U', 'Y', 'V', 'Y'), 640, 480, 25),
-              -1);
-    EXPECT_TRUE(log.contains("UYVY"));
-    EXPECT_FALSE(std::filesystem::exists(path)) << "no file for a refused picture format";
-
-    // Closed at once: header and trailer. A picture smaller than its format is not read.
-    ASSERT_EQ(writer.open(path, 1280, 720, 32, 0, 640, 360, 25), 0);
-    pushAndWait(MMPacket::kVideo, std::vector<uint8_t>(100, 0x7f), 0);
-    writer.close();
-    writer.close();
-    EXPECT_TRUE(log.contains("smaller than 1280x720"));
-    AvFile file;
-    ASSERT_TRUE(file.open(path)) << file.error();
-    EXPECT_EQ(file.streamCount(), 2);
-    EXPECT_TRUE(file.pictures().empty());
 }

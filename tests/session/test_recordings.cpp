@@ -259,76 +259,6 @@ TEST_F(DesktopRecordingTest, AClickShowsARingForAMomentAndStillReachesItsWindow)
         << "the window under the pointer did not receive the click";
 }
 
-TEST_F(DesktopRecordingTest, ARegionAtItsOwnSizeTheWholeScreenScaledAndStartsRefused) {
-    DesktopX11 desktop;
-    DesktopRecording recording(desktop);
-    recording.setSoundInput(&microphone.sound);
-    ASSERT_EQ(recording.prepareGrabber(), 0);
-    EXPECT_EQ(recording.screenWidth(), 640);
-    // No target size: the region is recorded at its own size.
-    ASSERT_EQ(recording.start(dir.path() + "/", false, 200, 120, 240, 240, 0, 0, 25), 0);
-    EXPECT_EQ(recording.start(dir.path() + "/", false, 0, 0, 64, 64, 64, 64, 25), -1)
-        << "one recording at a time";
-    OS_Thread::msleep(2000);
-    recording.stop();
-    recording.stop();
-    AvFile region;
-    ASSERT_TRUE(region.open(recording.fileName())) << region.error();
-    EXPECT_NE(recording.fileName().find("-screen.avi"), std::string::npos);
-    const std::vector<Picture> regionPictures = region.pictures();
-    ASSERT_FALSE(regionPictures.empty());
-    EXPECT_EQ(regionPictures.back().width, 240);
-    EXPECT_EQ(regionPictures.back().height, 240);
-    // The region straddles the four quadrants around the screen's centre (320, 240).
-    for (int quadrant = 0; quadrant < 4; ++quadrant)
-        EXPECT_TRUE(regionPictures.back().shows(20 + 200 * (quadrant % 2),
-                                                20 + 200 * (quadrant / 2), kQuadrants[quadrant]));
-    EXPECT_NEAR(region.sound().seconds(), 2.0, 0.5);
-    EXPECT_NEAR(region.sound().toneHz(0), 440.0, 8.0);
-
-    {
-        ScreenMotion motion(630, 470);
-        ASSERT_EQ(recording.start(dir.path() + "/", true, 0, 0, 640, 480, 320, 240, 25), 0);
-        OS_Thread::msleep(2000);
-        recording.stop();
-    }
-    AvFile whole;
-    ASSERT_TRUE(whole.open(recording.fileName())) << whole.error();
-    const AVStream* video = whole.stream(0);
-    EXPECT_EQ(video->avg_frame_rate.num * 1.0 / video->avg_frame_rate.den, 25.0);
-    // 50 slots, up to the one open at the stop, a few of which a busy machine may miss.
-    EXPECT_GE(int(whole.picturePts().size()), 45);
-    EXPECT_LE(int(whole.picturePts().size()), 52);
-    const std::vector<Picture> wholePictures = whole.pictures();
-    ASSERT_FALSE(wholePictures.empty());
-    EXPECT_EQ(wholePictures.back().width, 320);
-    for (int quadrant = 0; quadrant < 4; ++quadrant)
-        EXPECT_TRUE(wholePictures.back().shows(80 + 160 * (quadrant % 2), 60 + 120 * (quadrant / 2),
-                                               kQuadrants[quadrant]));
-
-    LogCapture log;
-    EXPECT_EQ(recording.start(dir.path() + "/", false, 700, 500, 100, 100, 100, 100, 25), -1);
-    EXPECT_TRUE(log.contains("lies outside the 640x480 screen"));
-    EXPECT_TRUE(recording.openError().empty()) << "no file was tried";
-    writeFile(dir.file("not-a-folder"), "a file where the folder should be");
-    EXPECT_EQ(recording.start(dir.file("not-a-folder") + "/", true, 0, 0, 640, 480, 320, 240, 25),
-              -1);
-    EXPECT_FALSE(recording.openError().empty());
-    EXPECT_FALSE(recording.isRecording());
-    CameraRecording camera;
-    EXPECT_EQ(camera.start(dir.path() + "/", 0, 0, 0, 0), -1);
-    EXPECT_TRUE(log.contains("camera recorder: no camera picture to record"));
-    // A region partly off the screen is cut to it.
-    ASSERT_EQ(recording.start(dir.path() + "/", false, 600, 400, 100, 100, 100, 100, 25), 0);
-    EXPECT_TRUE(log.contains("the region is cut to the screen: (600,400,40,80)"));
-    OS_Thread::msleep(300);
-    recording.stop();
-    AvFile cut;
-    ASSERT_TRUE(cut.open(recording.fileName())) << cut.error();
-    EXPECT_EQ(cut.stream(0)->codecpar->width, 40);
-    EXPECT_EQ(cut.stream(0)->codecpar->height, 80);
-}
-
 // A still screen for ten seconds, with one rectangle painted yellow halfway: only changed
 // pictures (and one a second) are grabbed and encoded, every slot is in the file, and players
 // decode it.
@@ -387,27 +317,4 @@ TEST_F(DesktopRecordingTest, AStillScreenIsEncodedOnlyWhereItChangesAndKeepsEver
 
     EXPECT_EQ(ffmpegComplaints(recording.fileName()), "");
     EXPECT_TRUE(gstreamerPlays(recording.fileName()));
-}
-
-TEST(ScreenRecordingLarge, FullFourKScreenRecordsScaledAt15) {
-    gLog.setEcho(false);
-    VirtualDisplay display(3840, 2160);
-    ASSERT_TRUE(display.ok());
-    ASSERT_TRUE(paintQuadrants(3840, 2160));
-    TempDir dir;
-    DesktopX11 desktop;
-    DesktopRecording recording(desktop);
-    ASSERT_EQ(recording.start(dir.path() + "/", true, 0, 0, 3840, 2160, 1280, 720, 15), 0);
-    OS_Thread::msleep(1000);
-    recording.stop();
-
-    AvFile file;
-    ASSERT_TRUE(file.open(recording.fileName())) << file.error();
-    // How many pictures a second of 4K gives depends on the machine; that it gives any, the
-    // right way round, is the point here.
-    const std::vector<Picture> pictures = file.pictures();
-    ASSERT_FALSE(pictures.empty());
-    EXPECT_EQ(pictures.back().width, 1280);
-    EXPECT_TRUE(pictures.back().shows(320, 540, kQuadrants[2]));
-    EXPECT_TRUE(pictures.back().shows(960, 180, kQuadrants[1]));
 }

@@ -4,10 +4,8 @@
 #include <unistd.h>
 
 #include <QFileDialog>
-#include <QFileInfo>
 #include <QLineEdit>
 #include <QTest>
-#include <QTextBrowser>
 #include <QTimer>
 
 #include <filesystem>
@@ -16,7 +14,6 @@
 #include "qt_helpers.h"
 #include "session/preferences.h"
 #include "test_support.h"
-#include "ui/dlg_help.h"
 #include "ui/dlg_system_settings.h"
 
 using namespace testsupport;
@@ -82,22 +79,6 @@ TEST_F(SettingsDialogTest, ChosenFolderEndsWithOneSlashAndOkStoresIt) {
               "# lesson recorder\nvideo.folder=" + (folder + "/").toStdString() + "\n");
 }
 
-TEST_F(SettingsDialogTest, CancelAndAnAbandonedPickerChangeNothing) {
-    DlgSystemSettings dialog;
-    dialog.show();
-    answerPicker(QString());
-    dialog.OnChooseFolder();
-    EXPECT_EQ(dialog.shownFolder(), "/old/place/");
-
-    answerPicker(QString::fromStdString(chosen.path()));
-    dialog.OnChooseFolder();
-    EXPECT_EQ(dialog.shownFolder(), QString::fromStdString(chosen.path()) + "/");
-    dialog.OnBtnCancel();
-    EXPECT_EQ(dialog.result(), QDialog::Rejected);
-    EXPECT_EQ(videoFolder, "/old/place/");
-    EXPECT_EQ(readFile("default.cfg"), "# lesson recorder\nvideo.folder=/old/place/\n");
-}
-
 TEST_F(SettingsDialogTest, WithoutConfigurationFileTheFolderIsKeptInANewOneForItsOwnerOnly) {
     std::filesystem::remove("default.cfg");
     DlgSystemSettings dialog;
@@ -109,19 +90,4 @@ TEST_F(SettingsDialogTest, WithoutConfigurationFileTheFolderIsKeptInANewOneForIt
     struct stat status;
     ASSERT_EQ(stat("default.cfg", &status), 0);
     EXPECT_EQ(status.st_mode & 0777, 0600u);
-}
-
-TEST(HelpDialog, ShowsTheUsageNotesWithTheirPicture) {
-    DlgHelp dialog;
-    dialog.show();
-    EXPECT_EQ(dialog.windowTitle(), QString::fromUtf8("帮助"));
-    auto* browser = dialog.findChild<QTextBrowser*>("textBrowser");
-    ASSERT_NE(browser, nullptr);
-    const QString text = browser->toPlainText();
-    for (const char* line :
-         {"Glimmora V1.2.1 build20140221", "一、声卡驱动安装", "二、显卡驱动安装", "三、内录与外录",
-          "内录时请带上耳机、或者直接拔掉外接音箱", "五、摄像头录制", "设置窗口为“总在最前”。"})
-        EXPECT_TRUE(text.contains(QString::fromUtf8(line))) << line;
-    EXPECT_TRUE(DlgHelp::helpPage().contains("color:#ff0000;"));
-    EXPECT_FALSE(QImage(":/image/sysaudio.jpg").isNull()) << "the picture is compiled in";
 }

@@ -12,8 +12,6 @@
 #include "qt_helpers.h"
 #include "session/preferences.h"
 #include "test_support.h"
-#include "ui/camera_recorder.h"
-#include "ui/glimmora.h"
 #include "ui/screen_recorder.h"
 
 using namespace testsupport;
@@ -53,20 +51,4 @@ TEST(ScreenRecorderWindow, StartAndStopSwitchTheControls) {
     EXPECT_EQ(timer->text().left(7), "00:00:0") << "the last time stays on show";
     EXPECT_TRUE(std::filesystem::exists(window.lastFileName()));
     window.close();
-}
-
-TEST(ModeChooser, OpensExactlyOneRecorderAndHides) {
-    gLog.setEcho(false);
-    Studio studio;
-    Glimmora chooser(studio);
-    chooser.show();
-    EXPECT_EQ(chooser.minimumSize(), chooser.maximumSize());
-    EXPECT_GE(chooser.width(), 376);
-    chooser.OnScreen();
-    EXPECT_FALSE(chooser.isVisible());
-    ASSERT_NE(chooser.screenRecorder(), nullptr);
-    EXPECT_TRUE(chooser.screenRecorder()->isVisible());
-    chooser.OnCamera();
-    EXPECT_EQ(chooser.cameraRecorder(), nullptr) << "the first choice stays";
-    chooser.screenRecorder()->close();
 }

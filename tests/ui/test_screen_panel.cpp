@@ -49,20 +49,6 @@ protected:
 
 }  // namespace
 
-TEST_F(ScreenPanelTest, FreshPanelRecordsAFreeRegionAt25FramesASecond) {
-    panel.collectSettings();
-    EXPECT_TRUE(panel.freeRegion());
-    EXPECT_EQ(panel.region(), QRect(0, 0, 640, 480));
-    EXPECT_EQ(panel.targetSize(), QSize(640, 480));
-    EXPECT_EQ(panel.frameRate(), 25);
-    EXPECT_EQ(child<QToolButton>("btnRegion")->text(), "(0,0,640,480)");
-    EXPECT_TRUE(child<QToolButton>("btnRegion")->isEnabled());
-    EXPECT_TRUE(child<QCheckBox>("chkOutline")->isEnabled());
-    EXPECT_FALSE(child<QComboBox>("ctlRatio")->isEnabled());
-    EXPECT_FALSE(child<QComboBox>("ctlResolution")->isEnabled());
-    EXPECT_EQ(resolutions(), QStringList({"1280x720", "1024x576", "800x450", "640x360"}));
-}
-
 TEST_F(ScreenPanelTest, FullScreenScalesTheWholeScreenToTheChosenSize) {
     QTest::mouseClick(child<QRadioButton>("ctlFullScreen"), Qt::LeftButton);
     EXPECT_FALSE(child<QToolButton>("btnRegion")->isEnabled());
@@ -88,19 +74,6 @@ TEST_F(ScreenPanelTest, FullScreenScalesTheWholeScreenToTheChosenSize) {
     EXPECT_EQ(child<QToolButton>("btnRegion")->text(), "(0,0,1920,1080)");
     panel.collectSettings();
     EXPECT_EQ(panel.targetSize(), QSize(1920, 1080));
-}
-
-TEST_F(ScreenPanelTest, OutlineFollowsTheCheckBoxAndTheMode) {
-    VisualOutline* outline = panel.outline();
-    child<QCheckBox>("chkOutline")->setChecked(true);
-    EXPECT_TRUE(outline->isVisible());
-    EXPECT_EQ(outline->region(), QRect(0, 0, 640, 480));
-    QTest::mouseClick(child<QRadioButton>("ctlFullScreen"), Qt::LeftButton);
-    EXPECT_FALSE(outline->isVisible());
-    QTest::mouseClick(child<QRadioButton>("ctlFreeRegion"), Qt::LeftButton);
-    EXPECT_TRUE(outline->isVisible());
-    panel.hideOutline();
-    EXPECT_FALSE(outline->isVisible());
 }
 
 TEST(ScreenPanelPointer, CheckBoxesStartFromTheStoredChoiceAndStoreTheirOwn) {

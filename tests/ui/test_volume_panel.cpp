@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
-#include <QImage>
 
 #include "base/log_file.h"
 #include "pulse_fixtures.h"
@@ -31,7 +30,6 @@ protected:
         micBar = panel->findChild<VolumeBar*>("ctlVolumeMic");
         ASSERT_TRUE(stereo && mic && stereoBar && micBar);
     }
-    MessageBoxCatcher boxes;
     Studio studio;
     std::unique_ptr<VolumePanel> panel;
     QCheckBox* stereo = nullptr;
@@ -40,9 +38,6 @@ protected:
     VolumeBar* micBar = nullptr;
 };
 
-QColor pixelOf(VolumeBar& bar, int x, int y) {
-    return bar.grab().toImage().pixelColor(x, y);
-}
 
 }  // namespace
 
@@ -59,20 +54,6 @@ TEST_F(VolumePanelTest, StartsWithTheMicrophoneAndBothMetersMove) {
     EXPECT_LE(stereoBar->level(), 100);
 }
 
-TEST_F(VolumePanelTest, WarnsEachTimeBothInputsBecomeChecked) {
-    stereo->setChecked(true);
-    ASSERT_TRUE(processUntil([&] { return boxes.seen == 1; }, 5000));
-    EXPECT_EQ(boxes.title, QString::fromUtf8("提示"));
-    EXPECT_EQ(boxes.text,
-              QString::fromUtf8("请插上耳机或拔掉音箱，否则麦克风录到的声音与立体声重复!"));
-    EXPECT_TRUE(stereo->isChecked()) << "the boxes stay checked";
-
-    mic->setChecked(false);
-    EXPECT_TRUE(micBar->grey());
-    mic->setChecked(true);
-    EXPECT_TRUE(processUntil([&] { return boxes.seen == 2; }, 5000));
-}
-
 TEST_F(VolumePanelTest, LocksTheCheckBoxesWhileARecordingRunsAndGivesThemBack) {
     panel->endRecording();
     EXPECT_TRUE(stereo->isEnabled()) << "no recording ran: nothing to give back";
@@ -86,21 +67,4 @@ TEST_F(VolumePanelTest, LocksTheCheckBoxesWhileARecordingRunsAndGivesThemBack) {
     EXPECT_TRUE(stereo->isEnabled());
     EXPECT_TRUE(mic->isEnabled());
     EXPECT_TRUE(mic->isChecked()) << "the choice of inputs stays";
-}
-
-TEST(VolumeBar, PaintsItsLevelFromTheBottomInGreenOrGrey) {
-    VolumeBar bar;
-    bar.resize(24, 120);
-    bar.setGrey(false);
-    bar.setLevel(50);
-    const QColor track(230, 234, 235), green(52, 192, 57), grey(195, 197, 196);
-    EXPECT_EQ(pixelOf(bar, 5, 100), green);
-    EXPECT_EQ(pixelOf(bar, 5, 20), track);
-    bar.setGrey(true);
-    EXPECT_EQ(pixelOf(bar, 5, 100), grey);
-    bar.setLevel(0);
-    EXPECT_EQ(pixelOf(bar, 5, 100), track) << "level 0 draws no fill";
-    bar.setLevel(150);
-    EXPECT_EQ(bar.level(), 100);
-    EXPECT_EQ(pixelOf(bar, 5, 5), grey);
 }
