@@ -1,6 +1,5 @@
 // The filters that scale pictures down their columns and across their rows: the AVX2 ways give
-// every pixel exactly as the plain loops do, for the sizes pictures come in. (How close the
-// scaled pictures are to a reference is the video converter's test.)
+// every pixel exactly as the plain loops do, for the sizes pictures come in.
 #include <gtest/gtest.h>
 
 #include <cstdint>

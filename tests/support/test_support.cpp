@@ -26,6 +26,17 @@ TempDir::TempDir() {
     m_path = pattern;
 }
 
+WorkingFolder::WorkingFolder(const std::string& config)
+    : m_previous(std::filesystem::current_path()) {
+    std::filesystem::current_path(path());
+    if (!config.empty()) writeFile("default.cfg", config);
+}
+
+WorkingFolder::~WorkingFolder() {
+    std::error_code ignored;
+    std::filesystem::current_path(m_previous, ignored);
+}
+
 SmallDisk::SmallDisk(const std::string& folder, const char* size) : m_folder(folder) {
     m_mounted = mount("tmpfs", folder.c_str(), "tmpfs", 0,
                       ("size=" + std::string(size) + ",mode=0700").c_str()) == 0;

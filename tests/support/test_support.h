@@ -27,6 +27,17 @@ private:
     std::string m_path;
 };
 
+// A fresh folder as the working directory while the object lives: the program keeps its
+// settings in the working directory's default.cfg, which starts out as config (none when empty).
+class WorkingFolder : public TempDir {
+public:
+    explicit WorkingFolder(const std::string& config = "");
+    ~WorkingFolder();
+
+private:
+    std::string m_previous;
+};
+
 // A small disk (tmpfs of size, "24m") mounted on folder, which must exist, while the object
 // lives; for disks that fill up. Needs root: ok() says whether it is there.
 class SmallDisk {

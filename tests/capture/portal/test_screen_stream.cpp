@@ -1,7 +1,8 @@
 // The screen stream of Wayland desktops, received from a real PipeWire daemon (the test scripts
 // start one with WirePlumber, which links streams) and a GStreamer node standing in for the
-// desktop's screen: colours, size, cropping, black outside, the last picture kept when nothing
-// more comes, and a node that is not there.
+// desktop's screen: colours, size, cropping, black outside, and a node that is not there. What
+// the grabber makes of the stream (a still screen, a share ended) is the Wayland recording's
+// test (tests/e2e).
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -10,13 +11,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <regex>
 #include <string>
 
-#include "base/os_thread.h"
 #include "capture/portal/screen_stream.h"
-#include "capture/portal/stream_screen_grabber.h"
-#include "log_capture.h"
 #include "test_support.h"
 #include "wayland_fixtures.h"
 
@@ -106,52 +103,4 @@ TEST(ScreenStream, ANodeThatIsNotThereSendsNothingWithoutHoldingTheCaller) {
     std::vector<uint8_t> picture(4);
     EXPECT_FALSE(stream.copyNewest(picture.data(), 0, 0, 1, 1));
     stream.close();
-}
-
-TEST(StreamScreenGrabber, GrabsTheNewestPictureAndSeesAStillScreenAsUnchanged) {
-    LogCapture log;
-    StreamScreenGrabber empty;
-    EXPECT_EQ(empty.init(std::make_shared<ScreenStream>()), -1) << "no picture yet";
-    EXPECT_TRUE(log.contains("screen grabber:"));
-
-    ColourNode node(0xc02060, "glimmora-test-screen-grabber");
-    const uint32_t id = node.id();
-    ASSERT_NE(id, 0u);
-    auto stream = std::make_shared<ScreenStream>();
-    ASSERT_TRUE(openAndWait(*stream, -1, id));
-    StreamScreenGrabber grabber;
-    ASSERT_EQ(grabber.init(stream), 0);
-    EXPECT_EQ(grabber.screenWidth(), 640);
-    EXPECT_EQ(grabber.screenHeight(), 480);
-    EXPECT_EQ(grabber.frameSize(), 640 * 480 * 4);
-    EXPECT_TRUE(grabber.seesChanges());
-
-    // Pictures keep coming: every tick has a change, in rows it cannot name.
-    EXPECT_EQ(grabber.changedRows(0, 0, 640, 480).top, RowSpan::all().top);
-    OS_Thread::msleep(100);
-    const RowSpan moving = grabber.changedRows(0, 0, 640, 480);
-    EXPECT_EQ(moving.bottom, RowSpan::all().bottom);
-    std::vector<uint8_t> full(size_t(grabber.frameSize()));
-    EXPECT_EQ(grabber.grabFull(full.data()), grabber.frameSize());
-    EXPECT_EQ(rgbAt(full, 640, 639, 479), 0xc02060u);
-    std::vector<uint8_t> region(64 * 32 * 4);
-    EXPECT_EQ(grabber.grabRegion(region.data(), 600, 400, 64, 32), -1) << "outside the screen";
-    EXPECT_EQ(grabber.grabRegion(region.data(), 576, 448, 64, 32), 0);
-    EXPECT_EQ(rgbAt(region, 64, 63, 31), 0xc02060u);
-
-    // A still screen: no picture comes, no change is seen, the last picture is still grabbed.
-    node.stop();
-    OS_Thread::msleep(300);
-    grabber.changedRows(0, 0, 640, 480);
-    EXPECT_TRUE(grabber.changedRows(0, 0, 640, 480).empty());
-    std::fill(full.begin(), full.end(), 0);
-    EXPECT_EQ(grabber.grabFull(full.data()), grabber.frameSize());
-    EXPECT_EQ(rgbAt(full, 640, 320, 240), 0xc02060u);
-    EXPECT_FALSE(grabber.displayLost());
-    EXPECT_FALSE(grabber.screenShrank());
-    stream->markEnded();
-    EXPECT_TRUE(grabber.displayLost()) << "the desktop ended the share";
-    grabber.release();
-    grabber.release();
-    EXPECT_FALSE(grabber.ready());
 }

@@ -1,0 +1,223 @@
+// The recorder window's panels and the settings dialog, in this process on its own display: what
+// the user picks, what the window shows while recording, and what is kept in default.cfg.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+
+#include <algorithm>
+#include <filesystem>
+
+#include "base/log_file.h"
+#include "capture/gst/test_cameras.h"
+#include "log_capture.h"
+#include "pulse_fixtures.h"
+#include "qt_helpers.h"
+#include "session/preferences.h"
+#include "session/studio.h"
+#include "test_support.h"
+#include "ui/camera_panel.h"
+#include "ui/dlg_system_settings.h"
+#include "ui/preview_surface.h"
+#include "ui/screen_panel.h"
+#include "ui/screen_recorder.h"
+#include "ui/video_box.h"
+#include "ui/volume_bar.h"
+
+using namespace testsupport;
+
+TEST(ScreenPanel, FullScreenScalesToTheChosenSizeAndThePointerBoxesAreKept) {
+    gLog.setEcho(false);
+    WorkingFolder folder("video.folder=/x/\nvideo.clicks=1\n");
+    recordPointer = true;
+    showClicks = true;
+    {
+        Studio studio;
+        ScreenPanel panel;
+        panel.setStudio(studio);
+        panel.show();
+        QTest::mouseClick(panel.findChild<QRadioButton*>("ctlFullScreen"), Qt::LeftButton);
+        EXPECT_FALSE(panel.findChild<QToolButton*>("btnRegion")->isEnabled());
+        panel.findChild<QComboBox*>("ctlRatio")->setCurrentIndex(1);  // 4:3
+        panel.collectSettings();
+        EXPECT_FALSE(panel.freeRegion());
+        EXPECT_EQ(panel.region(), QRect(0, 0, 1920, 1080));
+        EXPECT_EQ(panel.targetSize(), QSize(1024, 768));
+
+        auto* pointer = panel.findChild<QCheckBox*>("chkPointer");
+        auto* clicks = panel.findChild<QCheckBox*>("chkClicks");
+        EXPECT_TRUE(pointer->isChecked() && clicks->isChecked());
+        pointer->click();
+        clicks->click();
+        EXPECT_FALSE(recordPointer || showClicks);
+        EXPECT_EQ(readFile("default.cfg"), "video.folder=/x/\nvideo.clicks=0\nvideo.cursor=0\n");
+    }
+    ScreenPanel again;
+    EXPECT_FALSE(again.findChild<QCheckBox*>("chkPointer")->isChecked()) << "starts as stored";
+    recordPointer = true;
+    showClicks = false;
+}
+
+TEST(ScreenPanel, PickedEdgesMoveUpAndLeftOntoTheGridByLessThanFour) {
+    EXPECT_EQ(ScreenPanel::alignToGrid(QRect(QPoint(5, 5), QPoint(644, 484))),
+              QRect(4, 4, 641, 481));
+    for (int left = 0; left < 8; ++left) {
+        const QRect picked(left, 3 * left, 100 + left, 77);
+        const QRect aligned = ScreenPanel::alignToGrid(picked);
+        EXPECT_EQ(aligned.left() % 4, 0);
+        EXPECT_EQ(aligned.right() % 4, 0);
+        EXPECT_LE(picked.left() - aligned.left(), 3);
+        EXPECT_GE(picked.left() - aligned.left(), 0);
+        EXPECT_LE(picked.bottom() - aligned.bottom(), 3);
+    }
+}
+
+namespace {
+
+// Whether the preview shows a picture of the camera's size.
+bool previewShows(CameraPanel& panel, QSize size) {
+    PreviewSurface* surface = panel.videoBox()->videoWindow();
+    return processUntil([&] { return surface->pictureSize() == size; }, 5000);
+}
+
+}  // namespace
+
+// The test cameras: 640x480 and 320x240 without a list of sizes, then one offering three.
+TEST(CameraPanel, SwitchingClosesTheFirstCameraAndTheChosenSizeIsKept) {
+    ASSERT_TRUE(registerTestCameras());
+    WorkingFolder folder("video.folder=/lessons/\n");
+    cameraSize.clear();
+    Studio studio;
+    {
+        CameraPanel panel;
+        panel.setStudio(studio);
+        panel.show();
+        ASSERT_TRUE(previewShows(panel, QSize(640, 480)));
+        LogCapture log;
+        panel.findChild<QComboBox*>("cmboxCamera")->setCurrentIndex(1);
+        const auto messages = log.messages();
+        const auto closed = std::find(messages.begin(), messages.end(), "Camera: closed \n");
+        ASSERT_NE(closed, messages.end());
+        EXPECT_LT(closed, std::find(messages.begin(), messages.end(), "Camera: opening ... \n"))
+            << "the first camera closes before the second opens";
+        EXPECT_EQ(panel.videoBox()->size(), QSize(320, 240));
+        EXPECT_TRUE(previewShows(panel, QSize(320, 240)));
+
+        auto* sizes = panel.findChild<QComboBox*>("cmboxSize");
+        EXPECT_FALSE(sizes->isEnabled()) << "this camera names no sizes";
+        panel.findChild<QComboBox*>("cmboxCamera")->setCurrentIndex(2);
+        ASSERT_EQ(sizes->count(), 3);
+        EXPECT_EQ(sizes->currentText(), "1280x720") << "the largest at 25 pictures a second";
+        EXPECT_EQ(studio.cameraFormat().width, 1280);
+        sizes->setCurrentIndex(sizes->findText("640x480"));
+        EXPECT_EQ(studio.cameraFormat().width, 640);
+        ASSERT_TRUE(previewShows(panel, QSize(640, 480)));
+        EXPECT_EQ(readFile("default.cfg"), "video.folder=/lessons/\ncamera.size=640x480\n");
+        panel.shutdown();
+    }
+    CameraPanel next;  // the next start opens the camera at the kept size
+    next.setStudio(studio);
+    next.findChild<QComboBox*>("cmboxCamera")->setCurrentIndex(2);
+    EXPECT_EQ(next.findChild<QComboBox*>("cmboxSize")->currentText(), "640x480");
+    EXPECT_EQ(studio.cameraFormat().width, 640);
+    next.shutdown();
+    cameraSize.clear();
+}
+
+TEST(RecorderWindow, RunningTimeReadsHoursMinutesSeconds) {
+    EXPECT_EQ(RecorderWindow::formatElapsed(0), "00:00:00");
+    EXPECT_EQ(RecorderWindow::formatElapsed(3725 * 1000 + 999), "01:02:05");
+    EXPECT_EQ(RecorderWindow::formatElapsed(int64_t(100) * 3600 * 1000), "100:00:00");
+}
+
+// The sound meters move with what the test server's microphone and speakers carry; a recording
+// locks the choices and gives them back.
+TEST(RecorderWindow, MetersMoveAndARecordingLocksTheChoicesAndGivesThemBack) {
+    gLog.setEcho(false);
+    if (!testSoundServer()) GTEST_SKIP() << "needs the sound server scripts/test starts";
+    TempDir dir;
+    videoFolder = dir.path() + "/";
+    Studio studio;
+    ScreenRecorder window(studio);
+    window.show();
+    auto* start = window.findChild<QToolButton*>("btnStart");
+    auto* video = window.findChild<QGroupBox*>("grpVideo");
+    auto* timer = window.findChild<QLabel*>("textTimer");
+    auto* stereo = window.findChild<QCheckBox*>("chkStereo");
+    auto* mic = window.findChild<QCheckBox*>("chkMic");
+    EXPECT_TRUE(mic->isChecked() && !stereo->isChecked());
+    TonePlayer tone("", 1000, 0.5);
+    EXPECT_TRUE(processUntil(
+        [&] { return window.findChild<VolumeBar*>("ctlVolumeMic")->level() > 20; }, 8000));
+    EXPECT_TRUE(processUntil(
+        [&] { return window.findChild<VolumeBar*>("ctlVolumeStereo")->level() > 60; }, 8000))
+        << "a tone of half full scale reads about 83";
+
+    ASSERT_EQ(window.OnStartRecord(), 0);
+    EXPECT_FALSE(start->isEnabled() || video->isEnabled() || stereo->isEnabled());
+    EXPECT_TRUE(processUntil([&] { return timer->text() == "00:00:01"; }, 3000));
+    window.OnStopRecord();
+    EXPECT_TRUE(start->isEnabled() && video->isEnabled());
+    EXPECT_TRUE(stereo->isEnabled() && mic->isEnabled() && mic->isChecked());
+    EXPECT_EQ(timer->text().left(7), "00:00:0") << "the last time stays on show";
+    EXPECT_TRUE(std::filesystem::exists(window.lastFileName()));
+    window.close();
+}
+
+namespace {
+
+// Answers the folder picker that OnChooseFolder opens with folder.
+void answerPicker(const QString& folder, QString* title) {
+    QTimer::singleShot(200, [folder, title] {
+        if (auto* picker = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+            *title = picker->windowTitle();
+            picker->setDirectory(folder);
+            QMetaObject::invokeMethod(picker, "accept");
+        }
+    });
+}
+
+}  // namespace
+
+// The folder is picked, never typed; OK stores it, in a default.cfg made for its owner alone
+// when there was none.
+TEST(SettingsDialog, ThePickedFolderEndsWithOneSlashAndOkStoresIt) {
+    gLog.setEcho(false);
+    TempDir chosen;
+    const QString folder = QString::fromStdString(chosen.path()) + QString::fromUtf8("/课堂 录像");
+    std::filesystem::create_directory(folder.toStdString());
+    for (const std::string config : {"# lesson recorder\nvideo.folder=/old/place/\n", ""}) {
+        WorkingFolder program(config);
+        videoFolder = "/old/place/";
+        DlgSystemSettings dialog;
+        dialog.show();
+        auto* field = dialog.findChild<QLineEdit*>("textVideoPath");
+        EXPECT_EQ(field->text(), "/old/place/");
+        QTest::keyClicks(field, "typed");
+        EXPECT_EQ(field->text(), "/old/place/") << "the field cannot be typed into";
+        QString title;
+        answerPicker(folder, &title);
+        dialog.OnChooseFolder();
+        EXPECT_EQ(title, QString::fromUtf8("请选择文件夹"));
+        EXPECT_EQ(field->text(), folder + "/");
+        EXPECT_EQ(videoFolder, "/old/place/") << "nothing is stored before OK";
+        dialog.OnBtnOK();
+        EXPECT_EQ(videoFolder, (folder + "/").toStdString());
+        const std::string kept = "video.folder=" + videoFolder + "\n";
+        EXPECT_EQ(readFile("default.cfg"), config.empty() ? kept : "# lesson recorder\n" + kept);
+        struct stat status;
+        ASSERT_EQ(stat("default.cfg", &status), 0);
+        if (config.empty()) {
+            EXPECT_EQ(status.st_mode & 0777, 0600u) << "its owner's alone";
+        }
+    }
+}
