@@ -56,6 +56,7 @@ int loadConfig() {
     recordPointer = config.getInt("video.cursor", 1) != 0;
     showClicks = config.getInt("video.clicks", 0) != 0;
     monitorName = config.get("video.monitor", "");
+    videoFormat = config.get("video.format", "") == "mp4" ? "mp4" : "avi";
     cameraSize = config.get("camera.size", "");
     portalToken = config.get("portal.token", "");
     config.close();

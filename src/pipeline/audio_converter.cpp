@@ -4,8 +4,9 @@
 
 #include "base/log_file.h"
 
-int AudioConverter::init(int encoderDelay) {
+int AudioConverter::init(int encoderDelay, int frameSamples) {
     close();
+    m_frameSamples = frameSamples;
     AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
     SwrContext* resampler = nullptr;
     int ret = swr_alloc_set_opts2(&resampler, &stereo, AV_SAMPLE_FMT_FLTP, kSampleRate, &stereo,
@@ -29,7 +30,7 @@ int AudioConverter::init(int encoderDelay) {
         if (av_frame_get_buffer(frame.get(), 0) < 0) frame.reset();
         return frame;
     };
-    m_frame = makeFrame(kFrameSamples);
+    m_frame = makeFrame(m_frameSamples);
     m_converted = makeFrame(kFrameSamples + 64);
     m_fifo.reset(av_audio_fifo_alloc(AV_SAMPLE_FMT_FLTP, 2, 4 * kFrameSamples));
     if (!m_frame || !m_converted || !m_fifo) {
@@ -86,24 +87,24 @@ AVFrame* AudioConverter::convert(const uint8_t* data, uint32_t size, int64_t pts
 }
 
 AVFrame* AudioConverter::nextFrame() {
-    if (!m_fifo || av_audio_fifo_size(m_fifo.get()) < kFrameSamples) return nullptr;
+    if (!m_fifo || av_audio_fifo_size(m_fifo.get()) < m_frameSamples) return nullptr;
     // The encoder may still hold the previous frame; then this gives the frame a new buffer.
     const int ret = av_frame_make_writable(m_frame.get());
     if (ret < 0) {
         gLog.error("audio converter: no writable frame: %s\n", avError(ret).c_str());
         return nullptr;
     }
-    av_audio_fifo_read(m_fifo.get(), reinterpret_cast<void**>(m_frame->data), kFrameSamples);
+    av_audio_fifo_read(m_fifo.get(), reinterpret_cast<void**>(m_frame->data), m_frameSamples);
     m_frame->pts = m_origin + m_emitted;
-    m_emitted += kFrameSamples;
+    m_emitted += m_frameSamples;
     return m_frame.get();
 }
 
 AVFrame* AudioConverter::flush() {
     if (!m_fifo) return nullptr;
     const int left = av_audio_fifo_size(m_fifo.get());
-    if (left == 0 || left >= kFrameSamples) return nextFrame();
-    writeSilence(kFrameSamples - left);
+    if (left == 0 || left >= m_frameSamples) return nextFrame();
+    writeSilence(m_frameSamples - left);
     return nextFrame();
 }
 

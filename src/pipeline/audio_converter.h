@@ -11,7 +11,7 @@ extern "C" {
 
 // Turns sound blocks (1152 sample frames of 16-bit interleaved stereo at 44100 Hz, the frame of
 // MPEG audio layer III that the whole sound path works in) into the encoder's frames of planar
-// float samples, written from the recording's time 0 on.
+// float samples (1152 samples for MP3, 1024 for AAC), written from the recording's time 0 on.
 //
 // Each block comes placed on the recording's timeline (pts, in samples); the sound input hands
 // them over one after the other, so a block normally lands exactly where the last one ended.
@@ -31,9 +31,9 @@ public:
     AudioConverter& operator=(const AudioConverter&) = delete;
 
     // encoderDelay: the samples of silence the encoder puts before the sound (decoders play
-    // them), so that written sound is placed that much earlier. Returns 0, or -1 with a log line
-    // when the resampler or the frame cannot be set up.
-    int init(int encoderDelay = 0);
+    // them), so that written sound is placed that much earlier; frameSamples: the encoder's frame.
+    // Returns 0, or -1 with a log line when the resampler or the frame cannot be set up.
+    int init(int encoderDelay = 0, int frameSamples = kFrameSamples);
     // Takes one block captured at pts and returns the first whole encoder frame now ready, or
     // none. The frame stays the converter's and is overwritten by the next call. A block of less
     // than kBlockBytes is ignored.
@@ -68,4 +68,5 @@ private:
     int64_t m_produced = 0;     // samples put into the queue since then
     int64_t m_emitted = 0;      // samples handed out in frames since then
     int64_t m_pendingSkip = 0;  // input samples still to leave out
+    int m_frameSamples = kFrameSamples;  // samples in each frame handed out
 };

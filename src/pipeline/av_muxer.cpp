@@ -2,7 +2,12 @@
 
 #include <sys/statvfs.h>
 
+#include <algorithm>
 #include <cstdio>
+
+extern "C" {
+#include <libavutil/opt.h>
+}
 
 #include "base/log_file.h"
 #include "pipeline/audio_converter.h"
@@ -12,10 +17,19 @@ namespace {
 // Named explicitly: the AVI container's defaults, and an MP3 encoder with 1152-sample frames.
 constexpr const char* kVideoEncoder = "mpeg4";
 constexpr const char* kAudioEncoder = "libmp3lame";
-
 constexpr int kVideoBitRate = 2000000;
 constexpr int kPicturesPerGroup = 25;
 constexpr int kAudioBitRate = 64000;
+
+// MP4: x264 at constant quality without look-ahead (a picture is written when it is encoded, not
+// some pictures later), FFmpeg's own AAC encoder.
+constexpr const char* kMp4VideoEncoder = "libx264";
+constexpr const char* kMp4AudioEncoder = "aac";
+constexpr int kMp4AudioBitRate = 128000;
+
+bool endsWith(const std::string& text, const std::string& end) {
+    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
 
 // Free space is looked at every so many packets (about a second of recording), and must stay
 // above this much besides the index.
@@ -37,6 +51,9 @@ int AvMuxer::open(const std::string& fileName, int width, int height, int fps) {
     m_audioCounterStarted = false;
     m_audioEndSample = -1;
     m_videoStarted = false;
+    m_lastKeySlot = 0;
+    m_lastCutSample = 0;
+    m_mp4 = endsWith(fileName, ".mp4");
     m_packetsWritten = 0;
     m_failed.store(false);
     m_failure.clear();
@@ -51,35 +68,44 @@ int AvMuxer::open(const std::string& fileName, int width, int height, int fps) {
     }
     m_packet.reset(av_packet_alloc());
     m_emptyPacket.reset(av_packet_alloc());
-    if (!m_packet || !m_emptyPacket) return -1;
+    m_heldPicture.reset(av_packet_alloc());
+    if (!m_packet || !m_emptyPacket || !m_heldPicture) return -1;
 
-    m_videoStream = addStream(kVideoEncoder, m_videoCodec);
+    m_videoStream = addStream(m_mp4 ? kMp4VideoEncoder : kVideoEncoder, m_videoCodec);
     if (!m_videoStream) return -1;
     AVCodecContext* video = m_videoCodec.get();
-    video->bit_rate = kVideoBitRate;
+    if (m_mp4) {
+        av_opt_set(video->priv_data, "preset", "veryfast", 0);
+        av_opt_set(video->priv_data, "tune", "zerolatency", 0);
+        av_opt_set(video->priv_data, "crf", "23", 0);
+        av_opt_set(video->priv_data, "forced-idr", "1", 0);  // a forced key picture starts a fragment
+    } else {
+        video->bit_rate = kVideoBitRate;
+    }
     video->width = width;
     video->height = height;
     video->time_base = AVRational{1, fps};
     video->framerate = AVRational{fps, 1};
-    video->gop_size = kPicturesPerGroup;
+    video->gop_size = m_mp4 ? fps : kPicturesPerGroup;
     video->max_b_frames = 0;
     video->pix_fmt = AV_PIX_FMT_YUV420P;
     m_videoStream->time_base = video->time_base;
     m_videoStream->avg_frame_rate = video->framerate;
     if (openEncoder(video, m_videoStream) < 0) return -1;
 
-    m_audioStream = addStream(kAudioEncoder, m_audioCodec);
+    const char* audioEncoder = m_mp4 ? kMp4AudioEncoder : kAudioEncoder;
+    m_audioStream = addStream(audioEncoder, m_audioCodec);
     if (!m_audioStream) return -1;
     AVCodecContext* audio = m_audioCodec.get();
     audio->sample_fmt = AV_SAMPLE_FMT_FLTP;
-    audio->bit_rate = kAudioBitRate;
+    audio->bit_rate = m_mp4 ? kMp4AudioBitRate : kAudioBitRate;
     audio->sample_rate = AudioConverter::kSampleRate;
     audio->time_base = AVRational{1, AudioConverter::kSampleRate};
     const AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
     av_channel_layout_copy(&audio->ch_layout, &stereo);
     if (openEncoder(audio, m_audioStream) < 0) return -1;
-    if (audio->frame_size != AudioConverter::kFrameSamples) {
-        gLog.error("the %s encoder takes %d-sample frames, not %d\n", kAudioEncoder,
+    if (audio->frame_size <= 0 || audio->frame_size > AudioConverter::kFrameSamples) {
+        gLog.error("the %s encoder takes %d-sample frames, not up to %d\n", audioEncoder,
                    audio->frame_size, AudioConverter::kFrameSamples);
         return -1;
     }
@@ -107,6 +133,8 @@ int AvMuxer::open(const std::string& fileName, int width, int height, int fps) {
     m_format->max_interleave_delta = 500000;
     AVDictionary* options = nullptr;
     av_dict_set(&options, "flush_packets", "1", 0);
+    // Fragments are cut by cutFragment() alone.
+    if (m_mp4) av_dict_set(&options, "movflags", "frag_custom+empty_moov+default_base_moof", 0);
     ret = avformat_write_header(m_format, &options);
     av_dict_free(&options);
     if (ret < 0) {
@@ -167,9 +195,33 @@ int AvMuxer::writePacket(AVPacket* packet) {
         }
     }
     OS_MutexLocker locker(m_writeLock);
-    const int ret = av_interleaved_write_frame(m_format, packet);
+    // The writer hands packets over in time order already. An MP4 fragment keeps each stream's
+    // packets apart anyway; an AVI's chunks must be interleaved, and there a stream that stops
+    // (a lost sound server or camera) holds the other one back for max_interleave_delta.
+    const int ret = m_mp4 ? av_write_frame(m_format, packet)
+                          : av_interleaved_write_frame(m_format, packet);
     if (ret < 0 && ret != AVERROR(EINVAL)) fail(avError(ret));
     return ret;
+}
+
+void AvMuxer::cutFragment() {
+    if (m_failed.load()) return;
+    OS_MutexLocker locker(m_writeLock);
+    const int ret = av_write_frame(m_format, nullptr);
+    if (ret < 0) fail(avError(ret));
+}
+
+void AvMuxer::holdPicture(AVPacket* packet) {
+    AVPacket* held = m_heldPicture.get();
+    if (held->size > 0) {
+        held->duration = packet ? packet->pts - held->pts
+                                : av_rescale_q(1, AVRational{1, m_fps}, m_videoStream->time_base);
+        writePacket(held);
+        av_packet_unref(held);
+    }
+    if (!packet) return;
+    if (packet->flags & AV_PKT_FLAG_KEY) cutFragment();
+    av_packet_move_ref(held, packet);
 }
 
 void AvMuxer::fail(const std::string& reason) {
@@ -182,6 +234,7 @@ void AvMuxer::fail(const std::string& reason) {
 void AvMuxer::drain(int64_t soundEndSample) {
     if (!m_headerWritten || m_failed.load()) return;
     writeVideo(nullptr);
+    if (m_mp4) holdPicture(nullptr);
     m_audioEndSample = soundEndSample;
     writeAudio(nullptr);
 }
@@ -197,12 +250,19 @@ int AvMuxer::writeEmptyVideo(int64_t slot) {
 
 int AvMuxer::writeRepeat(int64_t slot) {
     if (!m_headerWritten || !m_videoStarted) return -1;
-    return writeEmptyVideo(slot);
+    return m_mp4 ? 0 : writeEmptyVideo(slot);
 }
 
 // A null frame asks the encoder for everything it still holds.
 int AvMuxer::writeVideo(AVFrame* frame) {
     if (!m_headerWritten) return -1;
+    if (m_mp4 && frame) {
+        // A still screen gives a picture a second: a key picture at least every second keeps
+        // fragments (and what a cut loses) that short, whatever the pictures' count.
+        const bool key = !m_videoStarted || frame->pts - m_lastKeySlot >= m_fps;
+        frame->pict_type = key ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
+        if (key) m_lastKeySlot = frame->pts;
+    }
     int ret = avcodec_send_frame(m_videoCodec.get(), frame);
     if (ret < 0) {
         gLog.debug("video encoder refused a picture: %s\n", avError(ret).c_str());
@@ -212,9 +272,10 @@ int AvMuxer::writeVideo(AVFrame* frame) {
     AVPacket* packet = m_packet.get();
     while ((ret = avcodec_receive_packet(m_videoCodec.get(), packet)) == 0) {
         packet->stream_index = m_videoStream->index;
-        // The time bases are equal (1 / frame rate) unless the container changed its own.
+        if (packet->flags & AV_PKT_FLAG_KEY) m_lastKeySlot = std::max(m_lastKeySlot, packet->pts);
+        // The time bases are equal (1 / frame rate) in an AVI; an MP4 counts in finer units.
         av_packet_rescale_ts(packet, m_videoCodec->time_base, m_videoStream->time_base);
-        if (!m_videoStarted && packet->pts > 0) {
+        if (!m_videoStarted && packet->pts > 0 && !m_mp4) {
             // The container puts its first picture at time 0 whatever its time stamp, and fills
             // later gaps itself: an empty picture at 0 keeps the first one at its true time.
             writeEmptyVideo(0);
@@ -222,6 +283,11 @@ int AvMuxer::writeVideo(AVFrame* frame) {
         m_videoStarted = true;
         const int size = packet->size;
         const int64_t pts = packet->pts;
+        if (m_mp4) {
+            holdPicture(packet);
+            written = 1;
+            continue;
+        }
         const int result = writePacket(packet);
         gLog.debug("save a video packet(ret=%d): %d bytes, pts=%d\n", result, size, int(pts));
         av_packet_unref(packet);
@@ -247,24 +313,32 @@ int AvMuxer::writeAudio(AVFrame* frame) {
     while ((ret = avcodec_receive_packet(m_audioCodec.get(), packet)) == 0) {
         // The first packet may come out before time 0 (the encoder's priming delay), which
         // rescales to -1; a flag rather than the counter's value marks the start.
+        const int frameSamples = m_audioCodec->frame_size;
         if (!m_audioCounterStarted) {
-            m_audioPacketCounter =
-                av_rescale_q(packet->pts, m_audioCodec->time_base, m_audioStream->time_base);
+            m_audioPacketCounter = av_rescale_rnd(packet->pts, 1, frameSamples, AV_ROUND_NEAR_INF);
             m_audioCounterStarted = true;
         }
         // Past the sound's end the encoder's last frames hold only its own padding. The sound's
         // last samples lie up to one frame further than their place (the decoder's delay).
         if (m_audioEndSample >= 0 &&
-            m_audioPacketCounter * m_audioCodec->frame_size >= m_audioEndSample) {
+            m_audioPacketCounter * frameSamples >= m_audioEndSample) {
             av_packet_unref(packet);
             continue;
         }
         ++m_audioPacketCounter;
-        packet->pts = packet->dts = m_audioPacketCounter;
-        packet->duration = 1;
+        // In the stream's time base: 1152 / 44100 in an AVI (one per frame), 1 / 44100 in an MP4.
+        const AVRational sample = {1, AudioConverter::kSampleRate};
+        packet->pts = packet->dts =
+            av_rescale_q(m_audioPacketCounter * frameSamples, sample, m_audioStream->time_base);
+        packet->duration = av_rescale_q(frameSamples, sample, m_audioStream->time_base);
         packet->stream_index = m_audioStream->index;
         const int size = packet->size;
         const int result = writePacket(packet);
+        if (m_mp4 && (m_audioPacketCounter * frameSamples - m_lastCutSample) * 2 >=
+                         AudioConverter::kSampleRate) {
+            cutFragment();
+            m_lastCutSample = m_audioPacketCounter * frameSamples;
+        }
         const int framePts = frame ? int(frame->pts) : -1;
         gLog.debug("save a audio packet(ret=%d): %d bytes, frame pts:%d, packet pts=%d, delta:%d\n",
                    result, size, framePts, int(m_audioPacketCounter),
@@ -290,6 +364,7 @@ void AvMuxer::close() {
     m_videoCodec.reset();
     m_packet.reset();
     m_emptyPacket.reset();
+    m_heldPicture.reset();
     if (m_format) {
         if (m_fileOpen) {
             const int ret = avio_closep(&m_format->pb);

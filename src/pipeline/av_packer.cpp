@@ -19,7 +19,7 @@ int AvPacker::open(const std::string& fileName, int srcWidth, int srcHeight, int
     // The picture format is checked before the file exists, so a refused one leaves no file.
     if (m_videoConverter.init(srcWidth, srcHeight, fourcc, bitsPerPixel, dstWidth, dstHeight) < 0 ||
         m_muxer.open(fileName, dstWidth, dstHeight, fps) < 0 ||
-        m_audioConverter.init(m_muxer.audioEncoderDelay()) < 0) {
+        m_audioConverter.init(m_muxer.audioEncoderDelay(), m_muxer.audioFrameSamples()) < 0) {
         m_error = LogFile::lastError();
         gLog.error("cannot record into %s\n", fileName.c_str());
         close();
@@ -134,10 +134,20 @@ void AvPacker::write(MMPacket& packet) {
 // Empty chunks keep the picture stream half a second behind the sound: far enough that a
 // picture still on its way (grabbed at its tick, queued before the sound that follows it) is
 // never overtaken, near enough that what is lost at a kill stays under a second.
+// An MP4 has no empty chunks: there the picture before is encoded again (a picture without a
+// change costs a few bytes), at most twice a second, so that it lasts up to there.
 void AvPacker::keepPicturesNearSound(int64_t soundEndSample) {
     if (m_lastPictureIndex < 0) return;
     const int64_t slot = soundEndSample * m_fps / AudioConverter::kSampleRate - m_fps / 2;
-    if (slot > m_lastPictureIndex && m_muxer.writeRepeat(slot) == 0) m_lastPictureIndex = slot;
+    if (slot <= m_lastPictureIndex) return;
+    if (!m_muxer.isMp4()) {
+        if (m_muxer.writeRepeat(slot) == 0) m_lastPictureIndex = slot;
+    } else if (slot - m_lastPictureIndex >= m_fps / 2) {
+        if (AVFrame* again = m_videoConverter.lastPicture(int32_t(slot))) {
+            m_muxer.writeVideo(again);
+            m_lastPictureIndex = slot;
+        }
+    }
 }
 
 void AvPacker::wakeWriter() {

@@ -37,6 +37,7 @@ std::string videoFolder;
 bool recordPointer = true;
 bool showClicks = false;
 std::string monitorName;
+std::string videoFormat = "avi";
 std::string cameraSize;
 std::string portalToken;
 

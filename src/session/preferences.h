@@ -17,6 +17,9 @@ extern bool showClicks;
 // The monitor a full-screen recording covers, by its RandR name; empty for the whole desktop;
 // "video.monitor".
 extern std::string monitorName;
+// The file format of new recordings, as their file names end: "avi" (MPEG-4 and MP3, the
+// default) or "mp4" (H.264 and AAC); "video.format".
+extern std::string videoFormat;
 // The camera picture size as "WxH"; empty for the largest the camera gives at 25 pictures a
 // second or more; "camera.size".
 extern std::string cameraSize;

@@ -11,6 +11,7 @@
 #include <ctime>
 
 #include "base/log_file.h"
+#include "session/preferences.h"
 
 Recording::Recording(const char* kind) : m_kind(kind) {
     m_clock.reset();
@@ -55,9 +56,10 @@ std::string Recording::makeFileName(const std::string& folder, const char* kind)
              local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
     const std::string name = folder + stamp + "-" + kind;
     // A second recording started within the same second must not overwrite the first.
-    std::string path = name + ".avi";
+    const std::string extension = "." + videoFormat;
+    std::string path = name + extension;
     for (int n = 2; access(path.c_str(), F_OK) == 0; ++n)
-        path = name + "-" + std::to_string(n) + ".avi";
+        path = name + "-" + std::to_string(n) + extension;
     return path;
 }
 

@@ -32,8 +32,8 @@ public:
     void setSoundInput(SoundInput* sound);
 
     // The output path for a recording starting now: folder (created if missing, "/" at its end),
-    // the local time as YYYYMMDD-hhmmss, "-", kind, ".avi"; "-2", "-3", ... before ".avi" when
-    // a recording of the same second exists.
+    // the local time as YYYYMMDD-hhmmss, "-", kind, "." and the chosen file format ("avi" or
+    // "mp4"); "-2", "-3", ... before the dot when a recording of the same second exists.
     static std::string makeFileName(const std::string& folder, const char* kind);
 
     // Ends a running recording (waiting up to SoundInput::kFinishWaitMs for the sound to

@@ -15,6 +15,7 @@ DlgSystemSettings::DlgSystemSettings(QWidget* parent)
     connect(m_ui->btnCancel, &QPushButton::clicked, this, &DlgSystemSettings::OnBtnCancel);
     connect(m_ui->btnChooseFolder, &QToolButton::clicked, this, &DlgSystemSettings::OnChooseFolder);
     m_ui->textVideoPath->setText(utf8ToQString(videoFolder));
+    m_ui->cmboxFormat->setCurrentIndex(videoFormat == "mp4" ? 1 : 0);
 }
 
 DlgSystemSettings::~DlgSystemSettings() = default;
@@ -35,6 +36,11 @@ void DlgSystemSettings::OnBtnOK() {
     const std::string folder = normalizedFolder(m_ui->textVideoPath->text().toStdString());
     if (!folder.empty()) videoFolder = folder;
     storePreference("video.folder", videoFolder);
+    const std::string format = m_ui->cmboxFormat->currentIndex() == 1 ? "mp4" : "avi";
+    if (format != videoFormat) {
+        videoFormat = format;
+        storePreference("video.format", videoFormat);
+    }
     accept();
 }
 

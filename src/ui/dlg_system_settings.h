@@ -8,8 +8,8 @@ namespace Ui {
 class DlgSystemSettings;
 }
 
-// Picks the folder recordings are written to. OK makes it the video folder at once and stores
-// it in "default.cfg" (when that file exists); Cancel changes nothing.
+// Picks the folder recordings are written to and their file format. OK makes both the
+// program's at once and stores them in "default.cfg"; Cancel changes nothing.
 //
 // Threads: GUI thread only; run modally by the recorder windows.
 class DlgSystemSettings : public QDialog {

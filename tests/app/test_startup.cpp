@@ -28,7 +28,8 @@ TEST(LoadConfig, ReadsTheChoicesOrKeepsTheirDefaults) {
     // A folder written without its final "/" still holds the recordings, not its parent.
     writeFile("default.cfg",
               "video.folder_old=/old\nvideo.folder= /srv/课堂 录像 \nvideo.cursor=0\n"
-              "video.clicks=1\nvideo.monitor=DP-2\ncamera.size=1280x720\nportal.token=t1\n");
+              "video.clicks=1\nvideo.monitor=DP-2\ncamera.size=1280x720\nportal.token=t1\n"
+              "video.format=mp4\n");
     EXPECT_EQ(loadConfig(), 0);
     EXPECT_EQ(videoFolder, "/srv/课堂 录像/");
     EXPECT_FALSE(recordPointer);
@@ -36,11 +37,13 @@ TEST(LoadConfig, ReadsTheChoicesOrKeepsTheirDefaults) {
     EXPECT_EQ(monitorName, "DP-2");
     EXPECT_EQ(cameraSize, "1280x720");
     EXPECT_EQ(portalToken, "t1");
-    writeFile("default.cfg", "video.folder=/srv/lessons/\n");
+    EXPECT_EQ(videoFormat, "mp4");
+    writeFile("default.cfg", "video.folder=/srv/lessons/\nvideo.format=mkv\n");
     EXPECT_EQ(loadConfig(), 0);
     EXPECT_TRUE(recordPointer);
     EXPECT_FALSE(showClicks);
     EXPECT_EQ(monitorName + cameraSize + portalToken, "");
+    EXPECT_EQ(videoFormat, "avi") << "an unknown format is the default";
     ASSERT_EQ(chdir(previous.c_str()), 0);
 }
 

@@ -158,7 +158,8 @@ std::vector<std::string> GlimmoraProgram::recordings() const {
     std::vector<std::string> files;
     std::error_code error;
     for (const auto& entry : std::filesystem::directory_iterator(m_videoFolder, error))
-        if (entry.path().extension() == ".avi") files.push_back(entry.path().string());
+        if (entry.path().extension() == ".avi" || entry.path().extension() == ".mp4")
+            files.push_back(entry.path().string());
     std::sort(files.begin(), files.end());
     return files;
 }

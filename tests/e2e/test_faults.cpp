@@ -212,4 +212,27 @@ TEST_F(FaultTest, KilledRecordingIsRebuiltAtTheNextStart) {
     EXPECT_GE(chunks, 125) << "at least five of the six seconds of picture";
     EXPECT_GE(file.sound().seconds(), 5.0) << "and of sound";
     EXPECT_GE(int(file.picturePts().size()), 5) << "a picture at least every second";
+
+    // The same in MP4: the cut file plays as it is, up to its last whole fragment.
+    writeFile(program.folder() + "/default.cfg",
+              readFile(program.folder() + "/default.cfg") + "video.format=mp4\n");
+    ASSERT_TRUE(program.start());
+    ASSERT_FALSE(program.chooseMode("screen").isEmpty());
+    OS_Thread::msleep(1500);
+    program.key("F3");
+    ASSERT_TRUE(waitUntil([&] { return countOf(program.log(), "recording into") == 2; }, 5000));
+    OS_Thread::msleep(6000);
+    kill(program.process().pid(), SIGKILL);
+    program.waitForExit(5000);
+    ASSERT_EQ(program.recordings().size(), 2u);
+    AvFile mp4;
+    ASSERT_TRUE(mp4.open(program.recordings()[1])) << mp4.error();
+    // Each picture lasts until the next; players show the last one to the end of the sound.
+    const AVStream* picture = mp4.stream(0);
+    const double pictureSeconds = double(picture->duration) * av_q2d(picture->time_base);
+    printf("MP4 cut after 6 s: %.2f s of picture, %.2f s of sound, %.2f s in all\n",
+           pictureSeconds, mp4.sound().seconds(), mp4.durationSeconds());
+    EXPECT_GE(pictureSeconds, 4.5);
+    EXPECT_GE(mp4.durationSeconds(), 5.0);
+    EXPECT_GE(mp4.sound().seconds(), 5.0);
 }

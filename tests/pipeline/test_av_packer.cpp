@@ -66,28 +66,18 @@ private:
     bool m_holding = false;
 };
 
-struct Rgb {
-    uint8_t r, g, b;
-};
-// Quadrants: top left red, top right green, bottom left blue, bottom right white. Swapped
-// channels turn red into blue; flipped rows swap top and bottom.
-const Rgb kQuadrants[4] = {{230, 20, 20}, {20, 200, 20}, {20, 20, 230}, {235, 235, 235}};
+// Quadrants: top left red, top right green, bottom left blue, bottom right white (0xRRGGBB).
+// Swapped channels turn red into blue; flipped rows swap top and bottom.
+const uint32_t kQuadrants[4] = {0xe61414, 0x14c814, 0x1414e6, 0xebebeb};
 
-Rgb quadrantAt(int x, int y, int width, int height) {
-    return kQuadrants[(y >= height / 2 ? 2 : 0) + (x >= width / 2 ? 1 : 0)];
-}
-
+// The quadrants as B,G,R(,0) pixels.
 std::vector<uint8_t> rgbPattern(int width, int height, int bytesPerPixel) {
-    std::vector<uint8_t> data(size_t(width) * height * bytesPerPixel);
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            const Rgb c = quadrantAt(x, y, width, height);
-            uint8_t* p = &data[(size_t(y) * width + x) * bytesPerPixel];
-            p[0] = c.b;
-            p[1] = c.g;
-            p[2] = c.r;
-            if (bytesPerPixel == 4) p[3] = 0;
-        }
+    std::vector<uint8_t> data(size_t(width) * height * bytesPerPixel, 0);
+    for (size_t i = 0; i < data.size(); i += size_t(bytesPerPixel)) {
+        const int x = int(i / bytesPerPixel) % width, y = int(i / bytesPerPixel) / width;
+        const uint32_t rgb = kQuadrants[(y >= height / 2 ? 2 : 0) + (x >= width / 2 ? 1 : 0)];
+        for (int c = 0; c < 3; ++c)
+            data[i + size_t(c)] = uint8_t(rgb >> (8 * c));
     }
     return data;
 }
@@ -154,15 +144,10 @@ void expectQuadrantColours(const Picture& picture, const char* what) {
     for (int q = 0; q < 4; ++q) {
         const int x = picture.width / 4 + q % 2 * picture.width / 2;
         const int y = picture.height / 4 + q / 2 * picture.height / 2;
-        const Rgb want = kQuadrants[q];
-        EXPECT_TRUE(picture.shows(x, y, uint32_t(want.r << 16 | want.g << 8 | want.b), 16))
-            << what << " at " << x << "," << y;
+        EXPECT_TRUE(picture.shows(x, y, kQuadrants[q], 16)) << what << " at " << x << "," << y;
     }
 }
 
-}  // namespace
-
-namespace {
 
 // Three 320 x 240 camera pictures written into path at width x height; the pictures read back.
 std::vector<Picture> recordThree(const std::string& path, const std::vector<uint8_t>& picture,
@@ -221,13 +206,7 @@ TEST_F(AvPackerTest, ScreenAndSoundMakeAFileThatPlaysWithItsColoursToneAndPlaces
     EXPECT_EQ(video->codec_id, AV_CODEC_ID_MPEG4);
     EXPECT_EQ(video->width, 640);
     EXPECT_EQ(video->height, 360);
-    EXPECT_EQ(video->format, AV_PIX_FMT_YUV420P);
-    EXPECT_EQ(av_q2d(file.stream(0)->time_base), 1.0 / 25);
-    const AVCodecParameters* audio = file.stream(1)->codecpar;
-    EXPECT_EQ(audio->codec_id, AV_CODEC_ID_MP3);
-    EXPECT_EQ(audio->sample_rate, 44100);
-    EXPECT_EQ(audio->ch_layout.nb_channels, 2);
-    EXPECT_EQ(audio->bit_rate, 64000);
+    EXPECT_EQ(file.stream(1)->codecpar->codec_id, AV_CODEC_ID_MP3);
     long chunks[2] = {0, 0};
     scanAvi(path, [&](int stream, int64_t, uint32_t) { ++chunks[stream]; });
     EXPECT_EQ(file.stream(0)->nb_frames, chunks[0]) << "the headers count what follows them";
@@ -261,22 +240,81 @@ TEST_F(AvPackerTest, ScreenAndSoundMakeAFileThatPlaysWithItsColoursToneAndPlaces
     }
 }
 
+// H.264 and AAC in fragments: a moving stretch, then a still screen's picture a second. Each
+// picture keeps its slot and lasts until the next; a file read while still being written shows
+// what its finished fragments hold.
+TEST_F(AvPackerTest, Mp4HoldsH264AndAacInFragmentsThatPlayBeforeTheClose) {
+    path = dir.file("20261208-101500-screen.mp4");
+    ASSERT_EQ(writer.open(path, 1280, 720, 32, 0, 640, 360, 25), 0);
+    const auto picture = rgbPattern(1280, 720, 4);
+    std::vector<int64_t> slots;
+    for (int64_t slot = 0; slot < 10; ++slot)
+        slots.push_back(slot);
+    for (int64_t slot : {35, 60, 74})
+        slots.push_back(slot);
+    for (int64_t slot : slots)
+        pushAndWait(MMPacket::kVideo, picture, slot);
+    for (int i = 0; i < 115; ++i)  // 3 s of sound
+        push(MMPacket::kSound, toneBlock(i, 1000, 0.5), i * 1152);
+    ASSERT_TRUE(waitUntil([&] { return heap.frees.load() == pushed; }, 20000));
+    const std::string copy = dir.file("cut.mp4");
+    writeFile(copy, readFile(path));
+    AvFile cut;
+    ASSERT_TRUE(cut.open(copy)) << cut.error();
+    EXPECT_GE(cut.picturePts().size(), 11u) << "the fragments up to the last key picture";
+    writer.endPicturesAt(74);
+    writer.close();
+
+    AvFile file;
+    ASSERT_TRUE(file.open(path)) << file.error();
+    ASSERT_EQ(file.streamCount(), 2);
+    EXPECT_EQ(file.stream(0)->codecpar->codec_id, AV_CODEC_ID_H264);
+    EXPECT_EQ(file.stream(0)->codecpar->width, 640);
+    EXPECT_EQ(file.stream(1)->codecpar->codec_id, AV_CODEC_ID_AAC);
+    // The container counts time in its own units: back to slots of 1 / 25 s.
+    const AVRational timeBase = file.stream(0)->time_base;
+    std::vector<int64_t> written;
+    for (const PacketInfo& packet : file.packets()) {
+        if (packet.stream != 0) continue;
+        written.push_back(av_rescale_q(packet.pts, timeBase, AVRational{1, 25}));
+        if (written.back() == 35 || written.back() == 60) {
+            EXPECT_TRUE(packet.key) << "a key picture a second, at " << written.back();
+        }
+    }
+    EXPECT_EQ(written, slots);
+    EXPECT_NEAR(file.durationSeconds(), 3.0, 0.1);
+    const auto pictures = file.pictures();
+    ASSERT_EQ(pictures.size(), slots.size());
+    expectQuadrantColours(pictures.back(), "last");
+    const Sound sound = file.sound();
+    EXPECT_NEAR(sound.seconds(), 3.0, 0.05);
+    EXPECT_NEAR(sound.toneHz(0), 1000.0, 5.0);
+    EXPECT_EQ(ffmpegComplaints(path), "");
+    EXPECT_TRUE(gstreamerPlays(path));
+}
+
+// YUY2 at its size; YV12 scaled on the way, as a camera whose size differs from the
+// recording's is; BGR24, whose rows come bottom up.
 TEST_F(AvPackerTest, CameraFormatsKeepColoursAndRowOrder) {
-    const std::vector<Picture> yuy2 = recordThree(
-        path, cameraPattern(AV_PIX_FMT_YUYV422, 320, 240, false), 16, kFourccYUY2, 320, 240);
-    ASSERT_EQ(yuy2.size(), 3u);
-    expectQuadrantColours(yuy2.back(), "YUY2");
-    // Scaled on the way, as a camera whose size differs from the recording's is.
-    const std::vector<Picture> yv12 =
-        recordThree(dir.file("yv12.avi"), cameraPattern(AV_PIX_FMT_YUV420P, 320, 240, true), 12,
-                    kFourccYV12, 640, 480);
-    ASSERT_EQ(yv12.size(), 3u);
-    EXPECT_EQ(yv12[0].width, 640);
-    expectQuadrantColours(yv12.back(), "YV12");
-    const std::vector<Picture> bgr =
-        recordThree(dir.file("bgr.avi"), rgbPattern(320, 240, 3), 24, 0, 320, 240);
-    ASSERT_FALSE(bgr.empty());
-    expectQuadrantColours(bgr.back(), "BGR24");
+    const struct {
+        const char* name;
+        std::vector<uint8_t> picture;
+        int bits;
+        uint32_t fourcc;
+        int width, height;
+    } formats[] = {
+        {"YUY2", cameraPattern(AV_PIX_FMT_YUYV422, 320, 240, false), 16, kFourccYUY2, 320, 240},
+        {"YV12", cameraPattern(AV_PIX_FMT_YUV420P, 320, 240, true), 12, kFourccYV12, 640, 480},
+        {"BGR24", rgbPattern(320, 240, 3), 24, 0, 320, 240},
+    };
+    for (const auto& format : formats) {
+        const std::string file = dir.file(std::string(format.name) + ".avi");
+        const std::vector<Picture> pictures = recordThree(file, format.picture, format.bits,
+                                                          format.fourcc, format.width, format.height);
+        ASSERT_EQ(pictures.size(), 3u) << format.name;
+        EXPECT_EQ(pictures[0].width, format.width);
+        expectQuadrantColours(pictures.back(), format.name);
+    }
 }
 
 // While the writer is busy, a third waiting picture sheds the oldest (its changed rows go on to

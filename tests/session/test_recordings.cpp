@@ -22,6 +22,7 @@
 #include "pulse_fixtures.h"
 #include "session/camera_recording.h"
 #include "session/desktop_recording.h"
+#include "session/preferences.h"
 #include "session/sound_input.h"
 #include "test_support.h"
 #include "virtual_display.h"
@@ -125,6 +126,10 @@ TEST(RecordingFiles, NamesFollowTheStartTimeAndNeverOverwrite) {
     if (second.size() == sameSecond.size()) {
         EXPECT_EQ(second, sameSecond) << "a recording of the same second gets a number";
     }
+    ::videoFormat = "mp4";
+    const std::string mp4 = Recording::makeFileName(videoFolder, "camera");
+    ::videoFormat = "avi";
+    EXPECT_EQ(mp4.substr(mp4.size() - 11), "-camera.mp4");
 }
 
 TEST(RecordingStamps, APictureKeepsTheSlotOfItsTickHoweverLateItArrives) {
@@ -148,7 +153,7 @@ namespace {
 // The pictures of a recording of about a second of the region (the whole screen when region is
 // empty, scaled to target), with or without the pointer and clicks; during it, act runs half a
 // second in, and *startUs is the monotonic time the recording was started.
-std::vector<Picture> recordPointer(
+std::vector<Picture> recordWithPointer(
     const std::string& folder, QRect region, QSize target, bool pointer, bool clicks = false,
     const std::function<void()>& act = [] {}, int64_t* startUs = nullptr) {
     DesktopX11 desktop;
@@ -180,7 +185,7 @@ QRect pointerBox(const Picture& picture, int x, int y) {
 }
 
 QRect lastPointerBox(const std::string& folder, QRect region, bool pointer, int x, int y) {
-    const std::vector<Picture> pictures = recordPointer(folder, region, region.size(), pointer);
+    const std::vector<Picture> pictures = recordWithPointer(folder, region, region.size(), pointer);
     return pictures.empty() ? QRect(-1, -1, 0, 0) : pointerBox(pictures.back(), x, y);
 }
 
@@ -206,13 +211,13 @@ TEST_F(DesktopRecordingTest, PointerIsDrawnAtItsPlaceOnlyWhenAsked) {
     EXPECT_LT(cut.width() * cut.height(), whole.width() * whole.height());
 
     // The whole 640x480 screen scaled to 320x240: the pointer at half its place.
-    const std::vector<Picture> scaled = recordPointer(folder, QRect(), QSize(320, 240), true);
+    const std::vector<Picture> scaled = recordWithPointer(folder, QRect(), QSize(320, 240), true);
     ASSERT_FALSE(scaled.empty());
     const QRect small = pointerBox(scaled.back(), 50, 30);
     ASSERT_FALSE(small.isEmpty()) << "no pointer in the scaled picture";
     EXPECT_LE(std::abs(small.center().x() - 50), 2) << small.x() << "+" << small.width();
     EXPECT_LE(std::abs(small.center().y() - 30), 2) << small.y() << "+" << small.height();
-    const std::vector<Picture> without = recordPointer(folder, QRect(), QSize(320, 240), false);
+    const std::vector<Picture> without = recordWithPointer(folder, QRect(), QSize(320, 240), false);
     ASSERT_FALSE(without.empty());
     EXPECT_TRUE(pointerBox(without.back(), 50, 30).isEmpty());
 }
@@ -228,7 +233,7 @@ TEST_F(DesktopRecordingTest, AClickShowsARingForAMomentAndStillReachesItsWindow)
     ASSERT_EQ(std::system("xdotool mousemove 100 100"), 0);
 
     int64_t startUs = 0, clickUs = 0, clickedUs = 0;
-    const std::vector<Picture> pictures = recordPointer(
+    const std::vector<Picture> pictures = recordWithPointer(
         dir.path() + "/", QRect(0, 0, 320, 240), QSize(320, 240), true, true,
         [&] {
             clickUs = monotonicMicroseconds();

@@ -188,9 +188,9 @@ void answerPicker(const QString& folder, QString* title) {
 
 }  // namespace
 
-// The folder is picked, never typed; OK stores it, in a default.cfg made for its owner alone
-// when there was none.
-TEST(SettingsDialog, ThePickedFolderEndsWithOneSlashAndOkStoresIt) {
+// The folder is picked, never typed; OK stores it and the file format, in a default.cfg made for
+// its owner alone when there was none.
+TEST(SettingsDialog, ThePickedFolderAndFormatAreStoredByOk) {
     gLog.setEcho(false);
     TempDir chosen;
     const QString folder = QString::fromStdString(chosen.path()) + QString::fromUtf8("/课堂 录像");
@@ -198,6 +198,7 @@ TEST(SettingsDialog, ThePickedFolderEndsWithOneSlashAndOkStoresIt) {
     for (const std::string config : {"# lesson recorder\nvideo.folder=/old/place/\n", ""}) {
         WorkingFolder program(config);
         videoFolder = "/old/place/";
+        videoFormat = "avi";
         DlgSystemSettings dialog;
         dialog.show();
         auto* field = dialog.findChild<QLineEdit*>("textVideoPath");
@@ -209,10 +210,14 @@ TEST(SettingsDialog, ThePickedFolderEndsWithOneSlashAndOkStoresIt) {
         dialog.OnChooseFolder();
         EXPECT_EQ(title, QString::fromUtf8("请选择文件夹"));
         EXPECT_EQ(field->text(), folder + "/");
+        auto* format = dialog.findChild<QComboBox*>("cmboxFormat");
+        EXPECT_EQ(format->currentText(), "AVI (MPEG-4 + MP3)");
+        format->setCurrentIndex(format->findText("MP4 (H.264 + AAC)"));
         EXPECT_EQ(videoFolder, "/old/place/") << "nothing is stored before OK";
         dialog.OnBtnOK();
         EXPECT_EQ(videoFolder, (folder + "/").toStdString());
-        const std::string kept = "video.folder=" + videoFolder + "\n";
+        EXPECT_EQ(videoFormat, "mp4");
+        const std::string kept = "video.folder=" + videoFolder + "\nvideo.format=mp4\n";
         EXPECT_EQ(readFile("default.cfg"), config.empty() ? kept : "# lesson recorder\n" + kept);
         struct stat status;
         ASSERT_EQ(stat("default.cfg", &status), 0);
@@ -220,4 +225,5 @@ TEST(SettingsDialog, ThePickedFolderEndsWithOneSlashAndOkStoresIt) {
             EXPECT_EQ(status.st_mode & 0777, 0600u) << "its owner's alone";
         }
     }
+    videoFormat = "avi";
 }
