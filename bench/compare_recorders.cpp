@@ -40,6 +40,7 @@ struct Case {
     int targetWidth, targetHeight;
     int fps;
     const char* scene = "busy";  // or "lesson", a teacher's mostly still screen, or "still"
+    bool mp4 = false;            // H.264 and AAC in MP4 (both recorders) instead of the AVI
 };
 
 struct Measure {
@@ -120,8 +121,19 @@ double picturesPercent(const std::string& path, double seconds, int fps) {
     return 100.0 * double(file.picturePts().size()) / (seconds * fps);
 }
 
-// Every picture chunk of the file, the empty ones that repeat the picture before included.
+bool isMp4(const std::string& path) {
+    return path.size() > 4 && path.compare(path.size() - 4, 4, ".mp4") == 0;
+}
+
+// Every picture chunk of the file, the empty ones that repeat the picture before included; in an
+// MP4, where each picture lasts until the next, the slots the picture stream covers.
 double slotsPercent(const std::string& path, double seconds, int fps) {
+    if (isMp4(path)) {
+        AvFile file;
+        if (!file.open(path)) return 0;
+        const AVStream* video = file.stream(0);
+        return 100.0 * double(video->duration) * av_q2d(video->time_base) / seconds;
+    }
     long chunks = 0;
     scanAvi(path, [&](int stream, int64_t, uint32_t) { chunks += stream == 0; });
     return 100.0 * double(chunks) / (seconds * fps);
@@ -129,11 +141,12 @@ double slotsPercent(const std::string& path, double seconds, int fps) {
 
 // Slots between the first and the last picture of the file that have none, split by whether the
 // program's log shows a picture captured for that slot (then the writer left it out).
-std::string pictureGaps(const std::string& path, const std::string& log) {
+std::string pictureGaps(const std::string& path, const std::string& log, int fps) {
     AvFile file;
     if (!file.open(path)) return "";
-    const std::vector<int64_t> pts = file.picturePts();
-    const std::set<int64_t> written(pts.begin(), pts.end());
+    std::set<int64_t> written;
+    for (int64_t pts : file.picturePts())
+        written.insert(av_rescale_q(pts, file.stream(0)->time_base, AVRational{1, fps}));
     std::set<int64_t> captured;
     const std::regex line(R"(capture a video frame, size = \d+ , pts=(\d+))");
     for (auto it = std::sregex_iterator(log.begin(), log.end(), line); it != std::sregex_iterator();
@@ -169,6 +182,9 @@ void keys(const std::string& keys) {
 Measure recordWithGlimmora(const Case& c, int seconds) {
     Measure measure;
     GlimmoraProgram program("", c.screenWidth, c.screenHeight);
+    if (c.mp4)
+        writeFile(program.folder() + "/default.cfg",
+                  readFile(program.folder() + "/default.cfg") + "video.format=mp4\n");
     ChildProcess busy;
     busy.start(busyScreen(c), "", {}, program.folder() + "/busy.txt");
     OS_Thread::msleep(1500);
@@ -226,7 +242,7 @@ Measure recordWithGlimmora(const Case& c, int seconds) {
     if (!program.recordings().empty()) {
         measure.picturesPercent = picturesPercent(program.recordings()[0], seconds, c.fps);
         measure.slotsPercent = slotsPercent(program.recordings()[0], seconds, c.fps);
-        measure.gaps = pictureGaps(program.recordings()[0], program.log());
+        measure.gaps = pictureGaps(program.recordings()[0], program.log(), c.fps);
         // GLIMMORA_COMPARE_KEEP=<folder> keeps the program's log and recording for a closer look.
         if (const char* keep = std::getenv("GLIMMORA_COMPARE_KEEP")) {
             std::error_code error;
@@ -250,7 +266,7 @@ Measure recordWithFfmpeg(const Case& c, int seconds, int queueSize) {
     ChildProcess busy;
     busy.start(busyScreen(c), "", {}, dir.file("busy.txt"));
     OS_Thread::msleep(1500);
-    const std::string out = dir.file("out.avi");
+    const std::string out = dir.file(c.mp4 ? "out.mp4" : "out.avi");
     const std::string size = std::to_string(c.width) + "x" + std::to_string(c.height);
     const std::string scale = "scale=" + std::to_string(c.targetWidth) + ":" +
                               std::to_string(c.targetHeight) + ":flags=bicubic";
@@ -263,9 +279,15 @@ Measure recordWithFfmpeg(const Case& c, int seconds, int queueSize) {
     input({"-f", "x11grab", "-framerate", std::to_string(c.fps), "-video_size", size, "-i",
            display.name()});
     input({"-f", "pulse", "-i", "@DEFAULT_MONITOR@"});
-    arguments.insert(arguments.end(), {"-t", std::to_string(seconds), "-vf", scale, "-c:v", "mpeg4",
-                                       "-b:v", "2M", "-g", "25", "-bf", "0", "-c:a", "libmp3lame",
-                                       "-b:a", "64k", "-ar", "44100", out});
+    arguments.insert(arguments.end(), {"-t", std::to_string(seconds), "-vf", scale});
+    if (c.mp4)  // the program's own x264 and AAC settings
+        arguments.insert(arguments.end(), {"-c:v", "libx264", "-preset", "veryfast", "-tune",
+                                           "zerolatency", "-crf", "23", "-g", "25", "-bf", "0",
+                                           "-c:a", "aac", "-b:a", "128k", "-ar", "44100", out});
+    else
+        arguments.insert(arguments.end(), {"-c:v", "mpeg4", "-b:v", "2M", "-g", "25", "-bf", "0",
+                                           "-c:a", "libmp3lame", "-b:a", "64k", "-ar", "44100",
+                                           out});
     std::vector<char*> argv;
     for (std::string& argument : arguments)
         argv.push_back(argument.data());
@@ -303,6 +325,10 @@ int main(int argc, char** argv) {
         {"full 3840x2160 -> 1280x720 @15", 3840, 2160, true, 3840, 2160, 1280, 720, 15},
         {"lesson 1920x1080 -> 1024x576", 1920, 1080, true, 1920, 1080, 1024, 576, 25, "lesson"},
         {"still region 640x480", 1920, 1080, false, 640, 480, 640, 480, 25, "still"},
+        {"mp4 full 1920x1080 -> 1024x576", 1920, 1080, true, 1920, 1080, 1024, 576, 25, "busy",
+         true},
+        {"mp4 lesson 1920x1080 -> 1024x576", 1920, 1080, true, 1920, 1080, 1024, 576, 25, "lesson",
+         true},
     };
     printf("%-32s %-14s %9s %9s %9s %9s %11s %7s\n", "case", "recorder", "CPU s/s", "peak MB",
            "pictures", "slots", "ms/picture", "ratio");
