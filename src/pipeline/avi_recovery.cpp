@@ -1,6 +1,7 @@
 #include "pipeline/avi_recovery.h"
 
 #include <dirent.h>
+#include <sys/stat.h>
 #include <sys/statvfs.h>
 
 #include <cerrno>
@@ -12,6 +13,7 @@
 #include "base/log_file.h"
 #include "pipeline/avi_scan.h"
 #include "pipeline/ffmpeg_util.h"
+#include "pipeline/mp4_recovery.h"
 
 namespace {
 
@@ -156,7 +158,7 @@ bool isUnfinishedAvi(const std::string& path) {
 }
 
 bool isRecordingName(const std::string& fileName) {
-    static const std::regex pattern("[0-9]{8}-[0-9]{6}-[a-z]+(-[0-9]+)?\\.avi");
+    static const std::regex pattern("[0-9]{8}-[0-9]{6}-[a-z]+(-[0-9]+)?\\.(avi|mp4)");
     return std::regex_match(fileName, pattern);
 }
 
@@ -195,6 +197,41 @@ int rebuildAvi(const std::string& path) {
     return 0;
 }
 
+int rebuildMp4(const std::string& path) {
+    const std::string rebuilt = path + kRebuildingSuffix;
+    FileLock copyLock;
+    if (copyLock.acquire(rebuilt, true, 0600) < 0) {
+        gLog.error("recovery: cannot write %s: %s\n", rebuilt.c_str(), copyLock.error().c_str());
+        return -1;
+    }
+    int64_t pictures = 0;
+    const int64_t copied = copyMp4(path, rebuilt, &pictures);
+    if (copied < 0 || pictures == 0) {
+        if (copied == 0 || pictures == 0)
+            gLog.warn("recovery: %s was cut short before its first picture; it stays as it is\n",
+                      path.c_str());
+        std::remove(rebuilt.c_str());
+        return copied < 0 ? -1 : 1;
+    }
+    // Judged by what a player reads back: a packet the writer refused would be lost unnoticed.
+    const int64_t kept = countPackets(rebuilt);
+    if (kept < copied) {
+        gLog.error("recovery: the rebuilt copy of %s holds %lld of its %lld packets; the original "
+                   "is kept\n",
+                   path.c_str(), (long long)kept, (long long)copied);
+        std::remove(rebuilt.c_str());
+        return -1;
+    }
+    if (std::rename(rebuilt.c_str(), path.c_str()) != 0) {
+        gLog.error("recovery: cannot replace %s: %s\n", path.c_str(), strerror(errno));
+        std::remove(rebuilt.c_str());
+        return -1;
+    }
+    gLog.info("recovery: rebuilt %s, which was cut short: %lld packets kept\n", path.c_str(),
+              (long long)kept);
+    return 0;
+}
+
 RecoveryReport recoverUnfinishedRecordings(const std::string& folder) {
     RecoveryReport report;
     DIR* directory = opendir(folder.c_str());
@@ -228,10 +265,13 @@ RecoveryReport recoverUnfinishedRecordings(const std::string& folder) {
                 gLog.warn("recovery: cannot open %s: %s\n", path.c_str(), lock.error().c_str());
             continue;
         }
-        const AviScan scan = scanAvi(path);
-        if (!scan.isAvi || scan.finished) continue;
+        const bool mp4 = path.compare(path.size() - 4, 4, ".mp4") == 0;
+        const AviScan scan = mp4 ? AviScan() : scanAvi(path);
+        if (mp4 ? !isUnfinishedMp4(path) : !scan.isAvi || scan.finished) continue;
         gLog.warn("recovery: %s was cut short (no index); rebuilding it\n", path.c_str());
-        const int64_t needed = scan.fileBytes + kSpareBytes;
+        struct stat status;
+        const int64_t bytes = stat(path.c_str(), &status) == 0 ? int64_t(status.st_size) : 0;
+        const int64_t needed = bytes + kSpareBytes;
         const int64_t available = freeBytes(folder);
         if (available >= 0 && available < needed) {
             char why[256];
@@ -240,6 +280,12 @@ RecoveryReport recoverUnfinishedRecordings(const std::string& folder) {
                      (long long)(needed >> 20), (long long)(available >> 20));
             gLog.error("recovery: %s %s; it stays as it is\n", path.c_str(), why);
             report.problems.push_back(path + ": " + why);
+            continue;
+        }
+        if (mp4) {
+            const int result = rebuildMp4(path);
+            if (result == 0) ++report.rebuilt;
+            if (result < 0) report.problems.push_back(path + ": the rebuilt copy was not complete");
             continue;
         }
         // Cut before its first picture: a file of it would not play, and there is nothing in

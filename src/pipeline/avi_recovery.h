@@ -8,7 +8,7 @@
 // Recordings cut short (the program was killed, the machine lost power) end without their
 // index and the sizes of their last RIFF, and many players refuse them. At start-up each of the
 // program's own such files is rebuilt into a playable file by copying every readable packet into
-// a new AVI, without encoding anything again.
+// a new AVI, without encoding anything again; a cut MP4 into an ordinary MP4 (mp4_recovery.h).
 //
 // A recording in progress holds a lock on its file (see AvMuxer), which dies with its process:
 // a locked file is left alone whatever its age, an unlocked unfinished one is rebuilt at once.
@@ -21,7 +21,7 @@
 bool isUnfinishedAvi(const std::string& path);
 
 // True for names the program gives its recordings: "20261207-093000-screen.avi",
-// "20261207-093000-camera-2.avi".
+// "20261207-093000-camera-2.avi", "20261207-093000-screen.mp4".
 bool isRecordingName(const std::string& fileName);
 
 // Rebuilds one file. Returns 0, or -1 with a log line (the original is then left as it was).

@@ -153,7 +153,7 @@ std::vector<PacketInfo> AvFile::packets() {
     AVPacket* packet = av_packet_alloc();
     while (av_read_frame(m_format, packet) >= 0) {
         result.push_back({packet->stream_index, packet->pts, packet->size,
-                          (packet->flags & AV_PKT_FLAG_KEY) != 0});
+                          (packet->flags & AV_PKT_FLAG_KEY) != 0, packet->pos});
         av_packet_unref(packet);
     }
     av_packet_free(&packet);

@@ -18,6 +18,7 @@ struct PacketInfo {
     int64_t pts = 0;
     int size = 0;
     bool key = false;
+    int64_t pos = -1;  // where its data lies in the file
 };
 
 // One decoded picture as 32-bit B,G,R,A pixels, rows top to bottom.

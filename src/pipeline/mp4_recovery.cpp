@@ -1,0 +1,154 @@
+#include "pipeline/mp4_recovery.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <memory>
+#include <vector>
+
+#include "base/log_file.h"
+#include "pipeline/ffmpeg_util.h"
+
+namespace {
+
+struct InputFree {
+    void operator()(AVFormatContext* context) const { avformat_close_input(&context); }
+};
+struct OutputFree {
+    void operator()(AVFormatContext* context) const {
+        if (context->pb) avio_closep(&context->pb);
+        avformat_free_context(context);
+    }
+};
+
+}  // namespace
+
+bool isUnfinishedMp4(const std::string& path) {
+    std::ifstream file(path, std::ios::binary | std::ios::ate);
+    if (!file) return false;
+    const int64_t size = file.tellg();
+    // Box headers: a 32-bit size (1: a 64-bit one follows the type) and a four-letter type.
+    char type[5] = {};
+    int64_t at = 0;
+    bool first = true;
+    bool fragmented = false;
+    while (at + 8 <= size) {
+        unsigned char header[16];
+        file.seekg(at);
+        file.read(reinterpret_cast<char*>(header), 8);
+        int64_t boxSize = int64_t(header[0]) << 24 | header[1] << 16 | header[2] << 8 | header[3];
+        std::copy(header + 4, header + 8, type);
+        if (first && std::string(type) != "ftyp") return false;  // not an MP4 of ours
+        first = false;
+        fragmented = fragmented || std::string(type) == "moof";
+        if (boxSize == 1) {
+            file.read(reinterpret_cast<char*>(header + 8), 8);
+            boxSize = 0;
+            for (int i = 8; i < 16; ++i)
+                boxSize = boxSize << 8 | header[i];
+        }
+        if (boxSize < 8) return true;
+        at += boxSize;
+    }
+    // Fragments end with their index; an ordinary MP4 (as recovery makes them) has none.
+    return !first && (at != size || (fragmented && std::string(type) != "mfra"));
+}
+
+int64_t copyMp4(const std::string& path, const std::string& rebuilt, int64_t* pictures) {
+    std::ifstream sized(path, std::ios::binary | std::ios::ate);
+    const int64_t fileSize = sized ? int64_t(sized.tellg()) : 0;
+    AVFormatContext* opened = nullptr;
+    int ret = avformat_open_input(&opened, ("file:" + path).c_str(), nullptr, nullptr);
+    std::unique_ptr<AVFormatContext, InputFree> input(opened);
+    if (ret >= 0) ret = avformat_find_stream_info(input.get(), nullptr);
+    if (ret < 0) {
+        gLog.error("recovery: cannot read %s: %s\n", path.c_str(), avError(ret).c_str());
+        return -1;
+    }
+    AVFormatContext* made = nullptr;
+    ret = avformat_alloc_output_context2(&made, nullptr, "mp4", nullptr);
+    std::unique_ptr<AVFormatContext, OutputFree> output(made);
+    for (unsigned i = 0; ret >= 0 && i < input->nb_streams; ++i) {
+        AVStream* stream = avformat_new_stream(output.get(), nullptr);
+        ret = stream ? avcodec_parameters_copy(stream->codecpar, input->streams[i]->codecpar)
+                     : AVERROR(ENOMEM);
+        if (stream) stream->time_base = input->streams[i]->time_base;
+    }
+    // The index is moved to the start by reading the file again through its name.
+    if (ret >= 0) output->url = av_strdup(("file:" + rebuilt).c_str());
+    if (ret >= 0) ret = avio_open(&output->pb, output->url, AVIO_FLAG_WRITE);
+    AVDictionary* options = nullptr;
+    av_dict_set(&options, "movflags", "faststart", 0);  // players and browsers open it at once
+    if (ret >= 0) ret = avformat_write_header(output.get(), &options);
+    av_dict_free(&options);
+    if (ret < 0) {
+        gLog.error("recovery: cannot write %s: %s\n", rebuilt.c_str(), avError(ret).c_str());
+        return -1;
+    }
+    AVPacketPtr packet(av_packet_alloc());
+    // The last picture is written last: it lasts until the sound ends, as the picture of a still
+    // screen did while it was recorded.
+    AVPacketPtr lastPicture(av_packet_alloc());
+    int64_t soundEnd = 0;  // in the picture stream's time base
+    int videoIndex = -1;
+    int64_t copied = 0;
+    *pictures = 0;
+    auto write = [&](AVPacket* whole) {
+        ret = av_interleaved_write_frame(output.get(), whole);
+        if (ret < 0)
+            gLog.error("recovery: cannot write %s: %s\n", rebuilt.c_str(), avError(ret).c_str());
+        ++copied;
+        return ret >= 0;
+    };
+    while (av_read_frame(input.get(), packet.get()) >= 0) {
+        // A sample the cut went through comes out shortened, ending where the file ends.
+        const bool whole = !(packet->flags & AV_PKT_FLAG_CORRUPT) &&
+                           (packet->pos < 0 || packet->pos + packet->size < fileSize);
+        const int stream = packet->stream_index;
+        const AVRational from = input->streams[stream]->time_base;
+        if (!whole) {
+            av_packet_unref(packet.get());
+            continue;
+        }
+        packet->pos = -1;
+        if (input->streams[stream]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) {
+            videoIndex = stream;
+            ++*pictures;
+            if (lastPicture->size > 0 && !write(lastPicture.get())) return -1;
+            av_packet_unref(lastPicture.get());
+            av_packet_rescale_ts(packet.get(), from, output->streams[stream]->time_base);
+            av_packet_move_ref(lastPicture.get(), packet.get());
+            continue;
+        }
+        if (videoIndex >= 0)
+            soundEnd = std::max(soundEnd, av_rescale_q(packet->pts + packet->duration, from,
+                                                       input->streams[videoIndex]->time_base));
+        av_packet_rescale_ts(packet.get(), from, output->streams[stream]->time_base);
+        if (!write(packet.get())) return -1;
+        av_packet_unref(packet.get());
+    }
+    if (lastPicture->size > 0) {
+        const AVRational from = input->streams[videoIndex]->time_base;
+        const AVRational to = output->streams[videoIndex]->time_base;
+        const int64_t end = av_rescale_q(soundEnd, from, to);
+        lastPicture->duration = std::max(lastPicture->duration, end - lastPicture->pts);
+        if (!write(lastPicture.get())) return -1;
+    }
+    ret = av_write_trailer(output.get());
+    if (ret < 0) {
+        gLog.error("recovery: cannot finish %s: %s\n", rebuilt.c_str(), avError(ret).c_str());
+        return -1;
+    }
+    return copied;
+}
+
+int64_t countPackets(const std::string& path) {
+    AVFormatContext* opened = nullptr;
+    if (avformat_open_input(&opened, ("file:" + path).c_str(), nullptr, nullptr) < 0) return -1;
+    std::unique_ptr<AVFormatContext, InputFree> input(opened);
+    AVPacketPtr packet(av_packet_alloc());
+    int64_t count = 0;
+    for (; av_read_frame(input.get(), packet.get()) >= 0; ++count)
+        av_packet_unref(packet.get());
+    return count;
+}
