@@ -55,8 +55,6 @@ bool isUnfinishedMp4(const std::string& path) {
 }
 
 int64_t copyMp4(const std::string& path, const std::string& rebuilt, int64_t* pictures) {
-    std::ifstream sized(path, std::ios::binary | std::ios::ate);
-    const int64_t fileSize = sized ? int64_t(sized.tellg()) : 0;
     AVFormatContext* opened = nullptr;
     int ret = avformat_open_input(&opened, ("file:" + path).c_str(), nullptr, nullptr);
     std::unique_ptr<AVFormatContext, InputFree> input(opened);
@@ -101,9 +99,8 @@ int64_t copyMp4(const std::string& path, const std::string& rebuilt, int64_t* pi
         return ret >= 0;
     };
     while (av_read_frame(input.get(), packet.get()) >= 0) {
-        // A sample the cut went through comes out shortened, ending where the file ends.
-        const bool whole = !(packet->flags & AV_PKT_FLAG_CORRUPT) &&
-                           (packet->pos < 0 || packet->pos + packet->size < fileSize);
+        // A sample the cut went through comes out shortened, and marked so.
+        const bool whole = !(packet->flags & AV_PKT_FLAG_CORRUPT);
         const int stream = packet->stream_index;
         const AVRational from = input->streams[stream]->time_base;
         if (!whole) {
