@@ -162,6 +162,31 @@ bool isRecordingName(const std::string& fileName) {
     return std::regex_match(fileName, pattern);
 }
 
+namespace {
+
+// Puts the rebuilt copy in the original's place when it is complete (it holds kept packets of
+// the original's total); otherwise removes it. 0, or -1 with a log line.
+int replaceWithRebuilt(const std::string& path, const std::string& rebuilt, int64_t kept,
+                       int64_t total, bool complete) {
+    if (!complete) {
+        gLog.error("recovery: the rebuilt copy of %s holds %lld of its %lld packets; the original "
+                   "is kept\n",
+                   path.c_str(), (long long)kept, (long long)total);
+        std::remove(rebuilt.c_str());
+        return -1;
+    }
+    if (std::rename(rebuilt.c_str(), path.c_str()) != 0) {
+        gLog.error("recovery: cannot replace %s: %s\n", path.c_str(), strerror(errno));
+        std::remove(rebuilt.c_str());
+        return -1;
+    }
+    gLog.info("recovery: rebuilt %s, which was cut short: %lld packets kept\n", path.c_str(),
+              (long long)kept);
+    return 0;
+}
+
+}  // namespace
+
 int rebuildAvi(const std::string& path) {
     const std::string rebuilt = path + kRebuildingSuffix;
     // The copy is locked too, so that another instance starting now leaves it alone.
@@ -177,26 +202,18 @@ int rebuildAvi(const std::string& path) {
     // The rebuilt file is judged by a scan of its own chunks against the original's: a packet
     // the writer refused would otherwise be lost unnoticed.
     const AviScan copy = scanAvi(rebuilt);
-    const bool complete = ret == 0 && copy.finished && holdsEveryPacket(original, copy);
-    if (!complete) {
-        if (ret == 0)
-            gLog.error(
-                "recovery: the rebuilt copy of %s holds %ld of its %ld packets; the original "
-                "is kept\n",
-                path.c_str(), copy.totalPackets(), original.totalPackets());
+    if (ret < 0) {
         std::remove(rebuilt.c_str());
         return -1;
     }
-    if (std::rename(rebuilt.c_str(), path.c_str()) != 0) {
-        gLog.error("recovery: cannot replace %s: %s\n", path.c_str(), strerror(errno));
-        std::remove(rebuilt.c_str());
-        return -1;
-    }
-    gLog.info("recovery: rebuilt %s, which was cut short: %ld packets kept\n", path.c_str(),
-              copy.totalPackets());
-    return 0;
+    return replaceWithRebuilt(path, rebuilt, copy.totalPackets(), original.totalPackets(),
+                              copy.finished && holdsEveryPacket(original, copy));
 }
 
+namespace {
+
+// A cut MP4 into an ordinary one: 0 when rebuilt, 1 when there was nothing worth a file, -1
+// with a log line.
 int rebuildMp4(const std::string& path) {
     const std::string rebuilt = path + kRebuildingSuffix;
     FileLock copyLock;
@@ -215,22 +232,10 @@ int rebuildMp4(const std::string& path) {
     }
     // Judged by what a player reads back: a packet the writer refused would be lost unnoticed.
     const int64_t kept = countPackets(rebuilt);
-    if (kept < copied) {
-        gLog.error("recovery: the rebuilt copy of %s holds %lld of its %lld packets; the original "
-                   "is kept\n",
-                   path.c_str(), (long long)kept, (long long)copied);
-        std::remove(rebuilt.c_str());
-        return -1;
-    }
-    if (std::rename(rebuilt.c_str(), path.c_str()) != 0) {
-        gLog.error("recovery: cannot replace %s: %s\n", path.c_str(), strerror(errno));
-        std::remove(rebuilt.c_str());
-        return -1;
-    }
-    gLog.info("recovery: rebuilt %s, which was cut short: %lld packets kept\n", path.c_str(),
-              (long long)kept);
-    return 0;
+    return replaceWithRebuilt(path, rebuilt, kept, copied, kept >= copied);
 }
+
+}  // namespace
 
 RecoveryReport recoverUnfinishedRecordings(const std::string& folder) {
     RecoveryReport report;

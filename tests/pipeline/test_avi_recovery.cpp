@@ -267,6 +267,33 @@ void recordThreeSeconds(const std::string& path) {
 
 // A recording cut anywhere (a power cut, a full disk) is rebuilt into a file that players take
 // without a complaint and that holds every stream up to within a second of the cut.
+namespace {
+
+// How far the whole data before cut reaches, in seconds of either stream: ends holds where each
+// packet's data ends and the time it reaches.
+double reachedBy(const std::vector<std::pair<int64_t, double>>& ends, int64_t cut) {
+    double reached = 0;
+    for (const auto& [end, seconds] : ends)
+        if (end <= cut) reached = std::max(reached, seconds);
+    return reached;
+}
+
+// bytes cut at cut, as name in folder, through start-up recovery: the rebuilt file, checked to
+// play, or "" when the cut left less than a second and nothing was rebuilt.
+std::string recoveredCut(const TempDir& folder, const std::string& bytes, int64_t cut,
+                         const std::string& name, double reached) {
+    const std::string path = folder.file(name);
+    writeFile(path, bytes.substr(0, size_t(cut)));
+    const RecoveryReport report = recoverUnfinishedRecordings(folder.path() + "/");
+    if (reached < 1.0 && report.rebuilt == 0) return "";
+    EXPECT_EQ(report.rebuilt, 1) << "cut at " << cut;
+    EXPECT_EQ(ffmpegComplaints(path), "") << "cut at " << cut;
+    EXPECT_TRUE(gstreamerPlays(path)) << "cut at " << cut;
+    return report.rebuilt == 1 ? path : "";
+}
+
+}  // namespace
+
 TEST_F(AviRecoveryTest, ACutAnywhereIsRebuiltToWithinASecondOfTheCut) {
     const std::string whole = dir.file("whole.avi");
     recordThreeSeconds(whole);
@@ -288,16 +315,10 @@ TEST_F(AviRecoveryTest, ACutAnywhereIsRebuiltToWithinASecondOfTheCut) {
         cuts.push_back(dataEnd + (int64_t(bytes.size()) - dataEnd) * i / 4);
     for (int64_t cut : cuts) {
         TempDir folder;
-        const std::string path = folder.file("20261208-120000-screen.avi");
-        writeFile(path, bytes.substr(0, size_t(cut)));
-        double reached = 0;
-        for (const auto& [end, seconds] : ends)
-            if (end <= cut) reached = std::max(reached, seconds);
-        const RecoveryReport report = recoverUnfinishedRecordings(folder.path() + "/");
-        if (reached < 1.0 && report.rebuilt == 0) continue;  // nothing worth a file was there
-        ASSERT_EQ(report.rebuilt, 1) << "cut at " << cut;
-        EXPECT_EQ(ffmpegComplaints(path), "") << "cut at " << cut;
-        EXPECT_TRUE(gstreamerPlays(path)) << "cut at " << cut;
+        const double reached = reachedBy(ends, cut);
+        const std::string path =
+            recoveredCut(folder, bytes, cut, "20261208-120000-screen.avi", reached);
+        if (path.empty()) continue;
         AvFile file;
         ASSERT_TRUE(file.open(path)) << file.error();
         const double pictures = double(file.stream(0)->nb_frames) / 25;
@@ -323,17 +344,11 @@ TEST_F(AviRecoveryTest, ACutMp4IsRebuiltToWithinASecondOfTheCut) {
     for (int i = 1; i <= 50; ++i) {
         const int64_t cut = int64_t(bytes.size()) * i / 51 + i * 7 % 13;
         TempDir folder;
-        const std::string path = folder.file("20261208-120000-screen.mp4");
-        writeFile(path, bytes.substr(0, size_t(cut)));
-        double reached = 0;
-        for (const auto& [end, seconds] : ends)
-            if (end <= cut) reached = std::max(reached, seconds);
-        const RecoveryReport report = recoverUnfinishedRecordings(folder.path() + "/");
-        if (reached < 1.0 && report.rebuilt == 0) continue;  // nothing worth a file was there
-        ASSERT_EQ(report.rebuilt, 1) << "cut at " << cut;
+        const double reached = reachedBy(ends, cut);
+        const std::string path =
+            recoveredCut(folder, bytes, cut, "20261208-120000-screen.mp4", reached);
+        if (path.empty()) continue;
         EXPECT_FALSE(isUnfinishedMp4(path));
-        EXPECT_EQ(ffmpegComplaints(path), "") << "cut at " << cut;
-        EXPECT_TRUE(gstreamerPlays(path)) << "cut at " << cut;
         AvFile rebuilt;
         ASSERT_TRUE(rebuilt.open(path)) << rebuilt.error();
         EXPECT_GE(rebuilt.durationSeconds(), reached - 1.0) << "cut at " << cut;
