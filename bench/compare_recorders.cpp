@@ -285,9 +285,9 @@ Measure recordWithFfmpeg(const Case& c, int seconds, int queueSize) {
                                            "zerolatency", "-crf", "23", "-g", "25", "-bf", "0",
                                            "-c:a", "aac", "-b:a", "128k", "-ar", "44100", out});
     else
-        arguments.insert(arguments.end(), {"-c:v", "mpeg4", "-b:v", "2M", "-g", "25", "-bf", "0",
-                                           "-c:a", "libmp3lame", "-b:a", "64k", "-ar", "44100",
-                                           out});
+        arguments.insert(arguments.end(),
+                         {"-c:v", "mpeg4", "-b:v", "2M", "-g", "25", "-bf", "0", "-c:a",
+                          "libmp3lame", "-b:a", "64k", "-ar", "44100", out});
     std::vector<char*> argv;
     for (std::string& argument : arguments)
         argv.push_back(argument.data());

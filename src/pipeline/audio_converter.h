@@ -65,8 +65,8 @@ private:
     // The clock time (in samples) of the first sample written: the sound is written from the
     // start of the recording, less the encoder's delay.
     int64_t m_origin = 0;
-    int64_t m_produced = 0;     // samples put into the queue since then
-    int64_t m_emitted = 0;      // samples handed out in frames since then
-    int64_t m_pendingSkip = 0;  // input samples still to leave out
+    int64_t m_produced = 0;              // samples put into the queue since then
+    int64_t m_emitted = 0;               // samples handed out in frames since then
+    int64_t m_pendingSkip = 0;           // input samples still to leave out
     int m_frameSamples = kFrameSamples;  // samples in each frame handed out
 };

@@ -28,7 +28,8 @@ constexpr const char* kMp4AudioEncoder = "aac";
 constexpr int kMp4AudioBitRate = 128000;
 
 bool endsWith(const std::string& text, const std::string& end) {
-    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+    return text.size() >= end.size() &&
+           text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 
 // Free space is looked at every so many packets (about a second of recording), and must stay
@@ -78,7 +79,8 @@ int AvMuxer::open(const std::string& fileName, int width, int height, int fps) {
         av_opt_set(video->priv_data, "preset", "veryfast", 0);
         av_opt_set(video->priv_data, "tune", "zerolatency", 0);
         av_opt_set(video->priv_data, "crf", "23", 0);
-        av_opt_set(video->priv_data, "forced-idr", "1", 0);  // a forced key picture starts a fragment
+        // A key picture the muxer forces starts a fragment a player can begin with.
+        av_opt_set(video->priv_data, "forced-idr", "1", 0);
     } else {
         video->bit_rate = kVideoBitRate;
     }
@@ -198,8 +200,8 @@ int AvMuxer::writePacket(AVPacket* packet) {
     // The writer hands packets over in time order already. An MP4 fragment keeps each stream's
     // packets apart anyway; an AVI's chunks must be interleaved, and there a stream that stops
     // (a lost sound server or camera) holds the other one back for max_interleave_delta.
-    const int ret = m_mp4 ? av_write_frame(m_format, packet)
-                          : av_interleaved_write_frame(m_format, packet);
+    const int ret =
+        m_mp4 ? av_write_frame(m_format, packet) : av_interleaved_write_frame(m_format, packet);
     if (ret < 0 && ret != AVERROR(EINVAL)) fail(avError(ret));
     return ret;
 }
@@ -320,8 +322,7 @@ int AvMuxer::writeAudio(AVFrame* frame) {
         }
         // Past the sound's end the encoder's last frames hold only its own padding. The sound's
         // last samples lie up to one frame further than their place (the decoder's delay).
-        if (m_audioEndSample >= 0 &&
-            m_audioPacketCounter * frameSamples >= m_audioEndSample) {
+        if (m_audioEndSample >= 0 && m_audioPacketCounter * frameSamples >= m_audioEndSample) {
             av_packet_unref(packet);
             continue;
         }

@@ -169,9 +169,10 @@ namespace {
 int replaceWithRebuilt(const std::string& path, const std::string& rebuilt, int64_t kept,
                        int64_t total, bool complete) {
     if (!complete) {
-        gLog.error("recovery: the rebuilt copy of %s holds %lld of its %lld packets; the original "
-                   "is kept\n",
-                   path.c_str(), (long long)kept, (long long)total);
+        gLog.error(
+            "recovery: the rebuilt copy of %s holds %lld of its %lld packets; the original "
+            "is kept\n",
+            path.c_str(), (long long)kept, (long long)total);
         std::remove(rebuilt.c_str());
         return -1;
     }

@@ -7,8 +7,8 @@
 #include <mutex>
 #include <vector>
 
-#include "capture/screen_cap_task.h"
 #include "base/log_file.h"
+#include "capture/screen_cap_task.h"
 #include "capture/x11/screen_grabber_x11.h"
 #include "test_support.h"
 #include "virtual_display.h"

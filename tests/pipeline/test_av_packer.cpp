@@ -148,7 +148,6 @@ void expectQuadrantColours(const Picture& picture, const char* what) {
     }
 }
 
-
 // Three 320 x 240 camera pictures written into path at width x height; the pictures read back.
 std::vector<Picture> recordThree(const std::string& path, const std::vector<uint8_t>& picture,
                                  int bitsPerPixel, uint32_t fourcc, int width, int height) {
@@ -309,8 +308,8 @@ TEST_F(AvPackerTest, CameraFormatsKeepColoursAndRowOrder) {
     };
     for (const auto& format : formats) {
         const std::string file = dir.file(std::string(format.name) + ".avi");
-        const std::vector<Picture> pictures = recordThree(file, format.picture, format.bits,
-                                                          format.fourcc, format.width, format.height);
+        const std::vector<Picture> pictures = recordThree(
+            file, format.picture, format.bits, format.fourcc, format.width, format.height);
         ASSERT_EQ(pictures.size(), 3u) << format.name;
         EXPECT_EQ(pictures[0].width, format.width);
         expectQuadrantColours(pictures.back(), format.name);

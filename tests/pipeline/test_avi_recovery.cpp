@@ -19,8 +19,8 @@
 #include "pipeline/av_packer.h"
 #include "pipeline/avi_recovery.h"
 #include "pipeline/avi_scan.h"
-#include "pipeline/mp4_recovery.h"
 #include "pipeline/ffmpeg_util.h"
+#include "pipeline/mp4_recovery.h"
 #include "test_support.h"
 
 using namespace testsupport;
