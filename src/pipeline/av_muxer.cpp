@@ -252,7 +252,7 @@ int AvMuxer::writeEmptyVideo(int64_t slot) {
 
 int AvMuxer::writeRepeat(int64_t slot) {
     if (!m_headerWritten || !m_videoStarted) return -1;
-    return m_mp4 ? 0 : writeEmptyVideo(slot);
+    return writeEmptyVideo(slot);
 }
 
 // A null frame asks the encoder for everything it still holds.

@@ -38,8 +38,8 @@ public:
     int writeVideo(AVFrame* frame);
     int writeAudio(AVFrame* frame);
     // An empty chunk at slot (a picture index after the last one written): players show the
-    // picture before for it. Returns 0, or -1 before the first picture or on error. An MP4 needs
-    // none (the picture before lasts until the next): 0 without a write.
+    // picture before for it. Returns 0, or -1 before the first picture or on error. AVI only: an
+    // MP4 picture lasts until the next.
     int writeRepeat(int64_t slot);
     bool isMp4() const { return m_mp4; }
     // Takes what both encoders still hold and writes it: the last pictures, and the sound frames

@@ -225,7 +225,7 @@ int rebuildMp4(const std::string& path) {
     int64_t pictures = 0;
     const int64_t copied = copyMp4(path, rebuilt, &pictures);
     if (copied < 0 || pictures == 0) {
-        if (copied == 0 || pictures == 0)
+        if (copied >= 0)
             gLog.warn("recovery: %s was cut short before its first picture; it stays as it is\n",
                       path.c_str());
         std::remove(rebuilt.c_str());

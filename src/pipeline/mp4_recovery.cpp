@@ -1,10 +1,8 @@
 #include "pipeline/mp4_recovery.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <fstream>
 #include <memory>
-#include <vector>
 
 #include "base/log_file.h"
 #include "pipeline/ffmpeg_util.h"
@@ -28,19 +26,19 @@ bool isUnfinishedMp4(const std::string& path) {
     if (!file) return false;
     const int64_t size = file.tellg();
     // Box headers: a 32-bit size (1: a 64-bit one follows the type) and a four-letter type.
-    char type[5] = {};
-    int64_t at = 0;
-    bool first = true;
+    std::string type;
     bool fragmented = false;
+    int64_t at = 0;
     while (at + 8 <= size) {
         unsigned char header[16];
         file.seekg(at);
         file.read(reinterpret_cast<char*>(header), 8);
-        int64_t boxSize = int64_t(header[0]) << 24 | header[1] << 16 | header[2] << 8 | header[3];
-        std::copy(header + 4, header + 8, type);
-        if (first && std::string(type) != "ftyp") return false;  // not an MP4 of ours
-        first = false;
-        fragmented = fragmented || std::string(type) == "moof";
+        int64_t boxSize = 0;
+        for (int i = 0; i < 4; ++i)
+            boxSize = boxSize << 8 | header[i];
+        if (at == 0 && std::string(header + 4, header + 8) != "ftyp") return false;  // not ours
+        type.assign(header + 4, header + 8);
+        fragmented = fragmented || type == "moof";
         if (boxSize == 1) {
             file.read(reinterpret_cast<char*>(header + 8), 8);
             boxSize = 0;
@@ -51,7 +49,7 @@ bool isUnfinishedMp4(const std::string& path) {
         at += boxSize;
     }
     // Fragments end with their index; an ordinary MP4 (as recovery makes them) has none.
-    return !first && (at != size || (fragmented && std::string(type) != "mfra"));
+    return at > 0 && (at != size || (fragmented && type != "mfra"));
 }
 
 int64_t copyMp4(const std::string& path, const std::string& rebuilt, int64_t* pictures) {

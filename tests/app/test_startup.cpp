@@ -15,9 +15,7 @@
 using namespace testsupport;
 
 TEST(LoadConfig, ReadsTheChoicesOrKeepsTheirDefaults) {
-    TempDir dir;
-    const std::string previous = std::filesystem::current_path();
-    ASSERT_EQ(chdir(dir.path().c_str()), 0);
+    WorkingFolder dir;
     gLog.setEcho(false);
     videoFolder = "/kept/";
     testing::internal::CaptureStdout();
@@ -44,7 +42,6 @@ TEST(LoadConfig, ReadsTheChoicesOrKeepsTheirDefaults) {
     EXPECT_FALSE(showClicks);
     EXPECT_EQ(monitorName + cameraSize + portalToken, "");
     EXPECT_EQ(videoFormat, "avi") << "an unknown format is the default";
-    ASSERT_EQ(chdir(previous.c_str()), 0);
 }
 
 TEST(Startup, LogAndSettingsBesideTheExecutableWhereverItIsStartedFrom) {
