@@ -11,6 +11,7 @@ extern "C" {
 
 #include "base/log_file.h"
 #include "pipeline/audio_converter.h"
+#include "pipeline/mp4_finish.h"
 
 namespace {
 
@@ -355,6 +356,7 @@ int AvMuxer::writeAudio(AVFrame* frame) {
 }
 
 void AvMuxer::close() {
+    const bool finish = m_headerWritten && m_mp4;
     if (m_headerWritten) {
         OS_MutexLocker locker(m_writeLock);
         const int ret = av_write_trailer(m_format);
@@ -375,6 +377,9 @@ void AvMuxer::close() {
         avformat_free_context(m_format);
         m_format = nullptr;
     }
+    // Still under the file's lock, so that start-up recovery elsewhere leaves it alone.
+    if (finish && finishMp4(m_fileName) == 1)
+        gLog.info("%s finished as an ordinary MP4\n", m_fileName.c_str());
     m_lock.release();
     m_fileOpen = false;
     m_videoStream = nullptr;

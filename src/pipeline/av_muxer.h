@@ -47,7 +47,8 @@ public:
     // beyond it the encoder only pads). On the owner's thread once the writer thread has ended.
     void drain(int64_t soundEndSample);
     // Writes the trailer (completing the index) if the header was written, then frees the
-    // encoders, the file and the output context. Safe after a failed open and twice.
+    // encoders, the file and the output context; an MP4 is then made an ordinary one in place
+    // (mp4_finish.h). Safe after a failed open and twice.
     void close();
 
     bool isOpen() const { return m_headerWritten; }

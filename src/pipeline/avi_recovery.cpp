@@ -13,6 +13,7 @@
 #include "base/log_file.h"
 #include "pipeline/avi_scan.h"
 #include "pipeline/ffmpeg_util.h"
+#include "pipeline/mp4_finish.h"
 #include "pipeline/mp4_recovery.h"
 
 namespace {
@@ -274,6 +275,12 @@ RecoveryReport recoverUnfinishedRecordings(const std::string& folder) {
         const bool mp4 = path.compare(path.size() - 4, 4, ".mp4") == 0;
         const AviScan scan = mp4 ? AviScan() : scanAvi(path);
         if (mp4 ? !isUnfinishedMp4(path) : !scan.isAvi || scan.finished) continue;
+        if (mp4 && finishMp4(path) == 1) {
+            gLog.info("recovery: %s was left in fragments; it is an ordinary MP4 now\n",
+                      path.c_str());
+            ++report.rebuilt;
+            continue;
+        }
         gLog.warn("recovery: %s was cut short (no index); rebuilding it\n", path.c_str());
         struct stat status;
         const int64_t bytes = stat(path.c_str(), &status) == 0 ? int64_t(status.st_size) : 0;

@@ -1,11 +1,15 @@
 #include "pipeline/mp4_recovery.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
-#include <fstream>
 #include <memory>
 
 #include "base/log_file.h"
 #include "pipeline/ffmpeg_util.h"
+#include "pipeline/mp4_boxes.h"
 
 namespace {
 
@@ -22,34 +26,14 @@ struct OutputFree {
 }  // namespace
 
 bool isUnfinishedMp4(const std::string& path) {
-    std::ifstream file(path, std::ios::binary | std::ios::ate);
-    if (!file) return false;
-    const int64_t size = file.tellg();
-    // Box headers: a 32-bit size (1: a 64-bit one follows the type) and a four-letter type.
-    std::string type;
-    bool fragmented = false;
-    int64_t at = 0;
-    while (at + 8 <= size) {
-        unsigned char header[16];
-        file.seekg(at);
-        file.read(reinterpret_cast<char*>(header), 8);
-        int64_t boxSize = 0;
-        for (int i = 0; i < 4; ++i)
-            boxSize = boxSize << 8 | header[i];
-        if (at == 0 && std::string(header + 4, header + 8) != "ftyp") return false;  // not ours
-        type.assign(header + 4, header + 8);
-        fragmented = fragmented || type == "moof";
-        if (boxSize == 1) {
-            file.read(reinterpret_cast<char*>(header + 8), 8);
-            boxSize = 0;
-            for (int i = 8; i < 16; ++i)
-                boxSize = boxSize << 8 | header[i];
-        }
-        if (boxSize < 8) return true;
-        at += boxSize;
-    }
-    // Fragments end with their index; an ordinary MP4 (as recovery makes them) has none.
-    return at > 0 && (at != size || (fragmented && type != "mfra"));
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat status;
+    if (fd < 0) return false;
+    std::vector<Mp4Box> boxes;
+    const bool whole = fstat(fd, &status) == 0 && readTopLevelBoxes(fd, status.st_size, &boxes);
+    ::close(fd);
+    if (boxes.empty() || boxes[0].type != "ftyp") return false;  // not ours
+    return !whole || findBox(boxes, "moof") || !findBox(boxes, "moov");
 }
 
 int64_t copyMp4(const std::string& path, const std::string& rebuilt, int64_t* pictures) {

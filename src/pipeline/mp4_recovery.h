@@ -3,16 +3,16 @@
 #include <cstdint>
 #include <string>
 
-// MP4 recordings are written in fragments (see AvMuxer), and a finished one ends with the
-// fragments' index ('mfra'). One cut short (the program was killed, the machine lost power)
-// plays up to its last whole fragment, but ends in a box cut in two. Start-up recovery copies
-// every whole packet of such a file into an ordinary MP4, its index at the start, without
-// encoding anything again.
+// MP4 recordings are written in fragments (see AvMuxer) and made ordinary at the stop
+// (mp4_finish.h). One cut short (the program was killed, the machine lost power) plays up to its
+// last whole fragment, but ends in a box cut in two. Start-up recovery finishes a whole one in
+// place and copies every whole packet of a cut one into an ordinary MP4, its index at the start,
+// without encoding anything again.
 //
 // Threads: any one thread; called by start-up recovery, which holds the file's lock.
 
-// True when path is an MP4 whose top-level boxes do not fill it, or whose fragments do not end
-// in their index ('mfra').
+// True when path is an MP4 that is not an ordinary one: its top-level boxes do not fill it, it
+// has fragments, or it has no header ('moov').
 bool isUnfinishedMp4(const std::string& path);
 
 // Copies the whole packets of path into rebuilt. Returns the number of packets copied, and in

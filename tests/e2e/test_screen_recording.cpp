@@ -11,6 +11,7 @@
 #include "base/log_file.h"
 #include "base/os_thread.h"
 #include "glimmora_program.h"
+#include "pipeline/mp4_recovery.h"
 #include "pulse_fixtures.h"
 #include "screen_tiles.h"
 
@@ -25,6 +26,57 @@ protected:
         if (!testSoundServer()) GTEST_SKIP() << "needs the sound server scripts/test starts";
     }
 };
+
+// What Debian's chromium shows of the video in folder: a page at the top left of $DISPLAY plays
+// it for half a second, then seeks to its middle and reports through its title (the window's
+// name), "seeked <duration> <time>" or "error <code>". The reported title, and in *centre the
+// colour (0xRRGGBB) on the screen at (x, y) once it has.
+std::string browserSeeksToMiddle(const std::string& folder, const std::string& video, int x, int y,
+                                 uint32_t* centre) {
+    writeFile(folder + "/page.html", R"(<!doctype html>
+<body style="margin:0; background:#000"><video id="v" muted src=")" +
+                                         video + R"("></video>
+<script>
+const v = document.getElementById("v");
+let seeking = false;
+v.onerror = () => document.title = "error " + v.error.code;
+v.onloadedmetadata = () => v.play();
+v.ontimeupdate = () => {
+  if (seeking || v.currentTime < 0.5) return;
+  seeking = true;
+  v.pause();
+  v.currentTime = v.duration / 2;
+};
+v.onseeked = () => setTimeout(() => document.title = `seeked ${v.duration} ${v.currentTime}`, 500);
+</script>)");
+    TempDir profile;
+    ChildProcess browser;
+    // Flags as a machine without a network and without a GPU needs them; root needs no sandbox.
+    if (!browser.start(
+            {"/usr/bin/chromium", "--no-sandbox", "--disable-gpu", "--no-first-run",
+             "--disable-background-networking", "--disable-component-update", "--disable-sync",
+             "--test-type", "--autoplay-policy=no-user-gesture-required",
+             "--user-data-dir=" + profile.path(), "--window-position=0,0", "--window-size=800,600",
+             "--app=file://" + folder + "/page.html"},
+            folder, {}, profile.file("browser.log")))
+        return "";
+    std::string title;
+    waitUntil(
+        [&] {
+            title = runCommand("xdotool search --name '^(seeked|error) ' getwindowname 2>&1");
+            return title.rfind("seeked", 0) == 0 || title.rfind("error", 0) == 0;
+        },
+        30000);
+    unsigned red = 0, green = 0, blue = 0;
+    sscanf(runCommand("ffmpeg -v error -f x11grab -video_size 1x1 -i " +
+                      std::string(getenv("DISPLAY")) + "+" + std::to_string(x) + "," +
+                      std::to_string(y) + " -frames:v 1 -f rawvideo -pix_fmt rgb24 - | od -An -tu1")
+               .c_str(),
+           "%u %u %u", &red, &green, &blue);
+    *centre = red << 16 | green << 8 | blue;
+    browser.terminate();
+    return title;
+}
 
 }  // namespace
 
@@ -124,4 +176,48 @@ TEST_F(ScreenRecordingTest, RegionBothInputsWholeScreenAndClosingWhileRecording)
     ASSERT_TRUE(closed.open(files[3])) << closed.error();
     EXPECT_NEAR(closed.durationSeconds(), 2.6, 0.5) << "finished when the window closed";
     EXPECT_FALSE(closed.pictures().empty());
+}
+
+// An MP4 recording, stopped with F4, is an ordinary MP4 that a browser plays and seeks in: the
+// screen red, green and blue for a second and a half each, the middle green.
+TEST_F(ScreenRecordingTest, StoppedMp4PlaysAndSeeksInABrowser) {
+    GlimmoraProgram program;
+    writeFile(program.folder() + "/default.cfg",
+              readFile(program.folder() + "/default.cfg") + "video.format=mp4\n");
+    ASSERT_TRUE(paintScreen(0, 0, 1920, 1080, solidPixels(1920, 1080, 0xff0000)));
+    ASSERT_TRUE(program.start());
+    ASSERT_FALSE(program.chooseMode("screen").isEmpty());
+    OS_Thread::msleep(1500);
+    program.key("F3");
+    ASSERT_TRUE(waitUntil([&] { return program.logged("recording into"); }, 5000));
+    OS_Thread::msleep(1500);
+    ASSERT_TRUE(paintScreen(0, 0, 1920, 1080, solidPixels(1920, 1080, 0x00ff00)));
+    OS_Thread::msleep(1500);
+    ASSERT_TRUE(paintScreen(0, 0, 1920, 1080, solidPixels(1920, 1080, 0x0000ff)));
+    OS_Thread::msleep(1500);
+    program.key("F4");
+    ASSERT_TRUE(waitUntil([&] { return program.logged(" finished"); }, 10000)) << program.log();
+    program.process().terminate();
+    ASSERT_EQ(program.recordings().size(), 1u);
+    const std::string path = program.recordings()[0];
+    EXPECT_FALSE(isUnfinishedMp4(path));
+    EXPECT_EQ(ffmpegComplaints(path), "");
+    EXPECT_TRUE(gstreamerPlays(path));
+    AvFile file;
+    ASSERT_TRUE(file.open(path)) << file.error();
+    EXPECT_EQ(file.stream(0)->codecpar->codec_id, AV_CODEC_ID_H264);
+    EXPECT_EQ(file.stream(1)->codecpar->codec_id, AV_CODEC_ID_AAC);
+    EXPECT_NEAR(file.durationSeconds(), 4.5, 0.3);
+
+    // The region's middle, as the page shows the picture at its own size.
+    uint32_t centre = 0;
+    const std::string title = browserSeeksToMiddle(
+        program.videoFolder(), std::filesystem::path(path).filename(), 320, 240, &centre);
+    double duration = 0, time = 0;
+    ASSERT_EQ(sscanf(title.c_str(), "seeked %lf %lf", &duration, &time), 2) << title;
+    EXPECT_NEAR(duration, file.durationSeconds(), 1.0 / 25);
+    EXPECT_NEAR(time, duration / 2, 1.0 / 25);
+    EXPECT_LT(std::abs(int(centre >> 16) - 0x00), 40) << std::hex << centre;
+    EXPECT_LT(std::abs(int(centre >> 8 & 0xff) - 0xff), 40) << std::hex << centre;
+    EXPECT_LT(std::abs(int(centre & 0xff) - 0x00), 40) << std::hex << centre;
 }

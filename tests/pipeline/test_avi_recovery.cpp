@@ -327,13 +327,44 @@ TEST_F(AviRecoveryTest, ACutAnywhereIsRebuiltToWithinASecondOfTheCut) {
     }
 }
 
-// A finished MP4 cut at 50 places: each cut file is rebuilt into an ordinary MP4 that plays and
-// holds both streams to within a second of what the cut left whole.
+namespace {
+
+// The finished MP4 as the writer left it before the stop made it ordinary (the stop appends a
+// header and turns boxes into padding; each is named back here by its first box), and in
+// *appended that header as the stop first appends it, still padding.
+std::string asWritten(const std::string& finished, std::string* appended) {
+    std::string bytes = finished;
+    size_t at = 0;
+    size_t last = 0;
+    while (at + 16 <= bytes.size()) {
+        const std::string inside = bytes.substr(at + 12, 4);
+        if (bytes.compare(at + 4, 4, "free") == 0)
+            bytes.replace(at + 4, 4,
+                          inside == "mvhd"   ? "moov"
+                          : inside == "mfhd" ? "moof"
+                                             : "mfra");
+        last = at;
+        at += size_t(uint8_t(bytes[at])) << 24 | size_t(uint8_t(bytes[at + 1])) << 16 |
+              size_t(uint8_t(bytes[at + 2])) << 8 | uint8_t(bytes[at + 3]);
+    }
+    *appended = bytes.substr(last).replace(4, 4, "free");
+    return bytes.substr(0, last);
+}
+
+}  // namespace
+
+// A finished MP4 cut at 50 places, as it was written and as the stop appended its header: each
+// cut file is made an ordinary MP4 that plays and holds both streams to within a second of what
+// the cut left whole. One cut while the stop turned boxes into padding is finished in place.
 TEST_F(AviRecoveryTest, ACutMp4IsRebuiltToWithinASecondOfTheCut) {
     const std::string whole = dir.file("whole.mp4");
     recordThreeSeconds(whole);
     ASSERT_FALSE(isUnfinishedMp4(whole));
-    const std::string bytes = readFile(whole);
+    const std::string finished = readFile(whole);
+    std::string header;
+    const std::string bytes = asWritten(finished, &header) + header;
+    writeFile(whole, bytes);
+    ASSERT_TRUE(isUnfinishedMp4(whole));
     // Where each packet's data ends, and the stream time it reaches.
     std::vector<std::pair<int64_t, double>> ends;
     AvFile file;
@@ -353,5 +384,17 @@ TEST_F(AviRecoveryTest, ACutMp4IsRebuiltToWithinASecondOfTheCut) {
         ASSERT_TRUE(rebuilt.open(path)) << rebuilt.error();
         EXPECT_GE(rebuilt.durationSeconds(), reached - 1.0) << "cut at " << cut;
         EXPECT_GE(rebuilt.sound().seconds(), reached - 1.0) << "cut at " << cut;
+    }
+    // Cut after the first box turned into padding (the file has no header then), and before
+    // the last (the appended header).
+    std::string midway = bytes;
+    midway.replace(32, 4, "free");
+    std::string last = finished;
+    last.replace(finished.size() - header.size() + 4, 4, "free");
+    for (const std::string& state : {midway, last}) {
+        TempDir folder;
+        const std::string path =
+            recoveredCut(folder, state, int64_t(state.size()), "20261208-120000-screen.mp4", 3);
+        EXPECT_EQ(readFile(path), finished);
     }
 }
