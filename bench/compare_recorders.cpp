@@ -46,10 +46,11 @@ struct Case {
 struct Measure {
     double cpuPerSecond = 0;
     double peakMegabytes = 0;
-    double picturesPercent = 0;  // pictures encoded, of the slots the time holds
-    double slotsPercent = 0;     // slots in the file, repeated pictures included
-    std::string threads;         // CPU s/s and wake-ups a second of the busier threads, by name
-    std::string gaps;            // where the missing pictures went
+    double picturesPercent = 0;    // pictures encoded, of the slots the time holds
+    double slotsPercent = 0;       // slots in the file, repeated pictures included
+    double kilobitsPerSecond = 0;  // the file's size over the time recorded
+    std::string threads;           // CPU s/s and wake-ups a second of the busier threads, by name
+    std::string gaps;              // where the missing pictures went
 };
 
 std::string format3(double value) {
@@ -179,6 +180,12 @@ void keys(const std::string& keys) {
     std::system(("xdotool key " + keys).c_str());
 }
 
+double kilobitsPerSecond(const std::string& path, int seconds) {
+    std::error_code error;
+    const auto bytes = std::filesystem::file_size(path, error);
+    return error ? 0.0 : double(bytes) * 8 / 1000 / seconds;
+}
+
 Measure recordWithGlimmora(const Case& c, int seconds) {
     Measure measure;
     GlimmoraProgram program("", c.screenWidth, c.screenHeight);
@@ -242,6 +249,7 @@ Measure recordWithGlimmora(const Case& c, int seconds) {
     if (!program.recordings().empty()) {
         measure.picturesPercent = picturesPercent(program.recordings()[0], seconds, c.fps);
         measure.slotsPercent = slotsPercent(program.recordings()[0], seconds, c.fps);
+        measure.kilobitsPerSecond = kilobitsPerSecond(program.recordings()[0], seconds);
         measure.gaps = pictureGaps(program.recordings()[0], program.log(), c.fps);
         // GLIMMORA_COMPARE_KEEP=<folder> keeps the program's log and recording for a closer look.
         if (const char* keep = std::getenv("GLIMMORA_COMPARE_KEEP")) {
@@ -307,6 +315,7 @@ Measure recordWithFfmpeg(const Case& c, int seconds, int queueSize) {
     measure.peakMegabytes = double(usage.ru_maxrss) / 1024.0;
     measure.picturesPercent = picturesPercent(out, seconds, c.fps);
     measure.slotsPercent = slotsPercent(out, seconds, c.fps);
+    measure.kilobitsPerSecond = kilobitsPerSecond(out, seconds);
     return measure;
 }
 
@@ -330,14 +339,14 @@ int main(int argc, char** argv) {
         {"mp4 lesson 1920x1080 -> 1024x576", 1920, 1080, true, 1920, 1080, 1024, 576, 25, "lesson",
          true},
     };
-    printf("%-32s %-14s %9s %9s %9s %9s %11s %7s\n", "case", "recorder", "CPU s/s", "peak MB",
-           "pictures", "slots", "ms/picture", "ratio");
+    printf("%-32s %-14s %9s %9s %9s %9s %11s %7s %7s\n", "case", "recorder", "CPU s/s", "peak MB",
+           "pictures", "slots", "ms/picture", "kb/s", "ratio");
     auto row = [](const char* name, const char* recorder, const Measure& m, const Case& c,
                   double glimmoraCpu) {
         const double written = c.fps * m.picturesPercent / 100;
-        printf("%-32s %-14s %9.3f %9.1f %8.1f%% %8.1f%% %11.2f", name, recorder, m.cpuPerSecond,
-               m.peakMegabytes, m.picturesPercent, m.slotsPercent,
-               written > 0 ? m.cpuPerSecond * 1000 / written : 0);
+        printf("%-32s %-14s %9.3f %9.1f %8.1f%% %8.1f%% %11.2f %7.0f", name, recorder,
+               m.cpuPerSecond, m.peakMegabytes, m.picturesPercent, m.slotsPercent,
+               written > 0 ? m.cpuPerSecond * 1000 / written : 0, m.kilobitsPerSecond);
         if (glimmoraCpu > 0 && m.cpuPerSecond > 0) printf(" %7.2f", glimmoraCpu / m.cpuPerSecond);
         printf("\n");
         fflush(stdout);

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <thread>
 
 extern "C" {
 #include <libavutil/opt.h>
@@ -82,6 +83,11 @@ int AvMuxer::open(const std::string& fileName, int width, int height, int fps) {
         av_opt_set(video->priv_data, "crf", "23", 0);
         // A key picture the muxer forces starts a fragment a player can begin with.
         av_opt_set(video->priv_data, "forced-idr", "1", 0);
+        // Without look-ahead x264 splits each picture into slices, one a thread, and hands
+        // them over and back for every picture: worth it only for large pictures. One thread
+        // per 1280x720 of picture, at most one a core.
+        const int cores = int(std::max(1u, std::thread::hardware_concurrency()));
+        video->thread_count = std::min(cores, (width * height + 1280 * 720 - 1) / (1280 * 720));
     } else {
         video->bit_rate = kVideoBitRate;
     }
