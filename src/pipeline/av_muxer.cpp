@@ -265,10 +265,13 @@ int AvMuxer::writeRepeat(int64_t slot) {
 // A null frame asks the encoder for everything it still holds.
 int AvMuxer::writeVideo(AVFrame* frame) {
     if (!m_headerWritten) return -1;
-    if (m_mp4 && frame) {
-        // A still screen gives a picture a second: a key picture at least every second keeps
-        // fragments (and what a cut loses) that short, whatever the pictures' count.
-        const bool key = !m_videoStarted || frame->pts - m_lastKeySlot >= m_fps;
+    if (frame) {
+        // A still screen gives a picture a second: in MP4 a key picture at least every second
+        // keeps fragments (and what a cut loses) that short, whatever the pictures' count. A
+        // resumed recording starts with a key picture.
+        const int64_t keyFrom = m_keyFromSlot.load();
+        const bool key = !m_videoStarted || (m_mp4 && frame->pts - m_lastKeySlot >= m_fps) ||
+                         (frame->pts >= keyFrom && m_lastKeySlot < keyFrom);
         frame->pict_type = key ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
         if (key) m_lastKeySlot = frame->pts;
     }

@@ -42,6 +42,8 @@ public:
     // MP4 picture lasts until the next.
     int writeRepeat(int64_t slot);
     bool isMp4() const { return m_mp4; }
+    // The first picture encoded from slot on is a key picture. Any thread.
+    void keyPictureFrom(int64_t slot) { m_keyFromSlot.store(slot); }
     // Takes what both encoders still hold and writes it: the last pictures, and the sound frames
     // that begin before soundEndSample (samples of the decoded sound, its priming included;
     // beyond it the encoder only pads). On the owner's thread once the writer thread has ended.
@@ -88,6 +90,7 @@ private:
     bool m_mp4 = false;  // the container, from the file name; set by open()
     // Writer thread only, MP4: the last picture made a key picture, in slots.
     int64_t m_lastKeySlot = 0;
+    std::atomic<int64_t> m_keyFromSlot{0};  // see keyPictureFrom()
     // Writer thread only, MP4: where the sound stood when the last fragment was cut, in samples.
     int64_t m_lastCutSample = 0;
     // Writer thread only: the time of the last sound packet written, in 1152-sample frames.

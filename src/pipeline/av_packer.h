@@ -45,6 +45,8 @@ public:
     // pictures stopped before it (slots without a picture show the one before, but the file's
     // length is its last picture's). Owner's thread, before close().
     void endPicturesAt(int64_t index) { m_endPictureIndex.store(index); }
+    // The first picture from slot on is a key picture (a recording resumed there). Any thread.
+    void keyPictureFrom(int64_t slot) { m_muxer.keyPictureFrom(slot); }
     // Stops the thread, writes what is still queued, drains the sound converter and both
     // encoders, completes the file and frees the encoders and converters. Safe to call twice
     // and after a failed open.

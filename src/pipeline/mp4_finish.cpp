@@ -378,11 +378,28 @@ int finishMp4(const std::string& path) {
         gLog.error("cannot finish %s: %s\n", path.c_str(), strerror(errno));
         return -1;
     }
-    const int64_t size = status.st_size;
+    int64_t size = status.st_size;
     std::vector<Mp4Box> boxes;
-    if (!readTopLevelBoxes(file.fd, size, &boxes) || boxes.empty() || boxes[0].type != "ftyp")
-        return 0;
+    const bool whole = readTopLevelBoxes(file.fd, size, &boxes);
+    if (boxes.empty() || boxes[0].type != "ftyp") return 0;
     const bool fragmented = findBox(boxes, "moof") != nullptr;
+    if (!whole) {
+        // Cut inside a box. One that holds no samples (a fragment's header, the fragments'
+        // index, an appended header) is cut off, and the file finished without it; a cut
+        // through sample data is left to a copy of the whole samples.
+        std::string type;
+        size = boxes.back().end();
+        if (!fragmented ||
+            (status.st_size - size >= 8 && readAt(file.fd, size + 4, 4, &type) && type == "mdat"))
+            return 0;
+        if (buildHeader(file.fd, size, boxes).empty()) return 0;
+        if (ftruncate(file.fd, size) != 0 || fsync(file.fd) != 0) {
+            gLog.error("cannot finish %s: %s\n", path.c_str(), strerror(errno));
+            return -1;
+        }
+        gLog.info("%s ends in a box cut short that holds no picture or sound: it is left out\n",
+                  path.c_str());
+    }
     const bool appended = isAppendedHeader(file.fd, boxes);
     if (!fragmented && !appended) return findBox(boxes, "moov") ? 1 : 0;
 

@@ -16,5 +16,7 @@
 
 // 1 when path is now an ordinary MP4 (or already was one); 0 when it is neither a whole
 // fragmented MP4 nor one left halfway through finishing, and was not changed; -1 with a log
-// line when it could not be finished (it then plays as it did).
+// line when it could not be finished (it then plays as it did). A fragmented file cut inside a
+// box that holds no samples (a fragment's header, the index, an appended header) loses that box
+// and is finished; one cut inside its sample data is left as it is (see copyMp4()).
 int finishMp4(const std::string& path);

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdint>
@@ -99,6 +100,10 @@ void Recording::setStamping(double frameIntervalMs, double soundDelayMs) {
 
 void Recording::begin() {
     m_lastPictureIndex.store(INT64_MAX);
+    m_firstPictureIndex.store(0);
+    m_paused.store(false);
+    m_fadeInNext = false;
+    m_heldSound.release();
     m_stoppedAtMs = -1;
     // Sound heard at the recording's time t is placed at t plus the delay. The sound input is
     // shared by the recordings of a run: it hands its sound to the one that runs.
@@ -109,19 +114,59 @@ void Recording::begin() {
     m_recording.store(true);
 }
 
+void Recording::pause() {
+    if (!m_recording.load() || m_paused.load()) return;
+    m_pausedAtMs = m_clock.elapsed();
+    const int64_t lastPicture = int64_t(double(m_pausedAtMs) / m_frameIntervalMs);
+    m_lastPictureIndex.store(lastPicture);
+    m_paused.store(true);
+    // The part goes on at the end of the slot; the sound at the whole block nearest to it,
+    // which is less than half a slot away, so that the next picture takes the next slot.
+    double resumeMs = double(lastPicture + 1) * m_frameIntervalMs;
+    if (m_sound)
+        resumeMs = double(m_sound->pauseRecording(std::llround(resumeMs / kAudioMsPerSample))) *
+                   kAudioMsPerSample;
+    // No block arrives any more until the resume: the held one is the owner's now.
+    pushHeldSound(true);
+    pausePictures();
+    m_resumeAtMs = resumeMs;
+    gLog.info("paused %s at %.3f s\n", m_fileName.c_str(), resumeMs / 1000.0);
+}
+
+void Recording::resume() {
+    if (!m_recording.load() || !m_paused.load()) return;
+    const int64_t firstPicture = m_lastPictureIndex.load() + 1;
+    // The clock reads on from where the sound stopped; pictures captured before now come out
+    // earlier than the first slot and are let go.
+    m_clock.start(std::llround(m_resumeAtMs));
+    m_firstPictureIndex.store(firstPicture);
+    if (AvPacker* writer = m_writer.load()) writer->keyPictureFrom(firstPicture);
+    resumePictures();
+    m_fadeInNext = true;
+    if (m_sound) m_sound->resumeRecording(m_clock.startedAtUs() - int64_t(m_soundDelayMs * 1000));
+    m_lastPictureIndex.store(INT64_MAX);
+    m_paused.store(false);
+    gLog.info("resumed %s\n", m_fileName.c_str());
+}
+
 void Recording::stop() {
     if (!m_recording.load()) return;
     // The slot open now, the one whose tick came last, is the recording's last: the file ends
-    // at most one picture after the stop. The sound is taken up to the same end.
-    m_stoppedAtMs = m_clock.elapsed();
-    const int64_t lastPicture = int64_t(double(m_stoppedAtMs) / m_frameIntervalMs);
+    // at most one picture after the stop. The sound is taken up to the same end. Paused, the
+    // file ends where the pause began, its sound already taken.
+    const bool paused = m_paused.exchange(false);
+    m_stoppedAtMs = paused ? m_pausedAtMs : m_clock.elapsed();
+    const int64_t lastPicture =
+        paused ? m_lastPictureIndex.load() : int64_t(double(m_stoppedAtMs) / m_frameIntervalMs);
     m_lastPictureIndex.store(lastPicture);
     m_recording.store(false);
     if (m_sound) {
-        m_sound->finishRecording(
-            std::llround(double(lastPicture + 1) * m_frameIntervalMs / kAudioMsPerSample));
+        if (!paused)
+            m_sound->finishRecording(
+                std::llround(double(lastPicture + 1) * m_frameIntervalMs / kAudioMsPerSample));
         m_sound->endRecording();
     }
+    pushHeldSound(false);
     stopPictures();
     // A still screen may have left the last slots empty: the file still runs to the end.
     if (AvPacker* writer = m_writer.load()) writer->endPicturesAt(lastPicture);
@@ -147,6 +192,7 @@ void Recording::push(MMPacket&& packet) {
 }
 
 void Recording::pushPicture(MMPacket&& packet) {
+    if (m_paused.load()) return;
     // A grab that took long (the display server had to wait for the CPU) keeps the slot of its
     // tick; stamped when it arrived, it would take the next tick's slot and leave its own empty.
     const int64_t index =
@@ -155,15 +201,48 @@ void Recording::pushPicture(MMPacket&& packet) {
             : std::llround(m_clock.elapsedAt(packet.capturedUs) / m_frameIntervalMs);
     packet.type = MMPacket::kVideo;
     packet.pts = index;
-    // After the end the sound stops too: a picture there is let go.
-    if (index <= m_lastPictureIndex.load()) push(std::move(packet));
+    // After the end the sound stops too: a picture there is let go, as one from before a resume.
+    if (index <= m_lastPictureIndex.load() && index >= m_firstPictureIndex.load())
+        push(std::move(packet));
 }
+
+namespace {
+
+// Fades a block of 16-bit stereo sound in over its first 10 ms, or out over its last, so that
+// the sound before a pause and the sound after it join without a click.
+void fade(MMPacket& block, bool in) {
+    constexpr int kFadeFrames = 441;
+    auto* samples = reinterpret_cast<int16_t*>(block.data);
+    const int frames = int(block.size / 4);
+    const int length = std::min(kFadeFrames, frames);
+    const int from = in ? 0 : frames - length;
+    for (int frame = 0; frame < length; ++frame) {
+        const double gain = double(in ? frame : length - 1 - frame) / length;
+        for (int channel = 0; channel < 2; ++channel) {
+            int16_t& sample = samples[(from + frame) * 2 + channel];
+            sample = int16_t(std::lround(sample * gain));
+        }
+    }
+}
+
+}  // namespace
 
 int Recording::OnAudioCaptured(MMPacket& block, int) {
     // Placed by the sound input already: its pts is its sample on the recording's timeline.
     block.type = MMPacket::kSound;
-    push(std::move(block));
+    if (m_fadeInNext) fade(block, true);
+    m_fadeInNext = false;
+    // One block is held back: a pause fades out the end of the sound before it.
+    MMPacket previous = std::move(m_heldSound);
+    m_heldSound = std::move(block);
+    if (previous.data) push(std::move(previous));
     return 0;
+}
+
+void Recording::pushHeldSound(bool fadeOut) {
+    if (!m_heldSound.data) return;
+    if (fadeOut) fade(m_heldSound, false);
+    push(std::move(m_heldSound));
 }
 
 unsigned Recording::lostSources() const {

@@ -40,9 +40,18 @@ public:
     // arrive). Does nothing when none runs.
     void stop();
 
+    // Pauses a running recording: the picture slot open now is the last before the pause, the
+    // sound is taken up to its end, and nothing more goes into the file; the sources stay open.
+    void pause();
+    // Goes on after a pause, as if the paused time had never been: picture and sound continue
+    // where they stopped, in step, with a key picture first.
+    void resume();
+    // A recording paused stays recording.
+    bool isPaused() const { return m_paused.load(); }
+
     bool isRecording() const { return m_recording.load(); }
-    // Milliseconds on the clock of the running or last recording.
-    int64_t elapsedMs() const { return m_clock.elapsed(); }
+    // Milliseconds on the clock of the running or last recording; it stands still while paused.
+    int64_t elapsedMs() const { return m_paused.load() ? m_pausedAtMs : m_clock.elapsed(); }
     // The file of the running or last recording.
     const std::string& fileName() const { return m_fileName; }
     // Why the last start could not open the file, in the library's words; empty when it did.
@@ -93,17 +102,34 @@ protected:
     virtual void stopPictures() = 0;
     // The picture source's part of lostSources().
     virtual unsigned lostPictures() const = 0;
+    // Around a pause, for a picture source that must be told: after resumePictures() its next
+    // picture shows the whole picture as it is then.
+    virtual void pausePictures() {}
+    virtual void resumePictures() {}
 
     Stopwatch m_clock;
 
 private:
     int64_t pictureIndexNow() const;
+    // Hands the sound block held back to the writer, its end faded out with fadeOut. Only
+    // while no block arrives (before begin(), after the sound input's pause or end).
+    void pushHeldSound(bool fadeOut);
     void push(MMPacket&& packet);
 
     const char* m_kind;
     SoundInput* m_sound = nullptr;
     std::atomic<AvPacker*> m_writer{nullptr};  // owned
     std::atomic<bool> m_recording{false};
+    std::atomic<bool> m_paused{false};
+    // The first picture slot of the part since the last resume: pictures captured before it
+    // are let go.
+    std::atomic<int64_t> m_firstPictureIndex{0};
+    int64_t m_pausedAtMs = 0;  // the clock's reading at the pause, owner's thread
+    double m_resumeAtMs = 0;   // where the clock reads on at the resume, owner's thread
+    // The latest sound block, not yet handed to the writer: the sound capture thread's while
+    // blocks arrive, the owner's otherwise (the sound input's lock passes it on).
+    MMPacket m_heldSound;
+    bool m_fadeInNext = false;  // the next block fades in; written before blocks arrive
     // The last picture slot of the recording, once stop() has begun.
     std::atomic<int64_t> m_lastPictureIndex{INT64_MAX};
     int64_t m_stoppedAtMs = -1;  // the clock at stop(), owner's thread; -1 while running

@@ -1,5 +1,6 @@
 #include "session/sound_input.h"
 
+#include <algorithm>
 #include <chrono>
 #include <climits>
 #include <cmath>
@@ -126,10 +127,35 @@ void SoundInput::beginRecording(int64_t originUs) {
         m_lostSources.store(lost);
         for (int id : {kStereoId, kMicrophoneId})
             m_tracks[id].begin(originUs);
-        m_mixedEnd = 0;
+        m_originUs = originUs;
+        m_mixedEnd = m_partStart = m_partOffset = 0;
         m_endSample = -1;
+        m_paused = false;
     }
     m_recording.store(true);
+}
+
+int64_t SoundInput::pauseRecording(int64_t endSample) {
+    if (!m_recording.load()) return endSample;
+    finishRecording(endSample);
+    // The tracks go on taking sound, on the clock they have been placing it by; the mix waits.
+    std::lock_guard<std::mutex> lock(m_lock);
+    m_paused = true;
+    return m_partOffset + m_mixedEnd;
+}
+
+void SoundInput::resumeRecording(int64_t atUs) {
+    std::lock_guard<std::mutex> lock(m_lock);
+    if (!m_paused) return;
+    // The mix leaves out what the tracks took during the pause and goes on from atUs's place,
+    // handing it on where the sound before the pause ended.
+    const int64_t place = std::llround(double(atUs - m_originUs) * SoundTrack::kRate / 1e6);
+    m_partOffset += m_mixedEnd - place;
+    m_mixedEnd = m_partStart = place;
+    m_endSample = -1;
+    m_paused = false;
+    mixReady(false);
+    // The capture threads hand it on with their next blocks.
 }
 
 bool SoundInput::mixDone() const {
@@ -141,7 +167,9 @@ void SoundInput::finishRecording(int64_t endSample) {
     if (!m_recording.load()) return;
     std::unique_lock<std::mutex> lock(m_lock);
     // The nearest whole block: the sound ends within half a block of the picture.
-    m_endSample = (endSample + kFramesPerBlock / 2) / kFramesPerBlock * kFramesPerBlock;
+    // In the tracks' places; whole blocks from where the mix began.
+    const int64_t length = std::max<int64_t>(0, endSample - m_partOffset - m_partStart);
+    m_endSample = m_partStart + (length + kFramesPerBlock / 2) / kFramesPerBlock * kFramesPerBlock;
     mixReady(false);
     deliver(lock);
     m_changed.wait_for(lock, std::chrono::milliseconds(kFinishWaitMs),
@@ -157,6 +185,7 @@ void SoundInput::endRecording() {
     m_recording.store(false);
     std::unique_lock<std::mutex> lock(m_lock);
     m_endSample = -1;
+    m_paused = false;
     m_live[kStereoId] = m_live[kMicrophoneId] = false;
     m_changed.wait(lock, [this] { return !m_delivering; });
     m_outgoing.clear();
@@ -178,7 +207,7 @@ void SoundInput::deliver(std::unique_lock<std::mutex>& lock) {
 }
 
 void SoundInput::mixReady(bool force) {
-    if (force && m_endSample < 0) return;
+    if ((force && m_endSample < 0) || m_paused) return;
     for (;;) {
         if (m_endSample >= 0 && m_mixedEnd >= m_endSample) return;
         const int64_t blockEnd = m_mixedEnd + kFramesPerBlock;
@@ -197,7 +226,7 @@ void SoundInput::mixReady(bool force) {
 
         MMPacket mixed;
         mixed.allocator = &m_mixedBlocks;
-        mixed.allocate(uint32_t(kFramesPerBlock) * 4, m_mixedEnd);
+        mixed.allocate(uint32_t(kFramesPerBlock) * 4, m_partOffset + m_mixedEnd);
         mixed.type = MMPacket::kSound;
         auto* samples = reinterpret_cast<int16_t*>(mixed.data);
         bool first = true;

@@ -85,6 +85,14 @@ public:
     void finishRecording(int64_t endSample);
     // No block reaches the listener any more.
     void endRecording();
+    // A pause: the mix is finished up to endSample as finishRecording() does, and no block
+    // reaches the listener until resumeRecording(); the sources go on being placed. Returns
+    // where the sound handed over ends on the timeline (about endSample: the mix may have been
+    // a block ahead).
+    int64_t pauseRecording(int64_t endSample);
+    // The recording goes on after a pause: the sound placed from atUs (monotonic microseconds)
+    // on follows the sound before the pause without a gap.
+    void resumeRecording(int64_t atUs);
 
     int OnRecordedBlock(int id, double streamEndSeconds, MMPacket& block) override;
 
@@ -116,9 +124,15 @@ private:
     bool m_ended[3] = {};               // the source's stream ended; guarded by m_lock
     int64_t m_mixedEnd = 0;             // timeline place of the next mixed block; guarded by m_lock
     int64_t m_endSample = -1;           // where finishRecording() ends the mix, -1 before; m_lock
-    std::vector<MMPacket> m_outgoing;   // mixed, not yet handed on; guarded by m_lock
-    bool m_delivering = false;          // a thread hands blocks on; guarded by m_lock
-    std::vector<MMPacket> m_delivery;   // the blocks being handed on; the delivering thread's
+    // The fields above are the tracks' places; a block's place on the recording's timeline is
+    // m_partOffset more (less the time paused). Guarded by m_lock, as the rest of the part's.
+    int64_t m_partOffset = 0;
+    int64_t m_partStart = 0;  // the tracks' place where the mix began after the last resume
+    int64_t m_originUs = 0;   // the tracks' time 0
+    bool m_paused = false;    // the mix waits for resumeRecording()
+    std::vector<MMPacket> m_outgoing;  // mixed, not yet handed on; guarded by m_lock
+    bool m_delivering = false;         // a thread hands blocks on; guarded by m_lock
+    std::vector<MMPacket> m_delivery;  // the blocks being handed on; the delivering thread's
 
     std::atomic<bool> m_recording{false};
     std::atomic<unsigned> m_lostSources{0};

@@ -145,7 +145,8 @@ bool Studio::bindHotKeys() {
     m_hotKeysBound = true;
     m_hotKeysOffered = m_desktop->bindHotKeys(
         {{QStringLiteral("start"), QString::fromUtf8("开始录制"), Qt::Key_F3},
-         {QStringLiteral("stop"), QString::fromUtf8("停止录制"), Qt::Key_F4}});
+         {QStringLiteral("stop"), QString::fromUtf8("停止录制"), Qt::Key_F4},
+         {QStringLiteral("pause"), QString::fromUtf8("暂停/继续录制"), Qt::Key_F5}});
     return m_hotKeysOffered;
 }
 
@@ -170,4 +171,12 @@ int Studio::startCameraRecording() {
 
 void Studio::stopRecording() {
     if (m_current) m_current->stop();
+}
+
+void Studio::pauseOrResume() {
+    if (!isRecording()) return;
+    if (m_current->isPaused())
+        m_current->resume();
+    else
+        m_current->pause();
 }

@@ -95,8 +95,9 @@ public:
     bool desktopChoosesMonitor() const { return m_desktop->choosesMonitor(); }
     bool desktopShowsClicks() const { return m_desktop->showsClicks(); }
     bool desktopPlacesWindows() const { return m_desktop->placesWindows(); }
-    // F3 starts and F4 stops from anywhere: hotKey("start") and hotKey("stop"). False, with a
-    // log line, when this desktop has no keys that work everywhere. Bound once.
+    // F3 starts, F4 stops and F5 pauses or resumes from anywhere: hotKey("start"), hotKey("stop")
+    // and hotKey("pause"). False, with a log line, when this desktop has no keys that work
+    // everywhere. Bound once.
     bool bindHotKeys();
 
     // ---- Recording
@@ -118,7 +119,10 @@ public:
     // Ends the running recording (the sound up to the last picture, then the pictures, then the
     // file). Does nothing when none runs.
     void stopRecording();
+    // Pauses the running recording, or resumes the paused one (see Recording::pause()).
+    void pauseOrResume();
     bool isRecording() const { return m_current && m_current->isRecording(); }
+    bool isPaused() const { return m_current && m_current->isPaused(); }
     // The running or last recording: its clock, file, failures and lost sources.
     const Recording& recording() const {
         return m_current ? *m_current : static_cast<const Recording&>(m_desktopRecording);

@@ -19,6 +19,7 @@ CameraRecorder::CameraRecorder(Studio& studio, QWidget* parent)
     m_ui->cameraPanel->setStudio(studio);
     connect(m_ui->btnStart, &QToolButton::clicked, this, &CameraRecorder::OnStartRecord);
     connect(m_ui->btnStop, &QToolButton::clicked, this, &CameraRecorder::OnStopRecord);
+    setupPauseButton(m_ui->btnPause);
     setupHotKeys();
     showRecording(false);
     startTimeDisplay(m_ui->textTimer);
@@ -49,6 +50,7 @@ int CameraRecorder::OnStartRecord() {
 void CameraRecorder::showRecording(bool recording) {
     m_ui->btnStart->setEnabled(!recording);
     m_ui->btnStop->setEnabled(recording);
+    showPauseState();
     m_ui->volumePanel->setEnabled(!recording);
     m_ui->cameraPanel->setEnabled(!recording);
     if (recording)

@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
+#include <QStyle>
 #include <QToolButton>
 #include <QUrl>
 
@@ -39,10 +40,39 @@ void RecorderWindow::setupHotKeys() {
     connect(&m_studio, &Studio::hotKey, this, [this](const QString& id) {
         if (id == QLatin1String("start")) OnStartRecord();
         if (id == QLatin1String("stop")) OnStopRecord();
+        if (id == QLatin1String("pause")) OnPauseRecord();
     });
     if (!m_studio.bindHotKeys())
-        setToolTip(utf8ToQString(std::string(
-            "这个桌面不提供全局快捷键（F3、F4）：请用窗口上的“开始录制”和“停止录制”按钮。")));
+        setToolTip(utf8ToQString(
+            std::string("这个桌面不提供全局快捷键（F3、F4、F5）：请用窗口上的“开始录制”、“停止录"
+                        "制”和“暂停”按钮。")));
+}
+
+void RecorderWindow::setupPauseButton(QToolButton* button) {
+    m_pauseButton = button;
+    m_pauseButton->setIcon(style()->standardIcon(QStyle::SP_MediaPause));
+    connect(m_pauseButton, &QToolButton::clicked, this, &RecorderWindow::OnPauseRecord);
+}
+
+void RecorderWindow::showPauseState() {
+    const bool paused = m_studio.isPaused();
+    if (m_pauseButton) {
+        m_pauseButton->setEnabled(m_studio.isRecording());
+        m_pauseButton->setText(utf8ToQString(std::string(paused ? "继续" : "暂停")));
+        m_pauseButton->setIcon(
+            style()->standardIcon(paused ? QStyle::SP_MediaPlay : QStyle::SP_MediaPause));
+    }
+    if (m_timeLabel && m_studio.isRecording())
+        m_timeLabel->setText(formatElapsed(m_studio.recording().elapsedMs()) +
+                             (paused ? utf8ToQString(std::string(" 已暂停")) : QString()));
+}
+
+int RecorderWindow::OnPauseRecord() {
+    if (!m_studio.isRecording() || m_changingState) return 0;
+    StateChange change(this);
+    m_studio.pauseOrResume();
+    showPauseState();
+    return 0;
 }
 
 void RecorderWindow::startTimeDisplay(QLabel* label) {
@@ -54,7 +84,7 @@ void RecorderWindow::startTimeDisplay(QLabel* label) {
 void RecorderWindow::timerEvent(QTimerEvent*) {
     // The last recording's time stays on show after it stops.
     if (!m_studio.isRecording()) return;
-    if (m_timeLabel) m_timeLabel->setText(formatElapsed(m_studio.recording().elapsedMs()));
+    showPauseState();
     showLostSources();
     if (m_studio.recording().failed()) {
         // The file holds what was written so far; the recording cannot go on.

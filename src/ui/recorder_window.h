@@ -35,6 +35,8 @@ public slots:
     virtual int OnStartRecord() = 0;
     // Ends the recording (sound, then pictures, then the file) and unlocks the controls.
     virtual int OnStopRecord();
+    // Pauses the running recording or resumes the paused one.
+    int OnPauseRecord();
     int OnBtnOpenFolder();
     int OnSystemSettings();
     int OnHelp();
@@ -45,8 +47,12 @@ protected:
 
     // The help button's menu ("查看帮助", "系统设置") and the folder button.
     void setupToolMenu(QToolButton* help, QToolButton* folder);
-    // F3 starts and F4 stops, whichever window has the focus.
+    // F3 starts, F4 stops and F5 pauses or resumes, whichever window has the focus.
     void setupHotKeys();
+    // The button that pauses and resumes: "暂停" while recording, "继续" while paused.
+    void setupPauseButton(QToolButton* button);
+    // The pause button and the time display as the recording is: running, paused or none.
+    void showPauseState();
     // Shows the running time in label once a second while recording.
     void startTimeDisplay(QLabel* label);
     // Start and stop usable as the recording allows; settings locked while it runs.
@@ -82,6 +88,7 @@ protected:
 private:
     bool m_changingState = false;
     QLabel* m_timeLabel = nullptr;
+    QToolButton* m_pauseButton = nullptr;
     // The recording (by file) whose lost sources were told, and which were.
     std::string m_lostShownFor;
     unsigned m_lostShown = 0;

@@ -19,6 +19,7 @@ ScreenRecorder::ScreenRecorder(Studio& studio, QWidget* parent)
     setupToolMenu(m_ui->btnHelp, m_ui->btnFolder);
     connect(m_ui->btnStart, &QToolButton::clicked, this, &ScreenRecorder::OnStartRecord);
     connect(m_ui->btnStop, &QToolButton::clicked, this, &ScreenRecorder::OnStopRecord);
+    setupPauseButton(m_ui->btnPause);
     connect(m_ui->btnOpenCamera, &QToolButton::clicked, this, &ScreenRecorder::OnBtnCamera);
     setupHotKeys();
     m_ui->volumePanel->setStudio(studio);
@@ -118,6 +119,7 @@ void ScreenRecorder::onScreenSilent() {
 void ScreenRecorder::showRecording(bool recording) {
     m_ui->btnStart->setEnabled(!recording);
     m_ui->btnStop->setEnabled(recording);
+    showPauseState();
     m_ui->grpVideo->setEnabled(!recording);
     m_ui->grpAudio->setEnabled(!recording);
     if (recording)

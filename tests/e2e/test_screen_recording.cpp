@@ -178,9 +178,24 @@ TEST_F(ScreenRecordingTest, RegionBothInputsWholeScreenAndClosingWhileRecording)
     EXPECT_FALSE(closed.pictures().empty());
 }
 
-// An MP4 recording, stopped with F4, is an ordinary MP4 that a browser plays and seeks in: the
-// screen red, green and blue for a second and a half each, the middle green.
-TEST_F(ScreenRecordingTest, StoppedMp4PlaysAndSeeksInABrowser) {
+namespace {
+
+// The largest step between two neighbouring samples of one channel in [from, to) seconds.
+double largestStep(const Sound& sound, double from, double to) {
+    double largest = 0;
+    const auto first = size_t(from * sound.sampleRate), last = size_t(to * sound.sampleRate);
+    for (size_t frame = first + 1; frame < last; ++frame)
+        largest = std::max(largest, double(std::abs(sound.samples[frame * sound.channels] -
+                                                    sound.samples[(frame - 1) * sound.channels])));
+    return largest;
+}
+
+}  // namespace
+
+// An MP4 recording paused with F5 while the screen turned blue and then green: the file has no
+// gap (red for two seconds, green for four, the microphone's tone going on without a click),
+// and, stopped with F4, is an ordinary MP4 that a browser plays and seeks in.
+TEST_F(ScreenRecordingTest, PausedMp4HasNoGapAndPlaysAndSeeksInABrowser) {
     GlimmoraProgram program;
     writeFile(program.folder() + "/default.cfg",
               readFile(program.folder() + "/default.cfg") + "video.format=mp4\n");
@@ -190,11 +205,15 @@ TEST_F(ScreenRecordingTest, StoppedMp4PlaysAndSeeksInABrowser) {
     OS_Thread::msleep(1500);
     program.key("F3");
     ASSERT_TRUE(waitUntil([&] { return program.logged("recording into"); }, 5000));
-    OS_Thread::msleep(1500);
-    ASSERT_TRUE(paintScreen(0, 0, 1920, 1080, solidPixels(1920, 1080, 0x00ff00)));
-    OS_Thread::msleep(1500);
+    OS_Thread::msleep(2000);
+    program.key("F5");
+    ASSERT_TRUE(waitUntil([&] { return program.logged("paused "); }, 5000));
     ASSERT_TRUE(paintScreen(0, 0, 1920, 1080, solidPixels(1920, 1080, 0x0000ff)));
-    OS_Thread::msleep(1500);
+    OS_Thread::msleep(2000);
+    ASSERT_TRUE(paintScreen(0, 0, 1920, 1080, solidPixels(1920, 1080, 0x00ff00)));
+    program.key("F5");
+    ASSERT_TRUE(waitUntil([&] { return program.logged("resumed "); }, 5000));
+    OS_Thread::msleep(4000);
     program.key("F4");
     ASSERT_TRUE(waitUntil([&] { return program.logged(" finished"); }, 10000)) << program.log();
     program.process().terminate();
@@ -207,7 +226,30 @@ TEST_F(ScreenRecordingTest, StoppedMp4PlaysAndSeeksInABrowser) {
     ASSERT_TRUE(file.open(path)) << file.error();
     EXPECT_EQ(file.stream(0)->codecpar->codec_id, AV_CODEC_ID_H264);
     EXPECT_EQ(file.stream(1)->codecpar->codec_id, AV_CODEC_ID_AAC);
-    EXPECT_NEAR(file.durationSeconds(), 4.5, 0.3);
+    // Two seconds and four between the keys, as the program's clock counted them; the file ends
+    // with the slot open at the stop.
+    double recorded = 0;
+    const std::string log = program.log();
+    ASSERT_EQ(sscanf(log.c_str() + log.find(" after "), " after %lf", &recorded), 1);
+    EXPECT_NEAR(recorded, 6.0, 0.1);
+    const AVStream* pictures = file.stream(0);
+    const double pictureSeconds = double(pictures->duration) * av_q2d(pictures->time_base);
+    EXPECT_NEAR(pictureSeconds, (std::floor(recorded * 25) + 1) / 25, 1.0 / 25);
+    int red = 0, green = 0;
+    for (const Picture& picture : file.pictures()) {
+        EXPECT_FALSE(picture.shows(320, 240, 0x0000ff, 60)) << "blue at " << picture.pts;
+        red += picture.shows(320, 240, 0xff0000, 60);
+        green += picture.shows(320, 240, 0x00ff00, 60);
+    }
+    EXPECT_GT(red, 0);
+    EXPECT_GT(green, 0);
+    const Sound sound = file.sound();
+    EXPECT_NEAR(pictureSeconds, sound.seconds(), 0.05);
+    for (double at = 0; at + 0.5 <= sound.seconds(); at += 0.5)
+        EXPECT_GT(sound.amplitudeIn(0, 440, size_t(at * 44100), 22050), 0.1) << "at " << at;
+    EXPECT_NEAR(sound.toneHz(0), 440.0, 5.0);
+    // The tone's own steps, away from the join at two seconds, against those around it.
+    EXPECT_LT(largestStep(sound, 1.8, 2.3), 1.3 * largestStep(sound, 0.5, 1.5));
 
     // The region's middle, as the page shows the picture at its own size.
     uint32_t centre = 0;
