@@ -20,6 +20,7 @@ CameraRecorder::CameraRecorder(Studio& studio, QWidget* parent)
     connect(m_ui->btnStart, &QToolButton::clicked, this, &CameraRecorder::OnStartRecord);
     connect(m_ui->btnStop, &QToolButton::clicked, this, &CameraRecorder::OnStopRecord);
     setupPauseButton(m_ui->btnPause);
+    setupTray();
     setupHotKeys();
     showRecording(false);
     startTimeDisplay(m_ui->textTimer);

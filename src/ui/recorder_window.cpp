@@ -13,6 +13,7 @@
 #include "session/preferences.h"
 #include "ui/dlg_help.h"
 #include "ui/dlg_system_settings.h"
+#include "ui/tray_icon.h"
 #include "ui/utf8_text.h"
 
 RecorderWindow::RecorderWindow(QWidget* parent, Studio& studio)
@@ -54,7 +55,12 @@ void RecorderWindow::setupPauseButton(QToolButton* button) {
     connect(m_pauseButton, &QToolButton::clicked, this, &RecorderWindow::OnPauseRecord);
 }
 
+void RecorderWindow::setupTray() {
+    m_tray = new TrayIcon(this);
+}
+
 void RecorderWindow::showPauseState() {
+    if (m_tray) m_tray->update();
     const bool paused = m_studio.isPaused();
     if (m_pauseButton) {
         m_pauseButton->setEnabled(m_studio.isRecording());

@@ -11,6 +11,7 @@
 
 class QLabel;
 class QToolButton;
+class TrayIcon;
 
 // What the screen and camera recorder windows share: the running-time display, the folder,
 // settings and help buttons, the hot keys F3 and F4, and the end of a recording. The recording
@@ -25,6 +26,9 @@ public:
     ~RecorderWindow() override;
 
     bool isRecording() const { return m_studio.isRecording(); }
+    bool isPaused() const { return m_studio.isPaused(); }
+    // Milliseconds recorded so far (or by the last recording).
+    int64_t elapsedMs() const { return m_studio.recording().elapsedMs(); }
     // The file of the current or last recording.
     const std::string& lastFileName() const { return m_studio.recording().fileName(); }
 
@@ -51,8 +55,11 @@ protected:
     void setupHotKeys();
     // The button that pauses and resumes: "暂停" while recording, "继续" while paused.
     void setupPauseButton(QToolButton* button);
-    // The pause button and the time display as the recording is: running, paused or none.
+    // The pause button, the time display and the tray icon as the recording is: running,
+    // paused or none.
     void showPauseState();
+    // The recorder's icon in the desktop's tray (see TrayIcon).
+    void setupTray();
     // Shows the running time in label once a second while recording.
     void startTimeDisplay(QLabel* label);
     // Start and stop usable as the recording allows; settings locked while it runs.
@@ -89,6 +96,7 @@ private:
     bool m_changingState = false;
     QLabel* m_timeLabel = nullptr;
     QToolButton* m_pauseButton = nullptr;
+    TrayIcon* m_tray = nullptr;  // a child of the window
     // The recording (by file) whose lost sources were told, and which were.
     std::string m_lostShownFor;
     unsigned m_lostShown = 0;

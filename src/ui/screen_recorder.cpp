@@ -20,6 +20,7 @@ ScreenRecorder::ScreenRecorder(Studio& studio, QWidget* parent)
     connect(m_ui->btnStart, &QToolButton::clicked, this, &ScreenRecorder::OnStartRecord);
     connect(m_ui->btnStop, &QToolButton::clicked, this, &ScreenRecorder::OnStopRecord);
     setupPauseButton(m_ui->btnPause);
+    setupTray();
     connect(m_ui->btnOpenCamera, &QToolButton::clicked, this, &ScreenRecorder::OnBtnCamera);
     setupHotKeys();
     m_ui->volumePanel->setStudio(studio);
