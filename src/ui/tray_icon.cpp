@@ -20,8 +20,9 @@ QIcon stateIcon(int state) {
     QPainter painter(&pixmap);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setPen(Qt::NoPen);
-    painter.setBrush(state == 1 ? QColor(0xd0, 0x20, 0x20)
-                                : state == 2 ? QColor(0xe0, 0xa0, 0x10) : QColor(0x80, 0x80, 0x80));
+    painter.setBrush(state == 1   ? QColor(0xd0, 0x20, 0x20)
+                     : state == 2 ? QColor(0xe0, 0xa0, 0x10)
+                                  : QColor(0x80, 0x80, 0x80));
     painter.drawEllipse(2, 2, 28, 28);
     if (state == 2) {
         painter.setBrush(Qt::white);

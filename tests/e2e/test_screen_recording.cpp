@@ -201,20 +201,6 @@ TEST_F(ScreenRecordingTest, RegionBothInputsWholeScreenAndClosingWhileRecording)
     EXPECT_FALSE(closed.pictures().empty());
 }
 
-namespace {
-
-// The largest step between two neighbouring samples of one channel in [from, to) seconds.
-double largestStep(const Sound& sound, double from, double to) {
-    double largest = 0;
-    const auto first = size_t(from * sound.sampleRate), last = size_t(to * sound.sampleRate);
-    for (size_t frame = first + 1; frame < last; ++frame)
-        largest = std::max(largest, double(std::abs(sound.samples[frame * sound.channels] -
-                                                    sound.samples[(frame - 1) * sound.channels])));
-    return largest;
-}
-
-}  // namespace
-
 // An MP4 recording paused with F5 while the screen turned blue and then green: the file has no
 // gap (red for two seconds, green for four, the microphone's tone going on without a click),
 // and, stopped with F4, is an ordinary MP4 that a browser plays and seeks in.
@@ -272,7 +258,7 @@ TEST_F(ScreenRecordingTest, PausedMp4HasNoGapAndPlaysAndSeeksInABrowser) {
         EXPECT_GT(sound.amplitudeIn(0, 440, size_t(at * 44100), 22050), 0.1) << "at " << at;
     EXPECT_NEAR(sound.toneHz(0), 440.0, 5.0);
     // The tone's own steps, away from the join at two seconds, against those around it.
-    EXPECT_LT(largestStep(sound, 1.8, 2.3), 1.3 * largestStep(sound, 0.5, 1.5));
+    EXPECT_LT(sound.largestStep(1.8, 2.3), 1.3 * sound.largestStep(0.5, 1.5));
 
     // The region's middle, as the page shows the picture at its own size.
     uint32_t centre = 0;

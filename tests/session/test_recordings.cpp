@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <random>
 #include <vector>
 
 #include "av_file.h"
@@ -322,4 +323,37 @@ TEST_F(DesktopRecordingTest, AStillScreenIsEncodedOnlyWhereItChangesAndKeepsEver
 
     EXPECT_EQ(ffmpegComplaints(recording.fileName()), "");
     EXPECT_TRUE(gstreamerPlays(recording.fileName()));
+}
+
+// Pause and resume pressed a hundred times at random moments: the file plays, its pictures and
+// sound stay equally long (each part joins the last in step), it holds the time recorded
+// between the presses, and the sound has no click.
+TEST_F(DesktopRecordingTest, PausedAHundredTimesAtRandomItStaysWholeAndInStep) {
+    DesktopX11 desktop;
+    DesktopRecording recording(desktop);
+    recording.setSoundInput(&microphone.sound);
+    ASSERT_EQ(recording.start(dir.path() + "/", true, 0, 0, 640, 480, 640, 480, 25), 0);
+    std::minstd_rand random(7);
+    for (int press = 0; press < 100; ++press) {
+        OS_Thread::msleep(int(random() % 120));
+        if (recording.isPaused())
+            recording.resume();
+        else
+            recording.pause();
+    }
+    OS_Thread::msleep(500);
+    const int64_t recordedMs = recording.elapsedMs();
+    recording.stop();
+
+    EXPECT_EQ(ffmpegComplaints(recording.fileName()), "");
+    AvFile file;
+    ASSERT_TRUE(file.open(recording.fileName())) << file.error();
+    const AVStream* pictures = file.stream(0);
+    const double pictureSeconds = double(pictures->duration) * av_q2d(pictures->time_base);
+    const Sound sound = file.sound();
+    EXPECT_NEAR(pictureSeconds, recordedMs / 1000.0, 0.08);
+    EXPECT_NEAR(sound.seconds(), pictureSeconds, 0.05);
+    // The microphone's tone all through, joined fifty times without a click.
+    EXPECT_GT(sound.amplitudeAt(0, 440), 0.1);
+    EXPECT_LT(sound.largestStep(0.1, sound.seconds() - 0.1), 1.3 * sound.largestStep(0.1, 0.5));
 }

@@ -93,6 +93,15 @@ double Sound::toneHz(int channel) const {
     return testsupport::toneHz(samples, channels, channel, sampleRate, size_t(sampleRate / 10));
 }
 
+double Sound::largestStep(double from, double to) const {
+    double largest = 0;
+    const size_t last = std::min(samples.size() / size_t(channels), size_t(to * sampleRate));
+    for (size_t frame = size_t(from * sampleRate) + 1; frame < last; ++frame)
+        largest = std::max(largest, double(std::abs(samples[frame * size_t(channels)] -
+                                                    samples[(frame - 1) * size_t(channels)])));
+    return largest;
+}
+
 double Sound::amplitudeAt(int channel, double hz, double skipSeconds) const {
     // Correlation with a sine and a cosine of the frequency, over windows of 100 ms whose
     // results are averaged: a jump in the sound's phase does not cancel the tone out.

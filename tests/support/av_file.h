@@ -57,6 +57,9 @@ struct Sound {
     double amplitudeAt(int channel, double hz, double skipSeconds = 0.5) const;
     // The same over frames frames from the frame first on (the caller keeps them in range).
     double amplitudeIn(int channel, double hz, size_t first, size_t frames) const;
+    // The largest step between two neighbouring samples of channel 0 in [from, to) seconds: a
+    // click is a step larger than a tone's own.
+    double largestStep(double from, double to) const;
 };
 
 // What `ffmpeg -v error` says while decoding the whole file: empty when players have nothing to
