@@ -77,13 +77,21 @@ TEST_F(WaylandRecordingTest, TheSharedMonitorIsRecordedWithItsSoundAndTheShareIs
         [&] { return portal.calls().find("BindShortcuts start=F3") != std::string::npos; }, 10000))
         << portal.calls();
     EXPECT_NE(portal.calls().find("stop=F4(停止录制)"), std::string::npos) << portal.calls();
+    EXPECT_NE(portal.calls().find("pause=F5(暂停/继续录制)"), std::string::npos) << portal.calls();
     OS_Thread::msleep(1500);  // the sound inputs settle
 
-    // The desktop's shortcut starts: the portal is asked first, then the recording begins.
+    // The desktop's shortcut starts: the portal is asked first, then the recording begins. Its
+    // third pauses it for a second in the middle, which the file does not hold.
     ASSERT_TRUE(portal.activate("start"));
     ASSERT_TRUE(waitUntil([&] { return program.recordings().size() == 1; }, 10000))
         << program.log();
-    OS_Thread::msleep(3000);
+    OS_Thread::msleep(1500);
+    ASSERT_TRUE(portal.activate("pause"));
+    ASSERT_TRUE(waitUntil([&] { return program.logged("paused "); }, 5000));
+    OS_Thread::msleep(1000);
+    ASSERT_TRUE(portal.activate("pause"));
+    ASSERT_TRUE(waitUntil([&] { return program.logged("resumed "); }, 5000));
+    OS_Thread::msleep(1500);
     ASSERT_TRUE(portal.activate("stop"));
     ASSERT_TRUE(waitUntil([&] { return program.recordings().size() == 1; }, 10000));
     EXPECT_NE(portal.calls().find("cursor_mode=2 persist_mode=2 restore_token=\n"),
