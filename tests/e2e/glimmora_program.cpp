@@ -125,6 +125,17 @@ std::string GlimmoraProgram::recordFor(int ms) {
     return recordings().back();
 }
 
+bool GlimmoraProgram::pauseFor(int ms, const std::function<void()>& whilePaused) {
+    const int paused = countOf(log(), "]  paused ");
+    key("F5");
+    if (!waitUntil([&] { return countOf(log(), "]  paused ") > paused; }, 5000)) return false;
+    if (whilePaused) whilePaused();
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    const int resumed = countOf(log(), "]  resumed ");
+    key("F5");
+    return waitUntil([&] { return countOf(log(), "]  resumed ") > resumed; }, 5000);
+}
+
 bool GlimmoraProgram::answerMessage(int timeoutMs) {
     if (waitForWindow("提示", timeoutMs).isEmpty()) return false;
     keyInWindow("提示", "Return");

@@ -6,6 +6,7 @@
 #include <QPoint>
 #include <QRect>
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -41,6 +42,9 @@ public:
 
     // F3, ms milliseconds, F4: the path of the new recording, or empty when none appeared.
     std::string recordFor(int ms);
+    // F5 once the recording runs; once it is paused, whilePaused, ms milliseconds, and F5
+    // again. False when the pause or the resume did not come (5 s each).
+    bool pauseFor(int ms, const std::function<void()>& whilePaused = {});
     // Answers the message box that opens (Return); false when none opened within timeoutMs.
     bool answerMessage(int timeoutMs = 10000);
 

@@ -46,11 +46,7 @@ TEST_F(FaultTest, SoundServerGoingAwayLeavesTheRecordingRunning) {
     const auto killed = std::chrono::steady_clock::now();
     EXPECT_FALSE(program.waitForWindow("提示", 3000).isEmpty()) << "the user is told";
     // Paused for a second and resumed without sound: the pictures go on.
-    program.key("F5");
-    ASSERT_TRUE(waitUntil([&] { return program.logged("paused "); }, 5000));
-    OS_Thread::msleep(1000);
-    program.key("F5");
-    ASSERT_TRUE(waitUntil([&] { return program.logged("resumed "); }, 5000));
+    ASSERT_TRUE(program.pauseFor(1000));
     std::this_thread::sleep_until(killed + std::chrono::seconds(4));
     program.key("F4");
     ASSERT_TRUE(waitUntil([&] { return program.recordings().size() == 1; }, 5000));
@@ -90,15 +86,13 @@ TEST_F(FaultTest, FullDiskStopsTheRecordingAndKeepsWhatFits) {
     OS_Thread::msleep(2500);
     // Paused, nothing is written: another program fills the disk meanwhile, to less than the
     // writer keeps free. The resumed recording stops at once.
-    program.key("F5");
-    ASSERT_TRUE(waitUntil([&] { return program.logged("paused "); }, 5000));
-    const auto left = std::filesystem::space(folder).available;
-    ASSERT_GT(left, 1u << 20);
-    runCommand("dd if=/dev/zero of='" + folder + "/filler' bs=4096 count=" +
-               std::to_string((left - (512 << 10)) / 4096) + " 2>/dev/null");
-    OS_Thread::msleep(1000);
-    EXPECT_FALSE(program.windowShown("提示"));
-    program.key("F5");
+    ASSERT_TRUE(program.pauseFor(1000, [&] {
+        const auto left = std::filesystem::space(folder).available;
+        ASSERT_GT(left, 1u << 20);
+        runCommand("dd if=/dev/zero of='" + folder + "/filler' bs=4096 count=" +
+                   std::to_string((left - (512 << 10)) / 4096) + " 2>/dev/null");
+    }));
+    EXPECT_FALSE(program.windowShown("提示")) << "nothing was written while paused";
     ASSERT_FALSE(program.waitForWindow("提示", 60000).isEmpty()) << "the window says it stopped";
     program.keyInWindow("提示", "Return");
     busy.terminate();
