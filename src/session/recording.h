@@ -9,18 +9,20 @@
 #include "pipeline/av_packer.h"
 #include "session/sound_input.h"
 
-// One recording into one AVI file, whatever its picture source: the writer, the recording clock,
+// One recording into one file, whatever its picture source: the writer, the recording clock,
 // the pictures' time stamps, the origin of the sound's timeline, and the order in which a
 // recording ends (the picture slot open at the stop is the last; the sound input hands over its
 // sound up to that slot's end; the picture source stops; the file is finished and drained), so
-// that no packet ever reaches a closed writer and sound and picture end together.
+// that no packet ever reaches a closed writer and sound and picture end together. A pause ends a
+// part the same way, and the resume starts the clock again where the sound stopped.
 // DesktopRecording and CameraRecording add their picture sources.
 //
-// Threads: the setters, start, stop() and the queries on the owner's (GUI) thread; pushPicture()
-// on the picture source's thread; OnAudioCaptured on a sound capture thread or the owner's. Those
-// two only read the clock and the stamping settings, which the owner sets before it lets them
-// run, and push into the writer, whose queue is locked. m_writer changes only while no producer
-// runs.
+// Threads: the setters, start, pause(), resume(), stop() and the queries on the owner's (GUI)
+// thread; pushPicture() on the picture source's thread; OnAudioCaptured on a sound capture thread
+// or the owner's. Those two only read the clock and the stamping settings, which the owner sets
+// before it lets them run, and push into the writer, whose queue is locked. m_writer changes only
+// while no producer runs. m_heldSound is the capture thread's while blocks arrive and the
+// owner's between the sound input's pause (or end) and the next resume.
 class Recording : public AudioCaptureListener {
 public:
     virtual ~Recording();

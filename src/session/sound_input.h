@@ -36,7 +36,8 @@ public:
 // recording, and the log says so once.
 //
 // Threads: open(), close(), setListener(), setSourceEnabled(), beginRecording(),
-// finishRecording() and endRecording() on the owner's (GUI) thread; OnRecordedBlock on the two
+// finishRecording(), pauseRecording(), resumeRecording() and endRecording() on the owner's (GUI)
+// thread; OnRecordedBlock on the two
 // capture threads at once. m_lock guards the tracks, the timeline fields and the blocks waiting
 // for the listener; it is never held while the listener runs: whichever thread finds blocks
 // waiting and nobody delivering hands them on in order (m_delivering), the others leave theirs to

@@ -11,6 +11,7 @@
 #include <random>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "av_file.h"
 #include "base/log_file.h"
@@ -138,10 +139,11 @@ TEST_F(FaultTest, HammeredHotKeysLeaveOnlyPlayableFiles) {
     // keys keep coming while the hint waits for an answer.
     program.click(window.topLeft() + GlimmoraProgram::screenRecorderControl("ctlFullScreen"));
     OS_Thread::msleep(1000);
+    // Start, stop and pause (a third of the keys, about seventy) at random.
     std::mt19937 random(2026);
     std::string keys;
     for (int i = 0; i < 200; ++i)
-        keys += random() % 2 ? " F3" : " F4";
+        keys += std::vector<const char*>{" F3", " F4", " F5"}[random() % 3];
     program.key("--delay 5" + keys);
     // Answer hints until none comes back, then stop whatever runs.
     for (int round = 0; round < 20 && program.windowShown("提示"); ++round) {

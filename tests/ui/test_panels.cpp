@@ -141,7 +141,7 @@ TEST(RecorderWindow, RunningTimeReadsHoursMinutesSeconds) {
 
 // The sound meters move with what the test server's microphone and speakers carry; a recording
 // locks the choices and gives them back.
-TEST(RecorderWindow, MetersMoveAndARecordingLocksTheChoicesAndGivesThemBack) {
+TEST(RecorderWindow, MetersMoveAndARecordingLocksTheChoicesPausesAndGivesThemBack) {
     gLog.setEcho(false);
     if (!testSoundServer()) GTEST_SKIP() << "needs the sound server scripts/test starts";
     TempDir dir;
@@ -165,7 +165,19 @@ TEST(RecorderWindow, MetersMoveAndARecordingLocksTheChoicesAndGivesThemBack) {
     ASSERT_EQ(window.OnStartRecord(), 0);
     EXPECT_FALSE(start->isEnabled() || video->isEnabled() || stereo->isEnabled());
     EXPECT_TRUE(processUntil([&] { return timer->text() == "00:00:01"; }, 3000));
+    // Paused, the time stands still and says so; the button resumes.
+    auto* pause = window.findChild<QToolButton*>("btnPause");
+    ASSERT_TRUE(pause->isEnabled());
+    pause->click();
+    EXPECT_EQ(pause->text(), QString::fromUtf8("继续"));
+    const QString pausedAt = timer->text();
+    EXPECT_TRUE(pausedAt.endsWith(QString::fromUtf8("已暂停"))) << pausedAt.toStdString();
+    processUntil([] { return false; }, 1500);
+    EXPECT_EQ(timer->text(), pausedAt);
+    pause->click();
+    EXPECT_EQ(pause->text(), QString::fromUtf8("暂停"));
     window.OnStopRecord();
+    EXPECT_FALSE(pause->isEnabled());
     EXPECT_TRUE(start->isEnabled() && video->isEnabled());
     EXPECT_TRUE(stereo->isEnabled() && mic->isEnabled() && mic->isChecked());
     EXPECT_EQ(timer->text().left(7), "00:00:0") << "the last time stays on show";
