@@ -22,30 +22,17 @@ namespace {
 constexpr int64_t kSpareBytes = 16 << 20;
 constexpr const char* kRebuildingSuffix = ".rebuilding";
 
-struct InputFree {
-    void operator()(AVFormatContext* context) const { avformat_close_input(&context); }
-};
-using InputPtr = std::unique_ptr<AVFormatContext, InputFree>;
-
-struct OutputFree {
-    void operator()(AVFormatContext* context) const {
-        if (context->pb) avio_closep(&context->pb);
-        avformat_free_context(context);
-    }
-};
-using OutputPtr = std::unique_ptr<AVFormatContext, OutputFree>;
-
 // The streams as the file's header describes them. Its packets are not read through the
 // demuxer: the indexes of a file cut short cover at most its finished first part, and the
 // demuxer follows them, so the packets of an unfinished OpenDML part would be lost.
-InputPtr openHeader(const std::string& path) {
+AVFormatInputPtr openHeader(const std::string& path) {
     AVFormatContext* context = nullptr;
     const int ret = avformat_open_input(&context, ("file:" + path).c_str(), nullptr, nullptr);
     if (ret < 0) {
         gLog.error("recovery: cannot read %s: %s\n", path.c_str(), avError(ret).c_str());
         return nullptr;
     }
-    InputPtr input(context);
+    AVFormatInputPtr input(context);
     if (avformat_find_stream_info(context, nullptr) < 0) {
         gLog.error("recovery: the streams of %s cannot be told\n", path.c_str());
         return nullptr;
@@ -74,7 +61,7 @@ int copyChunks(const std::string& path, AVFormatContext* input, const std::strin
         gLog.error("recovery: no AVI writer: %s\n", avError(ret).c_str());
         return -1;
     }
-    OutputPtr output(outputContext);
+    AVFormatOutputPtr output(outputContext);
     for (unsigned i = 0; i < input->nb_streams; ++i) {
         AVStream* in = input->streams[i];
         AVStream* out = avformat_new_stream(outputContext, nullptr);
@@ -199,7 +186,8 @@ int rebuildAvi(const std::string& path) {
     }
     int ret = -1;
     AviScan original;
-    if (InputPtr input = openHeader(path)) ret = copyChunks(path, input.get(), rebuilt, &original);
+    if (AVFormatInputPtr input = openHeader(path))
+        ret = copyChunks(path, input.get(), rebuilt, &original);
 
     // The rebuilt file is judged by a scan of its own chunks against the original's: a packet
     // the writer refused would otherwise be lost unnoticed.

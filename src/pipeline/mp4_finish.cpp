@@ -383,6 +383,7 @@ int finishMp4(const std::string& path) {
     const bool whole = readTopLevelBoxes(file.fd, size, &boxes);
     if (boxes.empty() || boxes[0].type != "ftyp") return 0;
     const bool fragmented = findBox(boxes, "moof") != nullptr;
+    std::string header;  // the ordinary header, built once
     if (!whole) {
         // Cut inside a box. One that holds no samples (a fragment's header, the fragments'
         // index, an appended header) is cut off, and the file finished without it; a cut
@@ -392,7 +393,8 @@ int finishMp4(const std::string& path) {
         if (!fragmented ||
             (status.st_size - size >= 8 && readAt(file.fd, size + 4, 4, &type) && type == "mdat"))
             return 0;
-        if (buildHeader(file.fd, size, boxes).empty()) return 0;
+        header = buildHeader(file.fd, size, boxes);
+        if (header.empty()) return 0;
         if (ftruncate(file.fd, size) != 0 || fsync(file.fd) != 0) {
             gLog.error("cannot finish %s: %s\n", path.c_str(), strerror(errno));
             return -1;
@@ -404,7 +406,7 @@ int finishMp4(const std::string& path) {
     if (!fragmented && !appended) return findBox(boxes, "moov") ? 1 : 0;
 
     if (!appended) {
-        const std::string header = buildHeader(file.fd, size, boxes);
+        if (header.empty()) header = buildHeader(file.fd, size, boxes);
         if (header.empty()) {
             gLog.warn("%s does not read as a whole fragmented MP4; it stays as it is\n",
                       path.c_str());

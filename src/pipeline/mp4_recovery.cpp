@@ -11,20 +11,6 @@
 #include "pipeline/ffmpeg_util.h"
 #include "pipeline/mp4_boxes.h"
 
-namespace {
-
-struct InputFree {
-    void operator()(AVFormatContext* context) const { avformat_close_input(&context); }
-};
-struct OutputFree {
-    void operator()(AVFormatContext* context) const {
-        if (context->pb) avio_closep(&context->pb);
-        avformat_free_context(context);
-    }
-};
-
-}  // namespace
-
 bool isUnfinishedMp4(const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     struct stat status;
@@ -39,7 +25,7 @@ bool isUnfinishedMp4(const std::string& path) {
 int64_t copyMp4(const std::string& path, const std::string& rebuilt, int64_t* pictures) {
     AVFormatContext* opened = nullptr;
     int ret = avformat_open_input(&opened, ("file:" + path).c_str(), nullptr, nullptr);
-    std::unique_ptr<AVFormatContext, InputFree> input(opened);
+    AVFormatInputPtr input(opened);
     if (ret >= 0) ret = avformat_find_stream_info(input.get(), nullptr);
     if (ret < 0) {
         gLog.error("recovery: cannot read %s: %s\n", path.c_str(), avError(ret).c_str());
@@ -47,7 +33,7 @@ int64_t copyMp4(const std::string& path, const std::string& rebuilt, int64_t* pi
     }
     AVFormatContext* made = nullptr;
     ret = avformat_alloc_output_context2(&made, nullptr, "mp4", nullptr);
-    std::unique_ptr<AVFormatContext, OutputFree> output(made);
+    AVFormatOutputPtr output(made);
     for (unsigned i = 0; ret >= 0 && i < input->nb_streams; ++i) {
         AVStream* stream = avformat_new_stream(output.get(), nullptr);
         ret = stream ? avcodec_parameters_copy(stream->codecpar, input->streams[i]->codecpar)
@@ -124,7 +110,7 @@ int64_t copyMp4(const std::string& path, const std::string& rebuilt, int64_t* pi
 int64_t countPackets(const std::string& path) {
     AVFormatContext* opened = nullptr;
     if (avformat_open_input(&opened, ("file:" + path).c_str(), nullptr, nullptr) < 0) return -1;
-    std::unique_ptr<AVFormatContext, InputFree> input(opened);
+    AVFormatInputPtr input(opened);
     AVPacketPtr packet(av_packet_alloc());
     int64_t count = 0;
     for (; av_read_frame(input.get(), packet.get()) >= 0; ++count)
