@@ -58,11 +58,13 @@ TEST_F(FaultTest, SoundServerGoingAwayLeavesTheRecordingRunning) {
     AvFile file;
     ASSERT_TRUE(file.open(program.recordings()[0])) << file.error();
     ASSERT_EQ(file.streamCount(), 2);
-    // Seven seconds less the pause, as the program's clock counted them.
+    // Seven seconds less the pause (a second, and how long the keys took to arrive, which a busy
+    // machine stretches), as the program's clock counted them.
     const std::string log = program.log();
     double recorded = 0;
     ASSERT_EQ(sscanf(log.c_str() + log.find(" after "), " after %lf", &recorded), 1);
-    EXPECT_NEAR(recorded, 5.8, 0.5);
+    EXPECT_GT(recorded, 4.0);
+    EXPECT_LT(recorded, 6.1) << "the paused second is not in the file";
     EXPECT_NEAR(file.durationSeconds(), recorded, 0.1) << "the picture goes on to the end";
     EXPECT_GE(int(file.picturePts().size()), int(0.95 * 25 * recorded));
     const double soundSeconds = file.sound().seconds();
