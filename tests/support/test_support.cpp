@@ -181,14 +181,4 @@ void ChildProcess::terminate(int timeoutMs) {
     waitForExit(10000);
 }
 
-BusyCores::BusyCores() {
-    for (ChildProcess& process : m_processes)
-        process.start({"/bin/sh", "-c", "while :; do :; done"}, "/");
-}
-
-BusyCores::~BusyCores() {
-    for (ChildProcess& process : m_processes)
-        process.terminate();
-}
-
 }  // namespace testsupport

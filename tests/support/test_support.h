@@ -125,17 +125,4 @@ private:
     int m_exitStatus = -1;
 };
 
-// Two processes of ordinary priority that keep both cores busy for as long as the object lives,
-// as other programs on a busy machine do.
-class BusyCores {
-public:
-    BusyCores();
-    ~BusyCores();
-    BusyCores(const BusyCores&) = delete;
-    BusyCores& operator=(const BusyCores&) = delete;
-
-private:
-    ChildProcess m_processes[2];
-};
-
 }  // namespace testsupport
