@@ -6,9 +6,12 @@
 #include <QSocketNotifier>
 #include <QtGlobal>
 
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "app/environment.h"
@@ -29,9 +32,9 @@ int sinkToQtDebug(int /*level*/, const char* message) {
     return 0;
 }
 
-// SIGTERM (the session ends) and SIGINT (Ctrl-C) close the windows as the user would, so that
-// a running recording is finished into a playable file. The handler only writes to a pipe; the
-// GUI thread reads it.
+// SIGTERM (the session ends), SIGHUP (the terminal it was started from closes) and SIGINT
+// (Ctrl-C) close the windows as the user would, so that a running recording is finished into a
+// playable file. The handler only writes to a pipe; the GUI thread reads it.
 int signalPipe[2] = {-1, -1};
 
 void onTerminationSignal(int) {
@@ -46,6 +49,7 @@ std::unique_ptr<QSocketNotifier> closeOnTerminationSignals(QApplication& app) {
     action.sa_handler = onTerminationSignal;
     sigemptyset(&action.sa_mask);
     sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGHUP, &action, nullptr);
     sigaction(SIGINT, &action, nullptr);
     auto notifier = std::make_unique<QSocketNotifier>(signalPipe[0], QSocketNotifier::Read);
     QObject::connect(notifier.get(), &QSocketNotifier::activated, &app, [&app] {
@@ -56,6 +60,28 @@ std::unique_ptr<QSocketNotifier> closeOnTerminationSignals(QApplication& app) {
         app.quit();
     });
     return notifier;
+}
+
+// Qt ends the process with exit() when its display connection breaks (an X11 session that ends
+// under the program): a running recording is finished on the way out, so that the file plays
+// without a repair at the next start. Only on the GUI thread, which owns the studio; that is the
+// thread Qt's display connection calls exit() from.
+Studio* studioToFinish = nullptr;
+std::thread::id guiThread;
+
+void finishRecordingAtExit() {
+    Studio* studio = std::exchange(studioToFinish, nullptr);
+    if (!studio || !studio->isRecording()) return;
+    if (std::this_thread::get_id() != guiThread) {
+        gLog.error(
+            "ending while recording, outside the GUI thread: %s is left to be repaired "
+            "at the next start\n",
+            studio->recording().fileName().c_str());
+        return;
+    }
+    gLog.warn("ending while recording: finishing %s first\n",
+              studio->recording().fileName().c_str());
+    studio->stopRecording();
 }
 
 // Qt's own warnings (a style sheet it cannot parse, a font it cannot find) go into the log too.
@@ -104,11 +130,15 @@ int main(int argc, char** argv) {
         const auto terminationSignals = closeOnTerminationSignals(app);
         // What every window records with, from here to the end of the run.
         Studio studio;
+        guiThread = std::this_thread::get_id();
+        studioToFinish = &studio;
+        std::atexit(finishRecordingAtExit);
         auto chooser = std::make_unique<Glimmora>(studio);
         chooser->show();
         if (!recovery.problems.empty()) showRecoveryProblems(chooser.get(), recovery.problems);
         app.exec();
         chooser.reset();
+        studioToFinish = nullptr;
         studio.close();
     }
     return 0;

@@ -76,7 +76,7 @@ GlimmoraProgram::~GlimmoraProgram() {
 }
 
 bool GlimmoraProgram::start(const std::map<std::string, std::string>& environment) {
-    if (!m_display->ok()) return false;
+    if (!m_display || !m_display->ok()) return false;
     std::map<std::string, std::string> env = environment;
     if (!env.count("DISPLAY")) env["DISPLAY"] = m_display->name();
     return m_process.start({m_dir.file("glimmora")}, m_dir.path(), env, m_dir.file("output.txt"));

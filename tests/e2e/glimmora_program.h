@@ -53,6 +53,10 @@ public:
     // Gives a window the keyboard and presses keys in it.
     void keyInWindow(const std::string& title, const std::string& keys);
 
+    // Ends its display as an X11 session's end does (the server goes away under the program).
+    // Nothing can be started or driven afterwards.
+    void endDisplay() { m_display.reset(); }
+
     // SIGTERM, then waits; true when it ended by itself within timeoutMs.
     bool waitForExit(int timeoutMs);
     int exitStatus() const { return m_process.exitStatus(); }

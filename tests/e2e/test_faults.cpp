@@ -72,6 +72,38 @@ TEST_F(FaultTest, SoundServerGoingAwayLeavesTheRecordingRunning) {
     EXPECT_LT(soundSeconds, 4.5) << "no sound after the server went";
 }
 
+// Ended from outside its windows while recording: first the terminal it was started from closes
+// (SIGHUP), then an X11 session ends under it (its display goes away). Each time the recording
+// is finished on the way out and plays as it lies, with no repair at the next start.
+TEST_F(FaultTest, EndedFromOutsideWhileRecordingItFinishesTheFile) {
+    GlimmoraProgram program;
+    for (const bool displayEnds : {false, true}) {
+        ASSERT_TRUE(program.start());
+        ASSERT_FALSE(program.chooseMode("screen").isEmpty());
+        program.key("F3");
+        ASSERT_TRUE(waitUntil(
+            [&] { return countOf(program.log(), "recording into") == 1 + int(displayEnds); },
+            5000));
+        OS_Thread::msleep(2000);
+        if (displayEnds)
+            program.endDisplay();
+        else
+            kill(program.process().pid(), SIGHUP);
+        ASSERT_TRUE(program.process().waitForExit(10000));
+        // Qt ends the program itself (with 1) when the display goes.
+        EXPECT_EQ(program.exitStatus(), displayEnds ? 1 : 0);
+    }
+    EXPECT_TRUE(program.logged("ending while recording: finishing")) << program.log();
+    ASSERT_EQ(program.recordings().size(), 2u);
+    for (const std::string& path : program.recordings()) {
+        EXPECT_FALSE(isUnfinishedAvi(path)) << path;
+        EXPECT_EQ(ffmpegComplaints(path), "");
+        AvFile file;
+        ASSERT_TRUE(file.open(path)) << file.error();
+        EXPECT_GT(file.durationSeconds(), 1.5) << path;
+    }
+}
+
 TEST_F(FaultTest, FullDiskStopsTheRecordingAndKeepsWhatFits) {
     TempDir place;
     const std::string folder = place.file("small-disk");
