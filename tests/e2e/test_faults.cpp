@@ -1,5 +1,6 @@
 // Faults during a recording, and a crash: each ends with a file that plays and a log line that
 // says what happened.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -72,11 +73,22 @@ TEST_F(FaultTest, SoundServerGoingAwayLeavesTheRecordingRunning) {
     EXPECT_LT(soundSeconds, 4.5) << "no sound after the server went";
 }
 
-// Ended from outside its windows while recording: first the terminal it was started from closes
-// (SIGHUP), then an X11 session ends under it (its display goes away). Each time the recording
-// is finished on the way out and plays as it lies, with no repair at the next start.
+// Cut off and ended from outside its windows while recording. First its output pipe's reader
+// goes away and the recording goes on until the terminal it was started from closes (SIGHUP);
+// then an X11 session ends under it (its display goes away). Each time the recording is finished
+// on the way out and plays as it lies, with no repair at the next start.
 TEST_F(FaultTest, EndedFromOutsideWhileRecordingItFinishesTheFile) {
     GlimmoraProgram program;
+    // Its output into a pipe, whose path goes once the program holds it (the helper reads
+    // the output's file after a failure).
+    const std::string output = program.folder() + "/output.txt";
+    ASSERT_EQ(mkfifo(output.c_str(), 0600), 0);
+    const int reader = open(output.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(reader, 0);
+    struct Unlink {
+        std::string path;
+        ~Unlink() { std::filesystem::remove(path); }
+    } pipePath{output};
     for (const bool displayEnds : {false, true}) {
         ASSERT_TRUE(program.start());
         ASSERT_FALSE(program.chooseMode("screen").isEmpty());
@@ -84,11 +96,17 @@ TEST_F(FaultTest, EndedFromOutsideWhileRecordingItFinishesTheFile) {
         ASSERT_TRUE(waitUntil(
             [&] { return countOf(program.log(), "recording into") == 1 + int(displayEnds); },
             5000));
+        if (!displayEnds) {
+            std::filesystem::remove(output);
+            close(reader);
+        }
         OS_Thread::msleep(2000);
-        if (displayEnds)
+        if (displayEnds) {
             program.endDisplay();
-        else
+        } else {
+            ASSERT_FALSE(program.process().waitForExit(0)) << "ended with its output";
             kill(program.process().pid(), SIGHUP);
+        }
         ASSERT_TRUE(program.process().waitForExit(10000));
         // Qt ends the program itself (with 1) when the display goes.
         EXPECT_EQ(program.exitStatus(), displayEnds ? 1 : 0);
