@@ -108,7 +108,7 @@ void showRecoveryProblems(QWidget* parent, const std::vector<std::string>& probl
 
 int main(int argc, char** argv) {
     // Output that nobody reads any more (a pipe whose reader ended) must not end a recording:
-    // writes to it fail instead. Qt's processes restore the default for their children.
+    // writes to it fail instead.
     signal(SIGPIPE, SIG_IGN);
 
     // Configuration, style sheet and log are found beside the executable, wherever it is
