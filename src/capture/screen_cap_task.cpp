@@ -38,33 +38,40 @@ int ScreenCapTask::startCapture(bool fullScreen, int x, int y, int width, int he
     m_y = y;
     m_width = width;
     m_height = height;
-    m_frameSize = width * height * bitsPerPixel / 8;
+    m_bitsPerPixel = bitsPerPixel;
+    m_frameRate = frameRate;
+    m_repeats = 0;
+    return restartCapture();
+}
 
+int ScreenCapTask::restartCapture() {
+    stopCapture();
+    m_frameSize = m_width * m_height * m_bitsPerPixel / 8;
     const int screenWidth = m_grabber->screenWidth();
     const int screenHeight = m_grabber->screenHeight();
-    const bool inside = fullScreen ? width == screenWidth && height == screenHeight
-                                   : x >= 0 && y >= 0 && width > 0 && height > 0 &&
-                                         x + width <= screenWidth && y + height <= screenHeight;
+    const bool inside = m_fullScreen
+                            ? m_width == screenWidth && m_height == screenHeight
+                            : m_x >= 0 && m_y >= 0 && m_width > 0 && m_height > 0 &&
+                                  m_x + m_width <= screenWidth && m_y + m_height <= screenHeight;
     if (!m_grabber->ready() || !inside) {
-        gLog.error("screen capture: %dx%d at (%d,%d) is not inside the %dx%d screen\n", width,
-                   height, x, y, screenWidth, screenHeight);
+        gLog.error("screen capture: %dx%d at (%d,%d) is not inside the %dx%d screen\n", m_width,
+                   m_height, m_x, m_y, screenWidth, screenHeight);
         return -1;
     }
     if (uint32_t(m_frameSize) > m_pool->blockSize()) {
         gLog.error("screen capture: a %dx%d frame (%d bytes) does not fit a %u-byte pool block\n",
-                   width, height, m_frameSize, m_pool->blockSize());
+                   m_width, m_height, m_frameSize, m_pool->blockSize());
         return -1;
     }
-    if (frameRate <= 0) {
+    if (m_frameRate <= 0) {
         gLog.error("screen capture: no frame rate\n");
         return -1;
     }
     m_grabber->shareMemory(m_pool->sharedMemoryId(), m_pool->regionStart(), m_pool->regionBytes());
     m_lastGrabUs = -1;
     m_pendingChanges = RowSpan();
-    m_repeats = 0;
-    m_tickUs = 1000000 / frameRate;
-    return m_timer.start(1, 1000 / frameRate, this);
+    m_tickUs = 1000000 / m_frameRate;
+    return m_timer.start(1, 1000 / m_frameRate, this);
 }
 
 void ScreenCapTask::stopCapture() {

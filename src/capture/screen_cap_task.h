@@ -51,6 +51,9 @@ public:
     // must be the whole screen.
     int startCapture(bool fullScreen, int x, int y, int width, int height, int bitsPerPixel,
                      int frameRate);
+    // After stopCapture(): starts again with the last start's rectangle and rate, its first tick
+    // grabbing the whole picture; repeats() goes on counting. Returns as startCapture() does.
+    int restartCapture();
     // When it returns no tick runs and none will.
     void stopCapture();
 
@@ -60,7 +63,7 @@ public:
     // no picture.
     int onTimer(int arg) override;
 
-    // Ticks that grabbed nothing because nothing changed, since the start. Read after
+    // Ticks that grabbed nothing because nothing changed, since startCapture(). Read after
     // stopCapture().
     int repeats() const { return m_repeats; }
 
@@ -77,6 +80,8 @@ private:
     int m_width = 0;
     int m_height = 0;
     bool m_fullScreen = false;
+    int m_bitsPerPixel = 32;
+    int m_frameRate = 25;
     int m_frameSize = 0;
     int64_t m_tickUs = 40000;  // between ticks, microseconds
     // Timer thread while capturing.

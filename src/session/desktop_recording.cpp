@@ -86,7 +86,6 @@ int DesktopRecording::start(const std::string& folder, bool fullScreen, int x, i
     // every picture's time is exact rather than rounded by up to half a picture. No packet has
     // been stamped yet: sound starts after this.
     m_clock.start(0);
-    m_capture = {fullScreen, x, y, width, height, frameRate};
     if (m_task->startCapture(fullScreen, x, y, width, height, kBitsPerPixel, frameRate) < 0) {
         m_task.reset();
         closeWriter(true);
@@ -106,24 +105,20 @@ int DesktopRecording::OnScreenFrame(MMPacket& packet) {
 void DesktopRecording::stopPictures() {
     if (!m_task) return;
     m_task->stopCapture();
-    m_repeatedPictures += m_task->repeats();
+    m_repeatedPictures = m_task->repeats();
     gLog.info("screen capture: %d ticks found nothing changed and repeated the picture before\n",
               m_repeatedPictures);
     m_task.reset();
 }
 
 void DesktopRecording::pausePictures() {
-    if (!m_task) return;
-    m_task->stopCapture();
-    m_repeatedPictures += m_task->repeats();
+    if (m_task) m_task->stopCapture();
 }
 
 void DesktopRecording::resumePictures() {
-    // A new start grabs the whole picture at its first tick, and the ticks fall on the slots of
+    // The restart grabs the whole picture at its first tick, and the ticks fall on the slots of
     // the clock that has just started again.
-    const Capture& c = m_capture;
-    if (m_task &&
-        m_task->startCapture(c.fullScreen, c.x, c.y, c.width, c.height, kBitsPerPixel, c.fps) < 0)
+    if (m_task && m_task->restartCapture() < 0)
         gLog.error("screen recorder: the capture cannot go on after the pause\n");
 }
 

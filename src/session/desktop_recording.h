@@ -74,9 +74,4 @@ private:
     int m_grabberWidth = 0;
     int m_grabberHeight = 0;
     int m_repeatedPictures = 0;
-    // What the running capture takes, for its start again after a pause.
-    struct Capture {
-        bool fullScreen = false;
-        int x = 0, y = 0, width = 0, height = 0, fps = 25;
-    } m_capture;
 };

@@ -37,13 +37,12 @@ public:
 //
 // Threads: open(), close(), setListener(), setSourceEnabled(), beginRecording(),
 // finishRecording(), pauseRecording(), resumeRecording() and endRecording() on the owner's (GUI)
-// thread; OnRecordedBlock on the two
-// capture threads at once. m_lock guards the tracks, the timeline fields and the blocks waiting
-// for the listener; it is never held while the listener runs: whichever thread finds blocks
-// waiting and nobody delivering hands them on in order (m_delivering), the others leave theirs to
-// it. Once endRecording() has returned no block reaches the listener. The flags are written by
-// the owner and read by the capture threads. Each level counter belongs to one source's capture
-// thread.
+// thread; OnRecordedBlock on the two capture threads at once. m_lock guards the tracks, the
+// timeline fields and the blocks waiting for the listener; it is never held while the listener
+// runs: whichever thread finds blocks waiting and nobody delivering hands them on in order
+// (m_delivering), the others leave theirs to it. Once endRecording() has returned no block reaches
+// the listener. The flags are written by the owner and read by the capture threads. Each level
+// counter belongs to one source's capture thread.
 class SoundInput : public RecorderCallback {
 public:
     static constexpr int kStereoId = 1;

@@ -136,6 +136,27 @@ bool GlimmoraProgram::pauseFor(int ms, const std::function<void()>& whilePaused)
     return waitUntil([&] { return countOf(log(), "]  resumed ") > resumed; }, 5000);
 }
 
+double GlimmoraProgram::recordedSeconds() const {
+    double seconds = -1;
+    for (const std::string& line : splitLines(log())) {
+        const size_t after = line.rfind(" after ");
+        if (line.find(" s on the recording clock") != std::string::npos &&
+            after != std::string::npos)
+            seconds = std::atof(line.c_str() + after + 7);
+    }
+    return seconds;
+}
+
+std::vector<double> GlimmoraProgram::pauseJoins() const {
+    std::vector<double> joins;
+    for (const std::string& line : splitLines(log())) {
+        const size_t at = line.rfind(" at ");
+        if (line.find("]  paused ") != std::string::npos && at != std::string::npos)
+            joins.push_back(std::atof(line.c_str() + at + 4));
+    }
+    return joins;
+}
+
 bool GlimmoraProgram::answerMessage(int timeoutMs) {
     if (waitForWindow("提示", timeoutMs).isEmpty()) return false;
     keyInWindow("提示", "Return");

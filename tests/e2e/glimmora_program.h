@@ -65,6 +65,10 @@ public:
     std::string folder() const { return m_dir.path(); }
     std::string videoFolder() const { return m_videoFolder; }
     std::string log() const;
+    // From the log: the seconds on the recording clock at which the last recording closed (-1
+    // when none did), and where each pause joined two parts of a file, in seconds.
+    double recordedSeconds() const;
+    std::vector<double> pauseJoins() const;
     bool logged(const std::string& part) const { return log().find(part) != std::string::npos; }
     // The recordings in the video folder, sorted by name.
     std::vector<std::string> recordings() const;

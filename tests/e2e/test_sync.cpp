@@ -95,12 +95,7 @@ TEST(PictureSoundSync, EveryFlashAndItsToneComeWithinOnePicture) {
 
     // Where the pauses join the parts in the file: a flash near one may have lost its tone to
     // the pause, or its picture.
-    std::vector<double> joins;
-    for (const std::string& line : splitLines(program.log())) {
-        const size_t at = line.rfind(" at ");
-        if (line.find("]  paused ") != std::string::npos && at != std::string::npos)
-            joins.push_back(std::atof(line.c_str() + at + 4));
-    }
+    const std::vector<double> joins = program.pauseJoins();
     ASSERT_EQ(joins.size(), size_t(kPauses)) << program.log();
     AvFile file;
     ASSERT_TRUE(file.open(program.recordings()[0])) << file.error();
