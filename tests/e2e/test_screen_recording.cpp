@@ -234,11 +234,13 @@ TEST_F(ScreenRecordingTest, PausedMp4HasNoGapAndPlaysAndSeeksInABrowser) {
     ASSERT_TRUE(file.open(path)) << file.error();
     EXPECT_EQ(file.stream(0)->codecpar->codec_id, AV_CODEC_ID_H264);
     EXPECT_EQ(file.stream(1)->codecpar->codec_id, AV_CODEC_ID_AAC);
-    // Two seconds and four between the keys, as the program's clock counted them; the file ends
-    // with the slot open at the stop.
+    // Two seconds and four between the keys, as the program's clock counted them, and not the
+    // two paused; each key arrives a little after the test sends it, later on a busy machine.
+    // The file ends with the slot open at the stop.
     const double recorded = program.recordedSeconds();
     ASSERT_GE(recorded, 0) << program.log();
-    EXPECT_NEAR(recorded, 6.0, 0.1);
+    EXPECT_GT(recorded, 5.9);
+    EXPECT_LT(recorded, 7.5) << "the paused seconds are not in the file";
     const AVStream* pictures = file.stream(0);
     const double pictureSeconds = double(pictures->duration) * av_q2d(pictures->time_base);
     EXPECT_NEAR(pictureSeconds, (std::floor(recorded * 25) + 1) / 25, 1.0 / 25);
@@ -260,7 +262,8 @@ TEST_F(ScreenRecordingTest, PausedMp4HasNoGapAndPlaysAndSeeksInABrowser) {
     const std::vector<double> joins = program.pauseJoins();
     ASSERT_FALSE(joins.empty());
     const double join = joins[0];
-    EXPECT_NEAR(join, 2.0, 0.1);
+    EXPECT_GT(join, 1.9);
+    EXPECT_LT(join, 2.8);
     EXPECT_LT(sound.largestStep(join - 0.03, join + 0.03), 1.3 * sound.largestStep(0.5, 1.5));
 
     // The region's middle, as the page shows the picture at its own size.
