@@ -1,6 +1,7 @@
 #include "session/camera_recording.h"
 
 #include <chrono>
+#include <cmath>
 #include <thread>
 
 #include "base/log_file.h"
@@ -34,7 +35,7 @@ int CameraRecording::start(const std::string& folder, int width, int height, int
     return 0;
 }
 
-int CameraRecording::OnCameraFrame(double, unsigned char* data, long length) {
+int CameraRecording::OnCameraFrame(double sampleTime, unsigned char* data, long length) {
     if (!m_takingPictures.load()) return 0;
     m_lastPictureUs.store(monotonicMicroseconds());
     // Counted in before the flag is read: stopPictures() clears the flag, then waits until no
@@ -45,6 +46,8 @@ int CameraRecording::OnCameraFrame(double, unsigned char* data, long length) {
         // The recording's one copy: the camera's buffer is its own.
         MMPacket packet;
         packet.allocator = m_pictureBlocks.get();
+        // Stamped by when the camera took it, not by when its thread got round to handing it on.
+        packet.capturedUs = std::llround(sampleTime * 1e6);
         if (packet.copyFrom(data, uint32_t(length), 0)) pushPicture(std::move(packet));
     }
     m_picturesInFlight.fetch_sub(1);

@@ -101,6 +101,7 @@ void Recording::setStamping(double frameIntervalMs, double soundDelayMs) {
 void Recording::begin() {
     m_lastPictureIndex.store(INT64_MAX);
     m_firstPictureIndex.store(0);
+    m_lastStampedIndex.store(kNoPictureYet);
     m_paused.store(false);
     m_fadeInNext = false;
     m_heldSound.release();
@@ -183,10 +184,6 @@ std::string Recording::failure() const {
     return writer ? writer->failure() : std::string();
 }
 
-int64_t Recording::pictureIndexNow() const {
-    return int64_t(double(m_clock.elapsed()) / m_frameIntervalMs + 0.5);
-}
-
 void Recording::push(MMPacket&& packet) {
     if (AvPacker* writer = m_writer.load()) writer->push(std::move(packet));
 }
@@ -195,10 +192,20 @@ void Recording::pushPicture(MMPacket&& packet) {
     if (m_paused.load()) return;
     // A grab that took long (the display server had to wait for the CPU) keeps the slot of its
     // tick; stamped when it arrived, it would take the next tick's slot and leave its own empty.
-    const int64_t index =
-        packet.capturedUs == 0
-            ? pictureIndexNow()
-            : std::llround(m_clock.elapsedAt(packet.capturedUs) / m_frameIntervalMs);
+    const double slot = packet.capturedUs == 0
+                            ? double(m_clock.elapsed()) / m_frameIntervalMs
+                            : m_clock.elapsedAt(packet.capturedUs) / m_frameIntervalMs;
+    // A source at the slots' own rate whose times sit near the middle between two slots would,
+    // rounded, now share a slot with the picture before and now skip one. Close enough to the
+    // next free slot, a picture takes that one instead: its time is kept to within three
+    // quarters of a slot, and a real gap (the source stalled) stays.
+    const int64_t last = m_lastStampedIndex.load();
+    int64_t index = std::llround(slot);
+    if (last != kNoPictureYet) {
+        const int64_t next = std::max(last + 1, m_firstPictureIndex.load());
+        if (std::fabs(slot - double(next)) < 0.75) index = next;
+    }
+    if (index > last) m_lastStampedIndex.store(index);
     packet.type = MMPacket::kVideo;
     packet.pts = index;
     // After the end the sound stops too: a picture there is let go, as one from before a resume.

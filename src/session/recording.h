@@ -75,8 +75,8 @@ public:
     unsigned lostSources() const;
 
     // Stamps a picture with the frame slot nearest to when it was captured (its capturedUs; when
-    // that is 0, now) on the recording clock and hands it to the writer (without one it is
-    // released).
+    // that is 0, now) on the recording clock, or with the slot after the last picture's when
+    // that is near enough, and hands it to the writer (without one it is released).
     void pushPicture(MMPacket&& packet);
     // Hands a mixed sound block, placed on the recording's timeline, to the writer.
     int OnAudioCaptured(MMPacket& block, int frameCount) override;
@@ -112,7 +112,6 @@ protected:
     Stopwatch m_clock;
 
 private:
-    int64_t pictureIndexNow() const;
     // Hands the sound block held back to the writer, its end faded out with fadeOut. Only
     // while no block arrives (before begin(), after the sound input's pause or end).
     void pushHeldSound(bool fadeOut);
@@ -132,6 +131,10 @@ private:
     // blocks arrive, the owner's otherwise (the sound input's lock passes it on).
     MMPacket m_heldSound;
     bool m_fadeInNext = false;  // the next block fades in; written before blocks arrive
+    // The latest slot a picture was stamped with: the picture source's thread's; begin() resets
+    // it.
+    static constexpr int64_t kNoPictureYet = INT64_MIN;
+    std::atomic<int64_t> m_lastStampedIndex{kNoPictureYet};
     // The last picture slot of the recording, once stop() has begun.
     std::atomic<int64_t> m_lastPictureIndex{INT64_MAX};
     int64_t m_stoppedAtMs = -1;  // the clock at stop(), owner's thread; -1 while running

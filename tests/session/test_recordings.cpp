@@ -20,6 +20,7 @@
 #include "capture/x11/desktop_x11.h"
 #include "log_capture.h"
 #include "pipeline/avi_scan.h"
+#include "pipeline/video_converter.h"
 #include "pulse_fixtures.h"
 #include "session/camera_recording.h"
 #include "session/desktop_recording.h"
@@ -71,35 +72,34 @@ protected:
     TempDir dir;
 };
 
-// Pictures whose grabs sometimes wait for the display server: every other one reaches the
-// recording three quarters of a picture after its tick.
-class UnevenPictures : public Recording {
+// A screen recording whose pictures the test hands over, captured when it says.
+class TimedPictures : public Recording {
 public:
-    UnevenPictures() : Recording("screen") {}
+    TimedPictures() : Recording("screen") {}
     int start(const std::string& folder) {
-        if (openWriter(folder, 64, 48, 32, 0, 64, 48, kRate) < 0) return -1;
-        setStamping(1000.0 / kRate, 0);
+        if (openWriter(folder, 64, 48, 32, 0, 64, 48, 25) < 0) return -1;
+        setStamping(1000.0 / 25, 0);
         m_clock.start(0);
         begin();
         return 0;
     }
-    void pushTicks(int count) {
-        const std::vector<uint8_t> picture(64 * 48 * 4, 0x80);
-        for (int tick = 1; tick <= count; ++tick) {
-            const int64_t tickUs = m_clock.startedAtUs() + tick * 1000000 / kRate;
-            const int64_t lateUs = tick % 2 ? 30000 : 2000;
-            sleepUntilMonotonicNs((tickUs + lateUs) * 1000);
-            MMPacket packet;
-            packet.copyFrom(picture.data(), uint32_t(picture.size()), 0);
-            packet.capturedUs = tickUs;
-            pushPicture(std::move(packet));
-        }
+    int64_t startedAtUs() const { return m_clock.startedAtUs(); }
+    void deliver(int64_t capturedUs, const std::vector<uint8_t>& picture) {
+        MMPacket packet;
+        packet.copyFrom(picture.data(), uint32_t(picture.size()), 0);
+        packet.capturedUs = capturedUs;
+        pushPicture(std::move(packet));
     }
-    static constexpr int kRate = 25;
 
 protected:
     void stopPictures() override {}
     unsigned lostPictures() const override { return 0; }
+};
+
+// A camera recording whose clock the test reads; its pictures come as a camera's would.
+class TimedCamera : public CameraRecording {
+public:
+    int64_t startedAtUs() const { return m_clock.startedAtUs(); }
 };
 
 }  // namespace
@@ -133,20 +133,61 @@ TEST(RecordingFiles, NamesFollowTheStartTimeAndNeverOverwrite) {
     EXPECT_EQ(mp4.substr(mp4.size() - 11), "-camera.mp4");
 }
 
-TEST(RecordingStamps, APictureKeepsTheSlotOfItsTickHoweverLateItArrives) {
+// Grabs that sometimes wait for the display server (every other one arrives three quarters of
+// a picture after its tick); a camera at the recording's rate whose pictures are taken a few
+// milliseconds either side of the middle between two slots and handed on two at a time; a
+// camera that stalls for ten pictures.
+TEST(RecordingStamps, PicturesKeepTheirSlotsWhenLateOrJitteringAndAStallStaysAGap) {
     gLog.setEcho(false);
-    TempDir dir;
-    UnevenPictures recording;
-    ASSERT_EQ(recording.start(dir.path() + "/"), 0);
-    recording.pushTicks(50);
-    recording.stop();
-
-    AvFile file;
-    ASSERT_TRUE(file.open(recording.fileName())) << file.error();
-    std::vector<int64_t> ticks;
-    for (int tick = 1; tick <= 50; ++tick)
-        ticks.push_back(tick);
-    EXPECT_EQ(file.picturePts(), ticks) << "a late picture took its neighbour's slot";
+    struct Case {
+        const char* name;
+        bool camera;
+        int count;
+        std::function<double(int)> capturedSlot;  // of picture n, from 1
+        std::function<double(int)> lateSlots;     // how long after that it is handed on
+        std::vector<int64_t> expected;
+    };
+    std::vector<int64_t> allSlots, stalledSlots;
+    for (int n = 1; n <= 30; ++n) {
+        if (n <= 24) allSlots.push_back(n);
+        if (n <= 10 || n > 20) stalledSlots.push_back(n);
+    }
+    const Case cases[] = {
+        {"late grabs", false, 24, [](int n) { return double(n); },
+         [](int n) { return n % 2 ? 0.75 : 0.05; }, allSlots},
+        {"jittering camera", true, 24, [](int n) { return n + (n % 2 ? 0.42 : 0.58); },
+         [](int n) { return n % 2 ? 1.3 : 0.1; }, allSlots},
+        {"stalled camera", true, 20, [](int n) { return n + (n <= 10 ? 0.3 : 10.3); },
+         [](int) { return 0.1; }, stalledSlots},
+    };
+    const std::vector<uint8_t> picture(64 * 48 * 4, 0x80);
+    for (const Case& c : cases) {
+        TempDir dir;
+        TimedPictures screen;
+        TimedCamera camera;
+        const int started = c.camera ? camera.start(dir.path() + "/", 64, 48, 16, kFourccYUY2)
+                                     : screen.start(dir.path() + "/");
+        ASSERT_EQ(started, 0) << c.name;
+        const int64_t startUs = c.camera ? camera.startedAtUs() : screen.startedAtUs();
+        for (int n = 1; n <= c.count; ++n) {
+            const int64_t capturedUs = startUs + std::llround(c.capturedSlot(n) * 40000);
+            sleepUntilMonotonicNs((capturedUs + std::llround(c.lateSlots(n) * 40000)) * 1000);
+            if (c.camera)
+                camera.OnCameraFrame(capturedUs / 1e6, const_cast<uint8_t*>(picture.data()),
+                                     64 * 48 * 2);
+            else
+                screen.deliver(capturedUs, picture);
+        }
+        Recording& recording = c.camera ? static_cast<Recording&>(camera) : screen;
+        recording.stop();
+        AvFile file;
+        ASSERT_TRUE(file.open(recording.fileName())) << c.name << ": " << file.error();
+        // Slots after the last picture's, up to the stop, are filled when the file is finished.
+        std::vector<int64_t> stamped = file.picturePts();
+        stamped.erase(std::upper_bound(stamped.begin(), stamped.end(), c.expected.back()),
+                      stamped.end());
+        EXPECT_EQ(stamped, c.expected) << c.name;
+    }
 }
 
 namespace {

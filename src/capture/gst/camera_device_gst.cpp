@@ -14,6 +14,7 @@
 #include <string>
 
 #include "base/log_file.h"
+#include "base/mono_clock.h"
 #include "capture/camera_device.h"
 #include "capture/gst/gst_setup.h"
 #include "pipeline/video_converter.h"
@@ -187,14 +188,35 @@ struct CameraDevice::CameraGraph {
         return GST_FLOW_OK;
     }
 
+    // When the picture was captured, in seconds of the monotonic clock; 0 when the buffer does
+    // not say. Its time on the pipeline's clock is carried over by how long ago that was, as the
+    // pipeline's clock may be a source's own. Streaming thread.
+    double capturedSeconds(GstSample* sample, GstBuffer* buffer) const {
+        const GstSegment* segment = gst_sample_get_segment(sample);
+        if (!GST_BUFFER_PTS_IS_VALID(buffer) || !segment) return 0;
+        const GstClockTime running =
+            gst_segment_to_running_time(segment, GST_FORMAT_TIME, GST_BUFFER_PTS(buffer));
+        GstClock* clock = gst_element_get_clock(pipeline);
+        if (!clock || !GST_CLOCK_TIME_IS_VALID(running)) {
+            if (clock) gst_object_unref(clock);
+            return 0;
+        }
+        const GstClockTime captured = gst_element_get_base_time(pipeline) + running;
+        const int64_t beforeNs = monotonicNanoseconds();
+        const GstClockTime now = gst_clock_get_time(clock);
+        const int64_t afterNs = monotonicNanoseconds();
+        gst_object_unref(clock);
+        const int64_t ageNs = int64_t(now) - int64_t(captured);
+        return double(beforeNs + (afterNs - beforeNs) / 2 - ageNs) / 1e9;
+    }
+
     // Hands one picture to the callback with its rows tightly packed, as the writer and the
     // preview expect.
     void deliver(GstSample* sample) {
         GstBuffer* buffer = gst_sample_get_buffer(sample);
         GstVideoFrame frame;
         if (!buffer || !gst_video_frame_map(&frame, &info, buffer, GST_MAP_READ)) return;
-        const double sampleTime =
-            GST_BUFFER_PTS_IS_VALID(buffer) ? double(GST_BUFFER_PTS(buffer)) / GST_SECOND : 0.0;
+        const double sampleTime = capturedSeconds(sample, buffer);
         size_t tightBytes = 0;
         bool tight = true;
         const guint planes = GST_VIDEO_FRAME_N_PLANES(&frame);

@@ -7,6 +7,7 @@
 #include <thread>
 #include <tuple>
 
+#include "base/mono_clock.h"
 #include "base/os_thread.h"
 #include "capture/camera_device.h"
 #include "capture/gst/test_cameras.h"
@@ -95,9 +96,11 @@ TEST_F(CameraDeviceTest, OpensAtTheChosenOrLargestFullRateSizeAndDeliversUntilSt
     EXPECT_EQ(camera.frameRate, 15);
     OS_Thread::msleep(300);
     EXPECT_EQ(callback.count(), 0) << "nothing before start()";
+    const double startedAt = monotonicMicroseconds() / 1e6;
     ASSERT_EQ(camera.start(), 0);
     OS_Thread::msleep(1000);
     ASSERT_EQ(camera.stop(), 0);
+    const double stoppedAt = monotonicMicroseconds() / 1e6;
     const int delivered = callback.count();
     EXPECT_GE(delivered, 10);  // 15 a second, with a wide band
     EXPECT_LE(delivered, 18);
@@ -109,6 +112,10 @@ TEST_F(CameraDeviceTest, OpensAtTheChosenOrLargestFullRateSizeAndDeliversUntilSt
     for (size_t i = 0; i < callback.lengths.size(); ++i) {
         EXPECT_EQ(callback.lengths[i], 320 * 240 * 2);
         EXPECT_NE(callback.threads[i], std::this_thread::get_id());
+        // When it was taken, on the program's clock: stamped so, a picture keeps its place
+        // however late the streaming thread hands it on.
+        EXPECT_GT(callback.times[i], startedAt - 1.0);
+        EXPECT_LT(callback.times[i], stoppedAt);
         if (i > 0) {
             EXPECT_GT(callback.times[i], callback.times[i - 1]);
         }
