@@ -13,13 +13,20 @@ namespace {
 // BT.601 (what MPEG-4 players assume). libyuv's row functions use the CPU's SIMD.
 // Only the rows [top, top + height) of the picture are converted (top even: a chroma row comes
 // from two picture rows); YV12 pictures are always copied whole.
-int toI420(const uint8_t* data, int lineBytes, AVPixelFormat format, AVFrame* frame, int width,
-           int height, int top) {
+// With fullChroma (32-bit pictures only) the frame is YUV 4:4:4 instead: its colour keeps every
+// pixel, for a scaling that makes the colour planes larger than the source's 4:2:0 ones.
+int toYuv(const uint8_t* data, int lineBytes, AVPixelFormat format, AVFrame* frame, int width,
+          int height, int top, bool fullChroma) {
     const int ys = frame->linesize[0], us = frame->linesize[1], vs = frame->linesize[2];
+    const int chromaTop = fullChroma ? top : top / 2;
     uint8_t* y = frame->data[0] + ptrdiff_t(ys) * top;
-    uint8_t* u = frame->data[1] + ptrdiff_t(us) * (top / 2);
-    uint8_t* v = frame->data[2] + ptrdiff_t(vs) * (top / 2);
+    uint8_t* u = frame->data[1] + ptrdiff_t(us) * chromaTop;
+    uint8_t* v = frame->data[2] + ptrdiff_t(vs) * chromaTop;
     data += ptrdiff_t(lineBytes) * top;
+    if (fullChroma)
+        return format == AV_PIX_FMT_BGRA
+                   ? libyuv::ARGBToI444(data, lineBytes, y, ys, u, us, v, vs, width, height)
+                   : -1;
     switch (format) {
         case AV_PIX_FMT_BGRA:  // libyuv names by the 32-bit word: "ARGB" is B,G,R,A in memory
             return libyuv::ARGBToI420(data, lineBytes, y, ys, u, us, v, vs, width, height);
@@ -41,13 +48,13 @@ int toI420(const uint8_t* data, int lineBytes, AVPixelFormat format, AVFrame* fr
     }
 }
 
-AVFramePtr allocatePicture(int width, int height) {
+AVFramePtr allocatePicture(int width, int height, AVPixelFormat format = AV_PIX_FMT_YUV420P) {
     AVFramePtr frame(av_frame_alloc());
     if (!frame) {
         gLog.error("video converter: cannot allocate a frame\n");
         return nullptr;
     }
-    frame->format = AV_PIX_FMT_YUV420P;
+    frame->format = format;
     frame->width = width;
     frame->height = height;
     const int ret = av_frame_get_buffer(frame.get(), 0);
@@ -98,11 +105,20 @@ int VideoConverter::init(int srcWidth, int srcHeight, uint32_t fourcc, int bitsP
 
     m_scaled = srcWidth != dstWidth || srcHeight != dstHeight;
     if (m_scaled) {
-        // Colour is converted at the source size, then the three planes are scaled.
-        m_sourcePlanes = allocatePicture(srcWidth, srcHeight);
-        if (!m_sourcePlanes) return -1;
-        const int chromaWidth = (srcWidth + 1) / 2, chromaHeight = (srcHeight + 1) / 2;
+        // Colour is converted at the source size, then the three planes are scaled. Enlarged
+        // from 4:2:0, the colour planes would be blurred twice (a line of one pixel's width
+        // turns a pale band): the screen's colour is then taken at every pixel.
+        int chromaWidth = (srcWidth + 1) / 2, chromaHeight = (srcHeight + 1) / 2;
         const int dstChromaWidth = (dstWidth + 1) / 2, dstChromaHeight = (dstHeight + 1) / 2;
+        m_fullChroma = m_srcFormat == AV_PIX_FMT_BGRA &&
+                       (dstChromaWidth > chromaWidth || dstChromaHeight > chromaHeight);
+        if (m_fullChroma) {
+            chromaWidth = srcWidth;
+            chromaHeight = srcHeight;
+        }
+        m_sourcePlanes = allocatePicture(srcWidth, srcHeight,
+                                         m_fullChroma ? AV_PIX_FMT_YUV444P : AV_PIX_FMT_YUV420P);
+        if (!m_sourcePlanes) return -1;
         if (m_planeScalers[0].init(srcWidth, srcHeight, dstWidth, dstHeight) < 0 ||
             m_planeScalers[1].init(chromaWidth, chromaHeight, dstChromaWidth, dstChromaHeight) <
                 0 ||
@@ -149,15 +165,16 @@ AVFrame* VideoConverter::convert(const uint8_t* data, uint32_t size, int64_t pts
     }
     m_converted = false;
     AVFrame* planes = m_scaled ? m_sourcePlanes.get() : m_frame.get();
-    if (toI420(data, m_srcLineBytes, m_srcFormat, planes, m_srcWidth, rows.bottom - rows.top,
-               rows.top) != 0) {
+    if (toYuv(data, m_srcLineBytes, m_srcFormat, planes, m_srcWidth, rows.bottom - rows.top,
+              rows.top, m_fullChroma) != 0) {
         gLog.error("video converter: cannot convert a %dx%d %s picture\n", m_srcWidth, m_srcHeight,
                    av_get_pix_fmt_name(m_srcFormat));
         return nullptr;
     }
     if (m_scaled) {
         for (int plane = 0; plane < 3; ++plane) {
-            const RowSpan planeRows = plane ? RowSpan{rows.top / 2, (rows.bottom + 1) / 2} : rows;
+            const RowSpan planeRows =
+                plane && !m_fullChroma ? RowSpan{rows.top / 2, (rows.bottom + 1) / 2} : rows;
             m_planeScalers[plane].scale(planes->data[plane], planes->linesize[plane],
                                         m_frame->data[plane], m_frame->linesize[plane], planeRows);
         }
@@ -178,4 +195,5 @@ void VideoConverter::close() {
         m_planeScalers[plane].close();
     m_sourcePlanes.reset();
     m_scaled = false;
+    m_fullChroma = false;
 }

@@ -15,8 +15,8 @@ constexpr uint32_t kFourccYUY2 = makeFourcc('Y', 'U', 'Y', '2');
 constexpr uint32_t kFourccYV12 = makeFourcc('Y', 'V', '1', '2');
 
 // Turns raw pictures into planar YUV 4:2:0 (limited-range BT.601) of the encoded size: the
-// colours at the source size, then the planes scaled with a three-lobe Lanczos filter
-// (PlaneScaler).
+// colours at the source size (4:2:0, or 4:4:4 for a screen enlarged), then the planes scaled
+// with a three-lobe Lanczos filter (PlaneScaler).
 //
 // Sources: FOURCC "YUY2" is packed YUV 4:2:2 (Y0 U Y1 V); "YV12" planar YUV 4:2:0 (the luma
 // plane, then V, then U, each of half the width and height rounded up); FOURCC 0 is RGB by depth:
@@ -53,9 +53,11 @@ public:
     uint32_t sourceBytes() const { return m_sourceBytes; }
 
 private:
-    AVFramePtr m_sourcePlanes;      // the picture in YUV 4:2:0 at the source size; none unscaled
+    // The picture in YUV at the source size, 4:2:0 or (m_fullChroma) 4:4:4; none unscaled.
+    AVFramePtr m_sourcePlanes;
     PlaneScaler m_planeScalers[3];  // Y, U, V
     bool m_scaled = false;          // the source and encoded sizes differ
+    bool m_fullChroma = false;      // a 32-bit picture whose colour planes are enlarged
     AVFramePtr m_frame;
     int m_srcWidth = 0;
     int m_srcHeight = 0;

@@ -67,3 +67,22 @@ TEST(VideoConverterRows, ChangedRowsComeOutAsTheWholePictureWould) {
         }
     }
 }
+
+// A screen enlarged keeps the colour of a line one pixel wide: taken at 4:2:0 before the
+// enlargement, red on white would be averaged with the white beside it and then spread again.
+TEST(VideoConverterColour, AOnePixelRedLineStaysRedWhenTheScreenIsEnlarged) {
+    const int width = 320, height = 240;
+    std::vector<uint8_t> screen(size_t(width) * height * 4, 0xff);
+    for (int y = 0; y < height; ++y) {
+        uint8_t* pixel = &screen[(size_t(y) * width + 101) * 4];
+        pixel[0] = pixel[1] = 0;  // B, G: red remains
+    }
+    VideoConverter converter;
+    ASSERT_EQ(converter.init(width, height, 0, 32, 640, 480), 0);
+    const AVFrame* frame = converter.convert(screen.data(), uint32_t(screen.size()), 0);
+    ASSERT_NE(frame, nullptr);
+    const uint8_t* v = frame->data[2] + 120 * frame->linesize[2];
+    // Red's V is 240 and white's 128 in limited-range BT.601.
+    EXPECT_GE(*std::max_element(v, v + 320), 220);
+    EXPECT_LE(std::abs(v[10] - 128), 1) << "white far from the line";
+}
