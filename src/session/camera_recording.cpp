@@ -37,7 +37,8 @@ int CameraRecording::start(const std::string& folder, int width, int height, int
 
 int CameraRecording::OnCameraFrame(double sampleTime, unsigned char* data, long length) {
     if (!m_takingPictures.load()) return 0;
-    m_lastPictureUs.store(monotonicMicroseconds());
+    const int64_t nowUs = monotonicMicroseconds();
+    m_lastPictureUs.store(nowUs);
     // Counted in before the flag is read: stopPictures() clears the flag, then waits until no
     // picture is counted in, so none can reach the writer after it (both sequentially
     // consistent).
@@ -46,8 +47,12 @@ int CameraRecording::OnCameraFrame(double sampleTime, unsigned char* data, long 
         // The recording's one copy: the camera's buffer is its own.
         MMPacket packet;
         packet.allocator = m_pictureBlocks.get();
-        // Stamped by when the camera took it, not by when its thread got round to handing it on.
+        // Stamped by when the camera took it, not by when its thread got round to handing it on;
+        // a capture time ahead of now or long past (a camera whose clock is not ours) is not
+        // believed, and the picture is stamped as it arrives.
         packet.capturedUs = std::llround(sampleTime * 1e6);
+        if (packet.capturedUs > nowUs + kClockSlackUs || packet.capturedUs < nowUs - kStaleUs)
+            packet.capturedUs = 0;
         if (packet.copyFrom(data, uint32_t(length), 0)) pushPicture(std::move(packet));
     }
     m_picturesInFlight.fetch_sub(1);

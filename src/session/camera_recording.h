@@ -39,6 +39,10 @@ protected:
     unsigned lostPictures() const override;
 
 private:
+    // How far a picture's capture time may lie ahead of its arrival (clock readings differ a
+    // little), and how long before it, to be believed; microseconds.
+    static constexpr int64_t kClockSlackUs = 10000;
+    static constexpr int64_t kStaleUs = 1000000;
     // Pictures the writer may hold at once: two waiting, one being converted, one arriving.
     static constexpr int kPoolBlocks = 6;
 
