@@ -16,8 +16,8 @@ struct CameraInfo {
 // Receives the camera's pictures on its streaming thread. data holds one complete picture in
 // the camera's picture format (rows top to bottom, tightly packed), valid only during the call;
 // sampleTime is when it was captured, in seconds of the monotonic clock (base/mono_clock.h), or
-// 0 when the camera does not say. Implementers copy what they keep and return
-// quickly: capture waits for them.
+// 0 when the camera does not say. Implementers copy what they keep and return quickly: capture
+// waits for them.
 class CameraCallback {
 public:
     virtual ~CameraCallback() = default;
