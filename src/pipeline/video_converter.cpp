@@ -13,8 +13,9 @@ namespace {
 // BT.601 (what MPEG-4 players assume). libyuv's row functions use the CPU's SIMD.
 // Only the rows [top, top + height) of the picture are converted (top even: a chroma row comes
 // from two picture rows); YV12 pictures are always copied whole.
-// With fullChroma (32-bit pictures only) the frame is YUV 4:4:4 instead: its colour keeps every
-// pixel, for a scaling that makes the colour planes larger than the source's 4:2:0 ones.
+// With fullChroma (32-bit pictures only: the caller sees to it) the frame is YUV 4:4:4 instead: its
+// colour keeps every pixel, for a scaling that makes the colour planes larger than the source's
+// 4:2:0 ones.
 int toYuv(const uint8_t* data, int lineBytes, AVPixelFormat format, AVFrame* frame, int width,
           int height, int top, bool fullChroma) {
     const int ys = frame->linesize[0], us = frame->linesize[1], vs = frame->linesize[2];
@@ -23,10 +24,7 @@ int toYuv(const uint8_t* data, int lineBytes, AVPixelFormat format, AVFrame* fra
     uint8_t* u = frame->data[1] + ptrdiff_t(us) * chromaTop;
     uint8_t* v = frame->data[2] + ptrdiff_t(vs) * chromaTop;
     data += ptrdiff_t(lineBytes) * top;
-    if (fullChroma)
-        return format == AV_PIX_FMT_BGRA
-                   ? libyuv::ARGBToI444(data, lineBytes, y, ys, u, us, v, vs, width, height)
-                   : -1;
+    if (fullChroma) return libyuv::ARGBToI444(data, lineBytes, y, ys, u, us, v, vs, width, height);
     switch (format) {
         case AV_PIX_FMT_BGRA:  // libyuv names by the 32-bit word: "ARGB" is B,G,R,A in memory
             return libyuv::ARGBToI420(data, lineBytes, y, ys, u, us, v, vs, width, height);
@@ -110,14 +108,14 @@ int VideoConverter::init(int srcWidth, int srcHeight, uint32_t fourcc, int bitsP
         // turns a pale band): the screen's colour is then taken at every pixel.
         int chromaWidth = (srcWidth + 1) / 2, chromaHeight = (srcHeight + 1) / 2;
         const int dstChromaWidth = (dstWidth + 1) / 2, dstChromaHeight = (dstHeight + 1) / 2;
-        m_fullChroma = m_srcFormat == AV_PIX_FMT_BGRA &&
-                       (dstChromaWidth > chromaWidth || dstChromaHeight > chromaHeight);
-        if (m_fullChroma) {
+        const bool fullChroma = m_srcFormat == AV_PIX_FMT_BGRA &&
+                                (dstChromaWidth > chromaWidth || dstChromaHeight > chromaHeight);
+        if (fullChroma) {
             chromaWidth = srcWidth;
             chromaHeight = srcHeight;
         }
         m_sourcePlanes = allocatePicture(srcWidth, srcHeight,
-                                         m_fullChroma ? AV_PIX_FMT_YUV444P : AV_PIX_FMT_YUV420P);
+                                         fullChroma ? AV_PIX_FMT_YUV444P : AV_PIX_FMT_YUV420P);
         if (!m_sourcePlanes) return -1;
         if (m_planeScalers[0].init(srcWidth, srcHeight, dstWidth, dstHeight) < 0 ||
             m_planeScalers[1].init(chromaWidth, chromaHeight, dstChromaWidth, dstChromaHeight) <
@@ -165,8 +163,9 @@ AVFrame* VideoConverter::convert(const uint8_t* data, uint32_t size, int64_t pts
     }
     m_converted = false;
     AVFrame* planes = m_scaled ? m_sourcePlanes.get() : m_frame.get();
+    const bool fullChroma = planes->format == AV_PIX_FMT_YUV444P;
     if (toYuv(data, m_srcLineBytes, m_srcFormat, planes, m_srcWidth, rows.bottom - rows.top,
-              rows.top, m_fullChroma) != 0) {
+              rows.top, fullChroma) != 0) {
         gLog.error("video converter: cannot convert a %dx%d %s picture\n", m_srcWidth, m_srcHeight,
                    av_get_pix_fmt_name(m_srcFormat));
         return nullptr;
@@ -174,7 +173,7 @@ AVFrame* VideoConverter::convert(const uint8_t* data, uint32_t size, int64_t pts
     if (m_scaled) {
         for (int plane = 0; plane < 3; ++plane) {
             const RowSpan planeRows =
-                plane && !m_fullChroma ? RowSpan{rows.top / 2, (rows.bottom + 1) / 2} : rows;
+                plane && !fullChroma ? RowSpan{rows.top / 2, (rows.bottom + 1) / 2} : rows;
             m_planeScalers[plane].scale(planes->data[plane], planes->linesize[plane],
                                         m_frame->data[plane], m_frame->linesize[plane], planeRows);
         }
@@ -195,5 +194,4 @@ void VideoConverter::close() {
         m_planeScalers[plane].close();
     m_sourcePlanes.reset();
     m_scaled = false;
-    m_fullChroma = false;
 }

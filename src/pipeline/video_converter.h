@@ -53,11 +53,11 @@ public:
     uint32_t sourceBytes() const { return m_sourceBytes; }
 
 private:
-    // The picture in YUV at the source size, 4:2:0 or (m_fullChroma) 4:4:4; none unscaled.
+    // The picture in YUV at the source size: 4:2:0, or 4:4:4 for a 32-bit picture whose colour
+    // planes are enlarged; none unscaled.
     AVFramePtr m_sourcePlanes;
     PlaneScaler m_planeScalers[3];  // Y, U, V
     bool m_scaled = false;          // the source and encoded sizes differ
-    bool m_fullChroma = false;      // a 32-bit picture whose colour planes are enlarged
     AVFramePtr m_frame;
     int m_srcWidth = 0;
     int m_srcHeight = 0;

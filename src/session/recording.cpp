@@ -12,6 +12,7 @@
 #include <ctime>
 
 #include "base/log_file.h"
+#include "base/mono_clock.h"
 #include "session/preferences.h"
 
 Recording::Recording(const char* kind) : m_kind(kind) {
@@ -192,9 +193,9 @@ void Recording::pushPicture(MMPacket&& packet) {
     if (m_paused.load()) return;
     // A grab that took long (the display server had to wait for the CPU) keeps the slot of its
     // tick; stamped when it arrived, it would take the next tick's slot and leave its own empty.
-    const double slot = packet.capturedUs == 0
-                            ? double(m_clock.elapsed()) / m_frameIntervalMs
-                            : m_clock.elapsedAt(packet.capturedUs) / m_frameIntervalMs;
+    const double slot =
+        m_clock.elapsedAt(packet.capturedUs ? packet.capturedUs : monotonicMicroseconds()) /
+        m_frameIntervalMs;
     // A source at the slots' own rate whose times sit near the middle between two slots would,
     // rounded, now share a slot with the picture before and now skip one. Close enough to the
     // next free slot, a picture takes that one instead: its time is kept to within three
