@@ -63,6 +63,12 @@ int ScreenRecorder::OnStartRecord() {
         QMessageBox::information(
             this, utf8ToQString(std::string("提示")),
             utf8ToQString(std::string("屏幕分辨率太大，建议调低到1024x768或以下")));
+        // The box runs its own event loop: the program may have been told to end meanwhile,
+        // and a recording begun now would be cut off at once into a file that does not play.
+        if (m_closed) {
+            gLog.info("screen recording: the window closed before the recording began\n");
+            return -1;
+        }
     }
     Studio::ScreenSettings settings;
     settings.fullScreen = panel->wholeScreen();

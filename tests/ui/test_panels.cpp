@@ -9,6 +9,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QRadioButton>
 #include <QTest>
 #include <QTimer>
@@ -182,7 +183,20 @@ TEST(RecorderWindow, MetersMoveAndARecordingLocksTheChoicesPausesAndGivesThemBac
     EXPECT_TRUE(stereo->isEnabled() && mic->isEnabled() && mic->isChecked());
     EXPECT_EQ(timer->text().left(7), "00:00:0") << "the last time stays on show";
     EXPECT_TRUE(std::filesystem::exists(window.lastFileName()));
-    window.close();
+
+    // The whole 1080-line screen: the advice to record smaller waits for an answer. The program
+    // asked to end meanwhile starts nothing.
+    QTest::mouseClick(window.findChild<QRadioButton*>("ctlFullScreen"), Qt::LeftButton);
+    QString advice;
+    QTimer::singleShot(200, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
+            advice = box->text();
+        QApplication::closeAllWindows();
+    });
+    EXPECT_EQ(window.OnStartRecord(), -1);
+    EXPECT_EQ(advice, QString::fromUtf8("屏幕分辨率太大，建议调低到1024x768或以下"));
+    EXPECT_FALSE(window.isRecording());
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
 }
 
 namespace {
