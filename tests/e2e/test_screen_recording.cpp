@@ -135,7 +135,8 @@ TEST_F(ScreenRecordingTest, RegionBothInputsWholeScreenAndClosingWhileRecording)
     program.click(window.topLeft() + GlimmoraProgram::screenRecorderControl("ctlFullScreen"));
     OS_Thread::msleep(500);
     program.key("F3");
-    // A screen taller than 800 pixels brings a hint first; the recording runs meanwhile.
+    // A screen taller than 800 pixels brings a hint first; the recording begins once it is
+    // answered.
     ASSERT_TRUE(program.answerMessage());
     OS_Thread::msleep(2500);
     program.key("F4");
