@@ -29,8 +29,9 @@ int EnumerateCaptureDevices(std::vector<AudioInputDevice>& devices);
 // fitted clock (SoundClock). streamEndSeconds is the block's end in the stream's own frames since
 // startCapture(), holes and dropped frames counted, so a gap between two blocks shows as a jump.
 // The block stays the Recorder's: the callee reads it during the call and keeps nothing of it.
-// A last call with an empty block (no data) says that the stream has ended (the server went
-// away).
+// A last call with an empty block (no data) says that the stream has ended: the server went
+// away, or the source did (a microphone unplugged). The stream stays on the source it was opened
+// on: the server would otherwise move it to another one, which may be what the speakers play.
 class RecorderCallback {
 public:
     virtual ~RecorderCallback() = default;
@@ -115,6 +116,7 @@ private:
     size_t m_readyCount = 0;
     SoundClock m_clock;
     bool m_stop = false;
-    bool m_lost = false;  // the stream or the server went away
+    bool m_lost = false;        // the stream or the server went away
+    bool m_sourceGone = false;  // it was the stream: its source went away, the server did not
     int m_droppedBytes = 0;
 };

@@ -118,7 +118,7 @@ int Recorder::open(const char* sourceName, int id, int sampleRate, int framesPer
     m_started = false;
     {
         std::lock_guard<std::mutex> lock(m_bufferLock);
-        m_stop = m_lost = false;
+        m_stop = m_lost = m_sourceGone = false;
         m_droppedBytes = 0;
         m_ready.clear();
         m_ready.resize(ringBlocks);
@@ -157,8 +157,8 @@ int Recorder::open(const char* sourceName, int id, int sampleRate, int framesPer
         if (pa_stream_connect_record(
                 m_stream->stream, device, &attributes,
                 pa_stream_flags_t(PA_STREAM_START_CORKED | PA_STREAM_ADJUST_LATENCY |
-                                  PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE)) ==
-            0) {
+                                  PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE |
+                                  PA_STREAM_DONT_MOVE)) == 0) {
             connection.waitFor(
                 [this] {
                     const pa_stream_state_t state = pa_stream_get_state(m_stream->stream);
@@ -272,9 +272,13 @@ void Recorder::onStreamState(pa_stream* stream, void* userdata) {
     auto* recorder = static_cast<Recorder*>(userdata);
     recorder->m_stream->connection.signal();
     if (PA_STREAM_IS_GOOD(pa_stream_get_state(stream))) return;
+    // The server still there: the stream alone was ended, its source gone.
+    const bool serverGone =
+        !PA_CONTEXT_IS_GOOD(pa_context_get_state(pa_stream_get_context(stream)));
     {
         std::lock_guard<std::mutex> lock(recorder->m_bufferLock);
         recorder->m_lost = true;
+        recorder->m_sourceGone = !serverGone;
     }
     recorder->m_bufferChanged.notify_all();
 }
@@ -330,7 +334,12 @@ int Recorder::run() {
             if (m_stop) break;
             if (m_lost) {
                 lock.unlock();
-                gLog.error("sound capture: source %d lost its sound server; capture ends\n", m_id);
+                if (m_sourceGone)
+                    gLog.error("sound capture: source %d: its device went away; capture ends\n",
+                               m_id);
+                else
+                    gLog.error("sound capture: source %d lost its sound server; capture ends\n",
+                               m_id);
                 MMPacket none;
                 if (m_callback) m_callback->OnRecordedBlock(m_id, 0, none);
                 break;

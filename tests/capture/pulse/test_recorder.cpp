@@ -4,12 +4,14 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <vector>
 
 #include "base/log_file.h"
 #include "base/mono_clock.h"
 #include "capture/recorder.h"
+#include "log_capture.h"
 #include "pulse_fixtures.h"
 #include "test_support.h"
 
@@ -105,4 +107,25 @@ TEST_F(RecorderTest, AMicrophoneAndAMonitorDeliverExactBlocksStampedByCount) {
     EXPECT_NEAR(peak, 0.4 * 32767, 600);
     OS_Thread::msleep(150);
     EXPECT_EQ(microphone.blocks(), blocks) << "no callback once close() has returned";
+}
+
+// A microphone unplugged while it records: its capture ends and says so, and is not moved to
+// another source, which might be what the speakers play.
+TEST_F(RecorderTest, AnUnpluggedSourceEndsItsCaptureAndSaysSo) {
+    const std::string name = uniqueName("glimmora_test_unplugged");
+    auto mic = std::make_unique<SineMicrophone>(name, 11025, 440);
+    ASSERT_TRUE(mic->ok());
+    CollectingCallback microphone;
+    Recorder recorder(&microphone);
+    ASSERT_EQ(recorder.open(name.c_str(), 2, 11025, 288, 2), 0);
+    ASSERT_EQ(recorder.startCapture(), 0);
+    ASSERT_TRUE(waitUntil([&] { return microphone.blocks() >= 20; }, 5000));
+    LogCapture log;
+    mic.reset();
+    EXPECT_TRUE(waitUntil([&] { return log.contains("source 2: its device went away"); }, 5000));
+    const int ended = microphone.blocks();
+    OS_Thread::msleep(300);
+    EXPECT_EQ(microphone.blocks(), ended) << "nothing from another source";
+    recorder.close();
+    EXPECT_EQ(microphone.byteCounts.back(), 0) << "the last call says the stream ended";
 }
