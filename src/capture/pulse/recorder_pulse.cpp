@@ -272,7 +272,7 @@ void Recorder::onStreamState(pa_stream* stream, void* userdata) {
     auto* recorder = static_cast<Recorder*>(userdata);
     recorder->m_stream->connection.signal();
     if (PA_STREAM_IS_GOOD(pa_stream_get_state(stream))) return;
-    // The server still there: the stream alone was ended, its source gone.
+    // With the server still connected, the stream alone was ended: its source went away.
     const bool serverGone =
         !PA_CONTEXT_IS_GOOD(pa_context_get_state(pa_stream_get_context(stream)));
     {
@@ -333,8 +333,9 @@ int Recorder::run() {
             m_bufferChanged.wait(lock, [this] { return m_stop || m_lost || m_readyCount > 0; });
             if (m_stop) break;
             if (m_lost) {
+                const bool sourceGone = m_sourceGone;
                 lock.unlock();
-                if (m_sourceGone)
+                if (sourceGone)
                     gLog.error("sound capture: source %d: its device went away; capture ends\n",
                                m_id);
                 else
