@@ -51,6 +51,59 @@ void onOperationDone(pa_stream*, int, void* userdata) {
     static_cast<PulseConnection*>(userdata)->signal();
 }
 
+// A source's own name, asked of the server.
+struct NameQuery {
+    PulseConnection* connection = nullptr;
+    std::string defaultSource;
+    std::string defaultSink;
+    std::string monitor;
+    bool done = false;
+};
+
+void onServerInfo(pa_context*, const pa_server_info* info, void* userdata) {
+    auto* query = static_cast<NameQuery*>(userdata);
+    if (info) {
+        query->defaultSource = info->default_source_name ? info->default_source_name : "";
+        query->defaultSink = info->default_sink_name ? info->default_sink_name : "";
+    }
+    query->done = true;
+    query->connection->signal();
+}
+
+void onSinkInfo(pa_context*, const pa_sink_info* info, int eol, void* userdata) {
+    auto* query = static_cast<NameQuery*>(userdata);
+    if (info && info->monitor_source_name) query->monitor = info->monitor_source_name;
+    if (eol) {
+        query->done = true;
+        query->connection->signal();
+    }
+}
+
+// The source that name stands for now: none (the default source) and the server's special names
+// (@DEFAULT_SOURCE@, @DEFAULT_MONITOR@) become a source's own name; any other name is kept. A
+// stream that may not move must be connected by the source's own name: PipeWire's sound server
+// refuses the special names then. Empty when the server names no such source. With the
+// connection's lock held.
+std::string sourceNamed(PulseConnection& connection, const char* name) {
+    const std::string asked = name ? name : "";
+    if (!asked.empty() && asked != "@DEFAULT_SOURCE@" && asked != "@DEFAULT_MONITOR@") return asked;
+    NameQuery query;
+    query.connection = &connection;
+    if (pa_operation* operation =
+            pa_context_get_server_info(connection.context(), onServerInfo, &query)) {
+        connection.waitFor([&] { return query.done; }, 5000);
+        pa_operation_unref(operation);
+    }
+    if (asked != "@DEFAULT_MONITOR@" || query.defaultSink.empty()) return query.defaultSource;
+    query.done = false;
+    if (pa_operation* operation = pa_context_get_sink_info_by_name(
+            connection.context(), query.defaultSink.c_str(), onSinkInfo, &query)) {
+        connection.waitFor([&] { return query.done; }, 5000);
+        pa_operation_unref(operation);
+    }
+    return query.monitor;
+}
+
 }  // namespace
 
 int EnumerateCaptureDevices(std::vector<AudioInputDevice>& devices) {
@@ -152,7 +205,8 @@ int Recorder::open(const char* sourceName, int id, int sampleRate, int framesPer
         attributes.maxlength = uint32_t(-1);
         attributes.fragsize = uint32_t(m_blockBytes * m_blocksPerFragment);
         attributes.tlength = attributes.prebuf = attributes.minreq = uint32_t(-1);
-        const char* device = sourceName && *sourceName ? sourceName : nullptr;
+        const std::string source = sourceNamed(connection, sourceName);
+        const char* device = source.empty() ? nullptr : source.c_str();
         m_stream = std::move(stream);  // the callbacks may run from here on
         if (pa_stream_connect_record(
                 m_stream->stream, device, &attributes,
@@ -168,13 +222,17 @@ int Recorder::open(const char* sourceName, int id, int sampleRate, int framesPer
         }
         if (pa_stream_get_state(m_stream->stream) != PA_STREAM_READY) {
             gLog.error("Sound Capture: DirectSoundCaptureCreate failed  \n");
-            gLog.error("sound capture: cannot record from %s: %s\n", device ? device : "default",
+            gLog.error("sound capture: cannot record from %s (asked for %s): %s\n",
+                       device ? device : "the default source",
+                       sourceName && *sourceName ? sourceName : "the default",
                        connection.lastError().c_str());
         } else {
             const pa_sample_spec* actual = pa_stream_get_sample_spec(m_stream->stream);
             gLog.info("audio format: channel=%d, sample_rate=%d \n", actual->channels,
                       int(actual->rate));
             gLog.info("buffer created: size %d \n", 3 * m_blockBytes);
+            gLog.info("sound capture: source %d records from %s\n", id,
+                      device ? device : "the default source");
         }
     }
     if (pa_stream_get_state(m_stream->stream) != PA_STREAM_READY || start() < 0) {

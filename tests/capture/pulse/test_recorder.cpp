@@ -109,6 +109,24 @@ TEST_F(RecorderTest, AMicrophoneAndAMonitorDeliverExactBlocksStampedByCount) {
     EXPECT_EQ(microphone.blocks(), blocks) << "no callback once close() has returned";
 }
 
+// The server's defaults are recorded by the names they have now, so that the streams stay on
+// them; PipeWire's sound server takes no special name for a stream that may not move.
+TEST_F(RecorderTest, TheDefaultsAreOpenedByTheirOwnNames) {
+    const std::string source = runCommand("pactl get-default-source");
+    const std::string sink = runCommand("pactl get-default-sink");
+    ASSERT_FALSE(source.empty() || sink.empty());
+    LogCapture log;
+    for (const char* name : {"", "@DEFAULT_SOURCE@", "@DEFAULT_MONITOR@"}) {
+        CollectingCallback blocks;
+        Recorder recorder(&blocks);
+        ASSERT_EQ(recorder.open(name, 1, 44100, 1152), 0) << name;
+        recorder.close();
+    }
+    const std::string opened = "records from " + source.substr(0, source.size() - 1) + "\n";
+    EXPECT_EQ(log.count(opened), 2) << "the default source, unnamed and by its special name";
+    EXPECT_TRUE(log.contains("records from " + sink.substr(0, sink.size() - 1) + ".monitor\n"));
+}
+
 // A microphone unplugged while it records: its capture ends and says so, and is not moved to
 // another source, which might be what the speakers play.
 TEST_F(RecorderTest, AnUnpluggedSourceEndsItsCaptureAndSaysSo) {
