@@ -30,8 +30,9 @@ int EnumerateCaptureDevices(std::vector<AudioInputDevice>& devices);
 // startCapture(), holes and dropped frames counted, so a gap between two blocks shows as a jump.
 // The block stays the Recorder's: the callee reads it during the call and keeps nothing of it.
 // A last call with an empty block (no data) says that the stream has ended: the server went
-// away, or the source did (a microphone unplugged). The stream stays on the source it was opened
-// on: the server would otherwise move it to another one, which may be what the speakers play.
+// away, or the source did (a microphone unplugged) and the server offered none of its kind in its
+// place. A stream the server moves to a source of the same kind (a microphone to another
+// microphone, the default the user chose) goes on from there.
 class RecorderCallback {
 public:
     virtual ~RecorderCallback() = default;
@@ -80,6 +81,9 @@ private:
     struct Stream;
     static void onRead(struct pa_stream* stream, size_t bytes, void* userdata);
     static void onStreamState(struct pa_stream* stream, void* userdata);
+    static void onStreamMoved(struct pa_stream* stream, void* userdata);
+    static void onMovedTo(struct pa_context* context, const struct pa_source_info* info, int eol,
+                          void* userdata);
     // data null: a hole the server reported, filled with silence.
     void append(const uint8_t* data, size_t bytes);
     // The next frame to be appended was captured at capturedUs.

@@ -51,27 +51,43 @@ void onOperationDone(pa_stream*, int, void* userdata) {
     static_cast<PulseConnection*>(userdata)->signal();
 }
 
-// A source's own name, asked of the server.
-struct NameQuery {
+// What the server says of one source: its name, and whether it is a sink's monitor (what the
+// speakers play) rather than a microphone or a line in.
+struct SourceKind {
     PulseConnection* connection = nullptr;
-    std::string defaultSource;
-    std::string defaultSink;
+    std::string name;
+    bool monitor = false;
+    bool done = false;
+};
+
+void onSourceKind(pa_context*, const pa_source_info* info, int eol, void* userdata) {
+    auto* kind = static_cast<SourceKind*>(userdata);
+    if (info) {
+        kind->name = info->name ? info->name : "";
+        kind->monitor = info->monitor_of_sink != PA_INVALID_INDEX;
+    }
+    if (eol) {
+        kind->done = true;
+        kind->connection->signal();
+    }
+}
+
+struct DefaultMonitor {
+    PulseConnection* connection = nullptr;
+    std::string sink;
     std::string monitor;
     bool done = false;
 };
 
 void onServerInfo(pa_context*, const pa_server_info* info, void* userdata) {
-    auto* query = static_cast<NameQuery*>(userdata);
-    if (info) {
-        query->defaultSource = info->default_source_name ? info->default_source_name : "";
-        query->defaultSink = info->default_sink_name ? info->default_sink_name : "";
-    }
+    auto* query = static_cast<DefaultMonitor*>(userdata);
+    if (info && info->default_sink_name) query->sink = info->default_sink_name;
     query->done = true;
     query->connection->signal();
 }
 
 void onSinkInfo(pa_context*, const pa_sink_info* info, int eol, void* userdata) {
-    auto* query = static_cast<NameQuery*>(userdata);
+    auto* query = static_cast<DefaultMonitor*>(userdata);
     if (info && info->monitor_source_name) query->monitor = info->monitor_source_name;
     if (eol) {
         query->done = true;
@@ -79,29 +95,32 @@ void onSinkInfo(pa_context*, const pa_sink_info* info, int eol, void* userdata) 
     }
 }
 
-// The source that name stands for now: none (the default source) and the server's special names
-// (@DEFAULT_SOURCE@, @DEFAULT_MONITOR@) become a source's own name; any other name is kept. A
-// stream that may not move must be connected by the source's own name: PipeWire's sound server
-// refuses the special names then. Empty when the server names no such source. With the
-// connection's lock held.
+// The source name stands for: the monitor of the default sink by its own name for
+// @DEFAULT_MONITOR@, any other name as it is. PipeWire's sound server records the default
+// source, the microphone, for a stream that asks for @DEFAULT_MONITOR@. The name as it is when
+// the server names no default sink. With the connection's lock held.
 std::string sourceNamed(PulseConnection& connection, const char* name) {
     const std::string asked = name ? name : "";
-    if (!asked.empty() && asked != "@DEFAULT_SOURCE@" && asked != "@DEFAULT_MONITOR@") return asked;
-    NameQuery query;
+    if (asked != "@DEFAULT_MONITOR@") return asked;
+    DefaultMonitor query;
     query.connection = &connection;
     if (pa_operation* operation =
             pa_context_get_server_info(connection.context(), onServerInfo, &query)) {
         connection.waitFor([&] { return query.done; }, 5000);
         pa_operation_unref(operation);
     }
-    if (asked != "@DEFAULT_MONITOR@" || query.defaultSink.empty()) return query.defaultSource;
+    if (query.sink.empty()) return asked;
     query.done = false;
     if (pa_operation* operation = pa_context_get_sink_info_by_name(
-            connection.context(), query.defaultSink.c_str(), onSinkInfo, &query)) {
+            connection.context(), query.sink.c_str(), onSinkInfo, &query)) {
         connection.waitFor([&] { return query.done; }, 5000);
         pa_operation_unref(operation);
     }
-    return query.monitor;
+    return query.monitor.empty() ? asked : query.monitor;
+}
+
+const char* kindText(bool monitor) {
+    return monitor ? "what the speakers play" : "a microphone or line in";
 }
 
 }  // namespace
@@ -139,12 +158,17 @@ int EnumerateCaptureDevices(std::vector<AudioInputDevice>& devices) {
 struct Recorder::Stream {
     PulseConnection connection;
     pa_stream* stream = nullptr;
+    // The source recorded from, and whether it is a monitor: set by open(), then the event
+    // thread's.
+    std::string device;
+    bool monitor = false;
 
     ~Stream() {
         if (stream) {
             PulseConnection::Lock lock(connection);
             pa_stream_set_read_callback(stream, nullptr, nullptr);
             pa_stream_set_state_callback(stream, nullptr, nullptr);
+            pa_stream_set_moved_callback(stream, nullptr, nullptr);
             pa_stream_disconnect(stream);
             pa_stream_unref(stream);
         }
@@ -200,6 +224,7 @@ int Recorder::open(const char* sourceName, int id, int sampleRate, int framesPer
         }
         pa_stream_set_state_callback(stream->stream, onStreamState, this);
         pa_stream_set_read_callback(stream->stream, onRead, this);
+        pa_stream_set_moved_callback(stream->stream, onStreamMoved, this);
         // The server hands data over in fragments of a few blocks: each one wakes this process.
         pa_buffer_attr attributes;
         attributes.maxlength = uint32_t(-1);
@@ -211,8 +236,8 @@ int Recorder::open(const char* sourceName, int id, int sampleRate, int framesPer
         if (pa_stream_connect_record(
                 m_stream->stream, device, &attributes,
                 pa_stream_flags_t(PA_STREAM_START_CORKED | PA_STREAM_ADJUST_LATENCY |
-                                  PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE |
-                                  PA_STREAM_DONT_MOVE)) == 0) {
+                                  PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE)) ==
+            0) {
             connection.waitFor(
                 [this] {
                     const pa_stream_state_t state = pa_stream_get_state(m_stream->stream);
@@ -231,8 +256,18 @@ int Recorder::open(const char* sourceName, int id, int sampleRate, int framesPer
             gLog.info("audio format: channel=%d, sample_rate=%d \n", actual->channels,
                       int(actual->rate));
             gLog.info("buffer created: size %d \n", 3 * m_blockBytes);
-            gLog.info("sound capture: source %d records from %s\n", id,
-                      device ? device : "the default source");
+            SourceKind kind;
+            kind.connection = &connection;
+            if (pa_operation* operation = pa_context_get_source_info_by_index(
+                    connection.context(), pa_stream_get_device_index(m_stream->stream),
+                    onSourceKind, &kind)) {
+                connection.waitFor([&] { return kind.done; }, 5000);
+                pa_operation_unref(operation);
+            }
+            m_stream->device = kind.name;
+            m_stream->monitor = kind.monitor;
+            gLog.info("sound capture: source %d records from %s, %s\n", id, kind.name.c_str(),
+                      kindText(kind.monitor));
         }
     }
     if (pa_stream_get_state(m_stream->stream) != PA_STREAM_READY || start() < 0) {
@@ -337,6 +372,38 @@ void Recorder::onStreamState(pa_stream* stream, void* userdata) {
         std::lock_guard<std::mutex> lock(recorder->m_bufferLock);
         recorder->m_lost = true;
         recorder->m_sourceGone = !serverGone;
+    }
+    recorder->m_bufferChanged.notify_all();
+}
+
+// The server moves a stream whose source went away to its default source, and the user may move
+// it: the recording follows, unless the new source is of the other kind. A microphone's stream
+// moved onto what the speakers play (or the other way round) would record that sound twice over,
+// so it ends there, as if its source had simply gone.
+void Recorder::onStreamMoved(pa_stream* stream, void* userdata) {
+    auto* recorder = static_cast<Recorder*>(userdata);
+    pa_operation* operation = pa_context_get_source_info_by_index(
+        pa_stream_get_context(stream), pa_stream_get_device_index(stream), onMovedTo, recorder);
+    if (operation) pa_operation_unref(operation);
+}
+
+void Recorder::onMovedTo(pa_context*, const pa_source_info* info, int eol, void* userdata) {
+    if (eol || !info) return;
+    auto* recorder = static_cast<Recorder*>(userdata);
+    Stream& moved = *recorder->m_stream;
+    const bool monitor = info->monitor_of_sink != PA_INVALID_INDEX;
+    if (monitor == moved.monitor) {
+        gLog.warn("sound capture: source %d now records from %s instead of %s\n", recorder->m_id,
+                  info->name, moved.device.c_str());
+        moved.device = info->name;
+        return;
+    }
+    gLog.error("sound capture: source %d was moved from %s to %s, %s; capture ends\n",
+               recorder->m_id, moved.device.c_str(), info->name, kindText(monitor));
+    {
+        std::lock_guard<std::mutex> lock(recorder->m_bufferLock);
+        recorder->m_lost = true;
+        recorder->m_sourceGone = true;
     }
     recorder->m_bufferChanged.notify_all();
 }

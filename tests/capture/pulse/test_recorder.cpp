@@ -35,6 +35,11 @@ public:
         std::lock_guard<std::mutex> lock(mutex);
         return int(timeStamps.size());
     }
+    // Whether the last call said that the stream ended.
+    bool ended() {
+        std::lock_guard<std::mutex> lock(mutex);
+        return !byteCounts.empty() && byteCounts.back() == 0;
+    }
     // The left channel's tone, from the given sample (of both channels) on.
     double leftToneHz(int sampleRate, size_t fromSample = 0) {
         std::lock_guard<std::mutex> lock(mutex);
@@ -109,9 +114,10 @@ TEST_F(RecorderTest, AMicrophoneAndAMonitorDeliverExactBlocksStampedByCount) {
     EXPECT_EQ(microphone.blocks(), blocks) << "no callback once close() has returned";
 }
 
-// The server's defaults are recorded by the names they have now, so that the streams stay on
-// them; PipeWire's sound server takes no special name for a stream that may not move.
-TEST_F(RecorderTest, TheDefaultsAreOpenedByTheirOwnNames) {
+// What the server says each default stream records from: the default source for none and for
+// @DEFAULT_SOURCE@, the default sink's monitor for @DEFAULT_MONITOR@ (PipeWire's sound server
+// gives the microphone for that name unless it is asked by the monitor's own).
+TEST_F(RecorderTest, TheDefaultsRecordTheMicrophoneAndWhatTheSpeakersPlay) {
     const std::string source = runCommand("pactl get-default-source");
     const std::string sink = runCommand("pactl get-default-sink");
     ASSERT_FALSE(source.empty() || sink.empty());
@@ -122,28 +128,51 @@ TEST_F(RecorderTest, TheDefaultsAreOpenedByTheirOwnNames) {
         ASSERT_EQ(recorder.open(name, 1, 44100, 1152), 0) << name;
         recorder.close();
     }
-    const std::string opened = "records from " + source.substr(0, source.size() - 1) + "\n";
-    EXPECT_EQ(log.count(opened), 2) << "the default source, unnamed and by its special name";
-    EXPECT_TRUE(log.contains("records from " + sink.substr(0, sink.size() - 1) + ".monitor\n"));
+    EXPECT_EQ(log.count("records from " + source.substr(0, source.size() - 1) + ", a micro"), 2);
+    EXPECT_EQ(log.count("records from " + sink.substr(0, sink.size() - 1) +
+                        ".monitor, what the speakers play"),
+              1);
 }
 
-// A microphone unplugged while it records: its capture ends and says so, and is not moved to
-// another source, which might be what the speakers play.
-TEST_F(RecorderTest, AnUnpluggedSourceEndsItsCaptureAndSaysSo) {
-    const std::string name = uniqueName("glimmora_test_unplugged");
-    auto mic = std::make_unique<SineMicrophone>(name, 11025, 440);
-    ASSERT_TRUE(mic->ok());
+namespace {
+
+// Moves the stream recording from source to target, as the server does when source goes away.
+void moveStream(const std::string& source, const std::string& target) {
+    const std::string index =
+        runCommand("pactl list short sources | awk '$2 == \"" + source + "\" { printf $1 }'");
+    const std::string stream =
+        runCommand("pactl list short source-outputs | awk '$2 == " + index + " { printf $1 }'");
+    ASSERT_FALSE(stream.empty()) << "no stream records from " << source;
+    runCommand("pactl move-source-output " + stream + " " + target);
+}
+
+}  // namespace
+
+// A microphone's stream moved to another microphone (its own unplugged, or the user's choice)
+// goes on from there; moved onto what the speakers play, it ends and says so.
+TEST_F(RecorderTest, AMovedStreamFollowsToAMicrophoneButNotOntoWhatTheSpeakersPlay) {
+    const std::string first = uniqueName("glimmora_test_first");
+    const std::string second = uniqueName("glimmora_test_second");
+    const std::string speakers = uniqueName("glimmora_test_out");
+    SineMicrophone firstMic(first, 11025, 440), secondMic(second, 11025, 440);
+    PulseModule sink("module-null-sink", "sink_name=" + speakers);
+    ASSERT_TRUE(firstMic.ok() && secondMic.ok() && sink.ok());
     CollectingCallback microphone;
     Recorder recorder(&microphone);
-    ASSERT_EQ(recorder.open(name.c_str(), 2, 11025, 288, 2), 0);
+    ASSERT_EQ(recorder.open(first.c_str(), 2, 11025, 288, 2), 0);
     ASSERT_EQ(recorder.startCapture(), 0);
-    ASSERT_TRUE(waitUntil([&] { return microphone.blocks() >= 20; }, 5000));
+    ASSERT_TRUE(waitUntil([&] { return microphone.blocks() >= 10; }, 5000));
     LogCapture log;
-    mic.reset();
-    EXPECT_TRUE(waitUntil([&] { return log.contains("source 2: its device went away"); }, 5000));
+    moveStream(first, second);
+    EXPECT_TRUE(waitUntil([&] { return log.contains("now records from " + second); }, 5000));
+    const int moved = microphone.blocks();
+    EXPECT_TRUE(waitUntil([&] { return microphone.blocks() >= moved + 20; }, 5000))
+        << "the recording goes on";
+    moveStream(second, speakers + ".monitor");
+    EXPECT_TRUE(waitUntil([&] { return microphone.ended(); }, 5000));
+    EXPECT_TRUE(log.contains("was moved from " + second + " to " + speakers + ".monitor"));
     const int ended = microphone.blocks();
     OS_Thread::msleep(300);
-    EXPECT_EQ(microphone.blocks(), ended) << "nothing from another source";
+    EXPECT_EQ(microphone.blocks(), ended) << "nothing of what the speakers play";
     recorder.close();
-    EXPECT_EQ(microphone.byteCounts.back(), 0) << "the last call says the stream ended";
 }
