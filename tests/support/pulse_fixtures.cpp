@@ -39,12 +39,31 @@ SineMicrophone::SineMicrophone(const std::string& name, int rate, int hz)
       m_source("module-remap-source", "source_name=" + name + " master=" + name +
                                           "_tone.monitor rate=" + std::to_string(rate)) {}
 
-PrivateSoundServer::PrivateSoundServer() {
+PrivateSoundServer::PrivateSoundServer(bool pipeWire) {
     char pattern[] = "/tmp/glimmora-pulse.XXXXXX";
     if (!mkdtemp(pattern)) return;
     m_folder = pattern;
     const std::string socket = m_folder + "/native";
+    const std::string config = m_folder + "/pipewire-pulse.conf";
+    if (pipeWire)
+        writeFile(config,
+                  "context.spa-libs = { audio.convert.* = audioconvert/libspa-audioconvert"
+                  " support.* = support/libspa-support }\n"
+                  "context.modules = [ { name = libpipewire-module-protocol-native }"
+                  " { name = libpipewire-module-client-node }"
+                  " { name = libpipewire-module-adapter }"
+                  " { name = libpipewire-module-metadata }"
+                  " { name = libpipewire-module-protocol-pulse args = {"
+                  " server.address = [ \"unix:" +
+                      socket + "\" ] } } ]\n");
     const pid_t pid = fork();
+    if (pid == 0 && pipeWire) {
+        const int devNull = open("/dev/null", O_WRONLY);
+        dup2(devNull, 1);
+        dup2(devNull, 2);
+        execlp("pipewire", "pipewire", "-c", config.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
     if (pid == 0) {
         setenv("PULSE_RUNTIME_PATH", m_folder.c_str(), 1);
         setenv("HOME", m_folder.c_str(), 1);
@@ -66,9 +85,24 @@ PrivateSoundServer::PrivateSoundServer() {
     const std::string server = "unix:" + socket;
     const std::string probe = "PULSE_SERVER=" + server + " pactl info >/dev/null 2>&1";
     if (!waitUntil([&] { return std::system(probe.c_str()) == 0; }, 10000)) return;
-    std::system(
-        ("PULSE_SERVER=" + server + " pactl set-default-source private_microphone").c_str());
-    std::system(("PULSE_SERVER=" + server + " pactl set-default-sink private_speakers").c_str());
+    const std::string pactl = "PULSE_SERVER=" + server + " pactl ";
+    if (pipeWire) {
+        for (const char* module :
+             {"module-null-sink sink_name=private_speakers",
+              "module-null-sink sink_name=private_tone",
+              "module-remap-source source_name=private_microphone master=private_tone.monitor"})
+            runCommand(pactl + "load-module " + module);
+    }
+    runCommand(pactl + "set-default-source private_microphone");
+    runCommand(pactl + "set-default-sink private_speakers");
+    // PipeWire's session manager takes the defaults over a moment later.
+    if (!waitUntil(
+            [&] {
+                return runCommand(pactl + "get-default-source") == "private_microphone\n" &&
+                       runCommand(pactl + "get-default-sink") == "private_speakers\n";
+            },
+            5000))
+        return;
     m_server = server;
 }
 

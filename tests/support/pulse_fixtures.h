@@ -56,11 +56,14 @@ private:
     std::thread m_thread;
 };
 
-// A PulseAudio daemon of the test's own (a silent sink as the speakers, a 440 Hz sine as the
-// microphone), for tests that take it away while something uses it.
+// A sound server of the test's own (a silent sink as the speakers, private_speakers, and a
+// microphone, private_microphone, as its defaults), for tests that take it away while something
+// uses it: a PulseAudio daemon whose microphone is a 440 Hz sine, or PipeWire's PulseAudio server
+// (what Debian's desktops run; its microphone is silent) over the PipeWire daemon scripts/test
+// starts.
 class PrivateSoundServer {
 public:
-    PrivateSoundServer();
+    explicit PrivateSoundServer(bool pipeWire = false);
     ~PrivateSoundServer();
     PrivateSoundServer(const PrivateSoundServer&) = delete;
     PrivateSoundServer& operator=(const PrivateSoundServer&) = delete;

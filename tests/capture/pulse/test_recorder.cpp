@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -114,24 +115,28 @@ TEST_F(RecorderTest, AMicrophoneAndAMonitorDeliverExactBlocksStampedByCount) {
     EXPECT_EQ(microphone.blocks(), blocks) << "no callback once close() has returned";
 }
 
-// What the server says each default stream records from: the default source for none and for
-// @DEFAULT_SOURCE@, the default sink's monitor for @DEFAULT_MONITOR@ (PipeWire's sound server
-// gives the microphone for that name unless it is asked by the monitor's own).
+// What the server says each default stream records from, on PulseAudio and on PipeWire's
+// server: the default source for none and for @DEFAULT_SOURCE@, the default sink's monitor for
+// @DEFAULT_MONITOR@ (PipeWire's server gives the microphone for that name).
 TEST_F(RecorderTest, TheDefaultsRecordTheMicrophoneAndWhatTheSpeakersPlay) {
-    const std::string source = runCommand("pactl get-default-source");
-    const std::string sink = runCommand("pactl get-default-sink");
-    ASSERT_FALSE(source.empty() || sink.empty());
-    LogCapture log;
-    for (const char* name : {"", "@DEFAULT_SOURCE@", "@DEFAULT_MONITOR@"}) {
-        CollectingCallback blocks;
-        Recorder recorder(&blocks);
-        ASSERT_EQ(recorder.open(name, 1, 44100, 1152), 0) << name;
-        recorder.close();
+    for (const bool pipeWire : {false, true}) {
+        PrivateSoundServer server(pipeWire);
+        ASSERT_TRUE(server.ok()) << (pipeWire ? "PipeWire" : "PulseAudio");
+        const char* const earlier = std::getenv("PULSE_SERVER");
+        const std::string restore = earlier ? earlier : "";
+        setenv("PULSE_SERVER", server.server().c_str(), 1);
+        LogCapture log;
+        for (const char* name : {"", "@DEFAULT_SOURCE@", "@DEFAULT_MONITOR@"}) {
+            CollectingCallback blocks;
+            Recorder recorder(&blocks);
+            EXPECT_EQ(recorder.open(name, 1, 44100, 1152), 0) << name;
+            recorder.close();
+        }
+        restore.empty() ? unsetenv("PULSE_SERVER") : setenv("PULSE_SERVER", restore.c_str(), 1);
+        EXPECT_EQ(log.count("records from private_microphone, a micro"), 2) << pipeWire;
+        EXPECT_EQ(log.count("records from private_speakers.monitor, what the speakers play"), 1)
+            << pipeWire;
     }
-    EXPECT_EQ(log.count("records from " + source.substr(0, source.size() - 1) + ", a micro"), 2);
-    EXPECT_EQ(log.count("records from " + sink.substr(0, sink.size() - 1) +
-                        ".monitor, what the speakers play"),
-              1);
 }
 
 namespace {
