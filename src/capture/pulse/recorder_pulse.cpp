@@ -162,10 +162,16 @@ struct Recorder::Stream {
     // thread's.
     std::string device;
     bool monitor = false;
+    pa_operation* movedQuery = nullptr;  // asks what the stream was moved to; the event thread's
 
     ~Stream() {
         if (stream) {
             PulseConnection::Lock lock(connection);
+            // Its answer would find the stream gone.
+            if (movedQuery) {
+                pa_operation_cancel(movedQuery);
+                pa_operation_unref(movedQuery);
+            }
             pa_stream_set_read_callback(stream, nullptr, nullptr);
             pa_stream_set_state_callback(stream, nullptr, nullptr);
             pa_stream_set_moved_callback(stream, nullptr, nullptr);
@@ -382,15 +388,24 @@ void Recorder::onStreamState(pa_stream* stream, void* userdata) {
 // so it ends there, as if its source had simply gone.
 void Recorder::onStreamMoved(pa_stream* stream, void* userdata) {
     auto* recorder = static_cast<Recorder*>(userdata);
-    pa_operation* operation = pa_context_get_source_info_by_index(
+    Stream& moved = *recorder->m_stream;
+    if (moved.movedQuery) {  // moved again before the server answered: only the last counts
+        pa_operation_cancel(moved.movedQuery);
+        pa_operation_unref(moved.movedQuery);
+    }
+    moved.movedQuery = pa_context_get_source_info_by_index(
         pa_stream_get_context(stream), pa_stream_get_device_index(stream), onMovedTo, recorder);
-    if (operation) pa_operation_unref(operation);
 }
 
 void Recorder::onMovedTo(pa_context*, const pa_source_info* info, int eol, void* userdata) {
-    if (eol || !info) return;
     auto* recorder = static_cast<Recorder*>(userdata);
     Stream& moved = *recorder->m_stream;
+    if (eol) {
+        if (moved.movedQuery) pa_operation_unref(moved.movedQuery);
+        moved.movedQuery = nullptr;
+        return;
+    }
+    if (!info) return;
     const bool monitor = info->monitor_of_sink != PA_INVALID_INDEX;
     if (monitor == moved.monitor) {
         gLog.warn("sound capture: source %d now records from %s instead of %s\n", recorder->m_id,
