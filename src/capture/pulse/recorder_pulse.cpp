@@ -74,17 +74,9 @@ void onSourceKind(pa_context*, const pa_source_info* info, int eol, void* userda
 
 struct DefaultMonitor {
     PulseConnection* connection = nullptr;
-    std::string sink;
     std::string monitor;
     bool done = false;
 };
-
-void onServerInfo(pa_context*, const pa_server_info* info, void* userdata) {
-    auto* query = static_cast<DefaultMonitor*>(userdata);
-    if (info && info->default_sink_name) query->sink = info->default_sink_name;
-    query->done = true;
-    query->connection->signal();
-}
 
 void onSinkInfo(pa_context*, const pa_sink_info* info, int eol, void* userdata) {
     auto* query = static_cast<DefaultMonitor*>(userdata);
@@ -104,15 +96,8 @@ std::string sourceNamed(PulseConnection& connection, const char* name) {
     if (asked != "@DEFAULT_MONITOR@") return asked;
     DefaultMonitor query;
     query.connection = &connection;
-    if (pa_operation* operation =
-            pa_context_get_server_info(connection.context(), onServerInfo, &query)) {
-        connection.waitFor([&] { return query.done; }, 5000);
-        pa_operation_unref(operation);
-    }
-    if (query.sink.empty()) return asked;
-    query.done = false;
     if (pa_operation* operation = pa_context_get_sink_info_by_name(
-            connection.context(), query.sink.c_str(), onSinkInfo, &query)) {
+            connection.context(), "@DEFAULT_SINK@", onSinkInfo, &query)) {
         connection.waitFor([&] { return query.done; }, 5000);
         pa_operation_unref(operation);
     }
@@ -405,7 +390,6 @@ void Recorder::onMovedTo(pa_context*, const pa_source_info* info, int eol, void*
         moved.movedQuery = nullptr;
         return;
     }
-    if (!info) return;
     const bool monitor = info->monitor_of_sink != PA_INVALID_INDEX;
     if (monitor == moved.monitor) {
         gLog.warn("sound capture: source %d now records from %s instead of %s\n", recorder->m_id,
