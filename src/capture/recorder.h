@@ -32,7 +32,8 @@ int EnumerateCaptureDevices(std::vector<AudioInputDevice>& devices);
 // A last call with an empty block (no data) says that the stream has ended: the server went
 // away, or the source did (a microphone unplugged) and the server offered none of its kind in its
 // place. A stream the server moves to a source of the same kind (a microphone to another
-// microphone, the default the user chose) goes on from there.
+// microphone, the default the user chose) goes on from there; one moved to the other kind while
+// its own source is still there is moved back.
 class RecorderCallback {
 public:
     virtual ~RecorderCallback() = default;
@@ -72,6 +73,9 @@ public:
     int run() override;
 
     int blockBytes() const { return m_blockBytes; }
+    // Whether the source open() found is a sink's monitor (what the speakers play) rather than
+    // a microphone or line in. A move never changes it: one to the other kind ends the stream.
+    bool recordsMonitor() const { return m_recordsMonitor; }
 
     // Sound buffered beyond this many seconds is dropped, oldest first. Some sources deliver
     // in bursts of up to two seconds; a consumer that falls this far behind has stalled.
@@ -84,6 +88,7 @@ private:
     static void onStreamMoved(struct pa_stream* stream, void* userdata);
     static void onMovedTo(struct pa_context* context, const struct pa_source_info* info, int eol,
                           void* userdata);
+    static void onMovedBack(struct pa_context* context, int success, void* userdata);
     // data null: a hole the server reported, filled with silence.
     void append(const uint8_t* data, size_t bytes);
     // The next frame to be appended was captured at capturedUs.
@@ -99,6 +104,7 @@ private:
     int m_framesPerBlock = 0;
     int m_blockBytes = 0;
     int m_blocksPerFragment = 1;
+    bool m_recordsMonitor = false;  // the owner's, set by open()
 
     std::unique_ptr<BlockPool> m_pool;  // every block's memory; outlives the stream and queue
     std::unique_ptr<Stream> m_stream;   // the server connection and the record stream

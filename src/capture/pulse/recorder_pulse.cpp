@@ -147,15 +147,20 @@ struct Recorder::Stream {
     // thread's.
     std::string device;
     bool monitor = false;
-    pa_operation* movedQuery = nullptr;  // asks what the stream was moved to; the event thread's
+    // The event thread's: the question what the stream was moved to, and the move back from a
+    // source of the other kind (movedTo) while it is under way.
+    pa_operation* movedQuery = nullptr;
+    pa_operation* moveBack = nullptr;
+    std::string movedTo;
 
     ~Stream() {
         if (stream) {
             PulseConnection::Lock lock(connection);
-            // Its answer would find the stream gone.
-            if (movedQuery) {
-                pa_operation_cancel(movedQuery);
-                pa_operation_unref(movedQuery);
+            // Their answers would find the stream gone.
+            for (pa_operation* pending : {movedQuery, moveBack}) {
+                if (!pending) continue;
+                pa_operation_cancel(pending);
+                pa_operation_unref(pending);
             }
             pa_stream_set_read_callback(stream, nullptr, nullptr);
             pa_stream_set_state_callback(stream, nullptr, nullptr);
@@ -256,7 +261,7 @@ int Recorder::open(const char* sourceName, int id, int sampleRate, int framesPer
                 pa_operation_unref(operation);
             }
             m_stream->device = kind.name;
-            m_stream->monitor = kind.monitor;
+            m_stream->monitor = m_recordsMonitor = kind.monitor;
             gLog.info("sound capture: source %d records from %s, %s\n", id, kind.name.c_str(),
                       kindText(kind.monitor));
         }
@@ -367,10 +372,11 @@ void Recorder::onStreamState(pa_stream* stream, void* userdata) {
     recorder->m_bufferChanged.notify_all();
 }
 
-// The server moves a stream whose source went away to its default source, and the user may move
-// it: the recording follows, unless the new source is of the other kind. A microphone's stream
-// moved onto what the speakers play (or the other way round) would record that sound twice over,
-// so it ends there, as if its source had simply gone.
+// The server moves a stream whose source went away to its default source; the user may move it,
+// and PulseAudio moves the streams on the default source when the user picks another default. The
+// recording follows, unless the new source is of the other kind: a microphone's stream moved
+// onto what the speakers play (or the other way round) would record that sound twice over. It is
+// moved back while its source is there, and otherwise ends, as if its source had simply gone.
 void Recorder::onStreamMoved(pa_stream* stream, void* userdata) {
     auto* recorder = static_cast<Recorder*>(userdata);
     Stream& moved = *recorder->m_stream;
@@ -382,7 +388,7 @@ void Recorder::onStreamMoved(pa_stream* stream, void* userdata) {
         pa_stream_get_context(stream), pa_stream_get_device_index(stream), onMovedTo, recorder);
 }
 
-void Recorder::onMovedTo(pa_context*, const pa_source_info* info, int eol, void* userdata) {
+void Recorder::onMovedTo(pa_context* context, const pa_source_info* info, int eol, void* userdata) {
     auto* recorder = static_cast<Recorder*>(userdata);
     Stream& moved = *recorder->m_stream;
     if (eol) {
@@ -392,13 +398,35 @@ void Recorder::onMovedTo(pa_context*, const pa_source_info* info, int eol, void*
     }
     const bool monitor = info->monitor_of_sink != PA_INVALID_INDEX;
     if (monitor == moved.monitor) {
-        gLog.warn("sound capture: source %d now records from %s instead of %s\n", recorder->m_id,
-                  info->name, moved.device.c_str());
+        if (moved.device != info->name)
+            gLog.warn("sound capture: source %d now records from %s instead of %s\n",
+                      recorder->m_id, info->name, moved.device.c_str());
         moved.device = info->name;
         return;
     }
+    moved.movedTo = info->name;
+    if (moved.moveBack) {  // only the last move back counts
+        pa_operation_cancel(moved.moveBack);
+        pa_operation_unref(moved.moveBack);
+    }
+    moved.moveBack = pa_context_move_source_output_by_name(
+        context, pa_stream_get_index(moved.stream), moved.device.c_str(), onMovedBack, recorder);
+    if (!moved.moveBack) onMovedBack(context, 0, recorder);
+}
+
+void Recorder::onMovedBack(pa_context*, int success, void* userdata) {
+    auto* recorder = static_cast<Recorder*>(userdata);
+    Stream& moved = *recorder->m_stream;
+    if (moved.moveBack) pa_operation_unref(moved.moveBack);
+    moved.moveBack = nullptr;
+    const char* kind = kindText(!moved.monitor);
+    if (success) {
+        gLog.warn("sound capture: source %d was moved to %s, %s; moved back to %s\n",
+                  recorder->m_id, moved.movedTo.c_str(), kind, moved.device.c_str());
+        return;
+    }
     gLog.error("sound capture: source %d was moved from %s to %s, %s; capture ends\n",
-               recorder->m_id, moved.device.c_str(), info->name, kindText(monitor));
+               recorder->m_id, moved.device.c_str(), moved.movedTo.c_str(), kind);
     {
         std::lock_guard<std::mutex> lock(recorder->m_bufferLock);
         recorder->m_lost = true;
