@@ -73,26 +73,76 @@ int SoundInput::open(const std::string& stereoName, const std::string& microphon
     if (!stereoName.empty()) stereoSource = stereoName;
     if (!microphoneName.empty()) micSource = microphoneName;
 
-    auto mic = std::make_unique<Recorder>(this);
-    if (mic->open(micSource.c_str(), kMicrophoneId, kMicrophoneRate, kFramesPerBlock / 4,
-                  kBlocksPerFragment) < 0) {
+    m_sourceNames[kStereoId] = stereoSource;
+    m_sourceNames[kMicrophoneId] = micSource;
+
+    m_micRecorder = openRecorder(kMicrophoneId);
+    if (!m_micRecorder) {
         gLog.error("failed to open microphone device! \n");
         return -1;
     }
     gLog.info("Start microphone capture . \n");
-    m_micRecorder = std::move(mic);
     m_micRecorder->startCapture();
 
-    auto stereo = std::make_unique<Recorder>(this);
-    if (stereo->open(stereoSource.c_str(), kStereoId, kStereoRate, kFramesPerBlock,
-                     kBlocksPerFragment) < 0) {
+    m_stereoRecorder = openRecorder(kStereoId);
+    if (!m_stereoRecorder) {
         gLog.error("failed to open stereo device! \n");
         return 0;
     }
     gLog.info("Start stereo capture: %s \n", stereoSource.c_str());
-    m_stereoRecorder = std::move(stereo);
     m_stereoRecorder->startCapture();
     return 0;
+}
+
+std::unique_ptr<Recorder> SoundInput::openRecorder(int id) {
+    auto recorder = std::make_unique<Recorder>(this);
+    const bool stereo = id == kStereoId;
+    if (recorder->open(m_sourceNames[id].c_str(), id, stereo ? kStereoRate : kMicrophoneRate,
+                       stereo ? kFramesPerBlock : kFramesPerBlock / 4, kBlocksPerFragment) < 0)
+        return nullptr;
+    return recorder;
+}
+
+bool SoundInput::anyEnded() {
+    std::lock_guard<std::mutex> lock(m_lock);
+    return (m_micRecorder && m_ended[kMicrophoneId]) || (m_stereoRecorder && m_ended[kStereoId]);
+}
+
+bool SoundInput::reopenEnded() {
+    bool allBack = true;
+    for (int id : {kMicrophoneId, kStereoId}) {
+        std::unique_ptr<Recorder>& recorder = id == kStereoId ? m_stereoRecorder : m_micRecorder;
+        {
+            std::lock_guard<std::mutex> lock(m_lock);
+            if (!recorder || !m_ended[id]) continue;
+        }
+        std::unique_ptr<Recorder> fresh = openRecorder(id);
+        if (!fresh) {
+            gLog.warn("sound: the %s that ended cannot be opened again\n", sourceName(id));
+            allBack = false;
+            continue;
+        }
+        // The microphone's name may stand for the server's default source, which is what the
+        // speakers play where no microphone is left.
+        if (fresh->recordsMonitor() != recorder->recordsMonitor()) {
+            gLog.warn("sound: the %s that ended is not back: %s now records %s\n", sourceName(id),
+                      m_sourceNames[id].c_str(),
+                      fresh->recordsMonitor() ? "what the speakers play" : "a microphone");
+            fresh->close();
+            allBack = false;
+            continue;
+        }
+        // The old stream made its last call when it ended; once closed it makes none.
+        recorder->close();
+        recorder = std::move(fresh);
+        {
+            std::lock_guard<std::mutex> lock(m_lock);
+            m_ended[id] = false;
+        }
+        recorder->startCapture();
+        gLog.info("sound: the %s is back, from %s\n", sourceName(id), m_sourceNames[id].c_str());
+    }
+    return allBack;
 }
 
 void SoundInput::close() {

@@ -35,11 +35,11 @@ public:
 // silent one. A source that ends (its device or the sound server gone) leaves the others
 // recording, and the log says so once.
 //
-// Threads: open(), close(), setListener(), setSourceEnabled(), beginRecording(),
-// finishRecording(), pauseRecording(), resumeRecording() and endRecording() on the owner's (GUI)
-// thread; OnRecordedBlock on the two capture threads at once. m_lock guards the tracks, the
-// timeline fields and the blocks waiting for the listener; it is never held while the listener
-// runs: whichever thread finds blocks waiting and nobody delivering hands them on in order
+// Threads: open(), close(), anyEnded(), reopenEnded(), setListener(), setSourceEnabled(),
+// beginRecording(), finishRecording(), pauseRecording(), resumeRecording() and endRecording() on
+// the owner's (GUI) thread; OnRecordedBlock on the two capture threads at once. m_lock guards the
+// tracks, the timeline fields and the blocks waiting for the listener; it is never held while the
+// listener runs: whichever thread finds blocks waiting and nobody delivering hands them on in order
 // (m_delivering), the others leave theirs to it. Once endRecording() has returned no block reaches
 // the listener. The flags are written by the owner and read by the capture threads. Each level
 // counter belongs to one source's capture thread.
@@ -68,6 +68,13 @@ public:
     int open(const std::string& stereoName = "", const std::string& microphoneName = "");
     // Closes both devices and stops the relay. Safe twice and after a failed open().
     void close();
+    // Whether the stream of an open source has ended.
+    bool anyEnded();
+    // Opens again, by the name open() chose, each source whose stream has ended: a sound server
+    // that went away may be back, a microphone plugged in again. A source of another kind than
+    // it had (the default source is now what the speakers play) is not taken. Each attempt has
+    // a log line. Not while a recording runs. Returns false while a source stays ended.
+    bool reopenEnded();
 
     bool microphoneOpen() const { return m_micRecorder != nullptr; }
     bool stereoOpen() const { return m_stereoRecorder != nullptr; }
@@ -102,6 +109,9 @@ public:
 
 private:
     static bool validId(int id) { return id == kStereoId || id == kMicrophoneId; }
+    // A Recorder on the source's chosen name, opened and waiting for startCapture(); null with
+    // a log line when it cannot be opened.
+    std::unique_ptr<Recorder> openRecorder(int id);
     // Under m_lock: mixes every block that is ready into m_outgoing; with force, also what a
     // silent source holds up, until the timeline reaches m_endSample.
     void mixReady(bool force);
@@ -113,6 +123,7 @@ private:
     EventBridge m_bridge;
     std::unique_ptr<Recorder> m_micRecorder;
     std::unique_ptr<Recorder> m_stereoRecorder;
+    std::string m_sourceNames[3];  // by source id, as open() chose them; the owner's
     std::atomic<int> m_levelCounters[3] = {};
 
     BlockPool m_mixedBlocks;  // the mixed blocks' memory; they come back from the writer

@@ -1,5 +1,7 @@
 #include "session/studio.h"
 
+#include <algorithm>
+
 #include "base/log_file.h"
 #include "capture/preview_task.h"
 #include "session/preferences.h"
@@ -15,6 +17,7 @@ Studio::Studio(std::unique_ptr<Desktop> desktop)
     connect(m_desktop.get(), &Desktop::screenRefused, this, &Studio::screenRefused);
     connect(m_desktop.get(), &Desktop::screenSilent, this, &Studio::screenSilent);
     connect(m_desktop.get(), &Desktop::hotKeyPressed, this, &Studio::hotKey);
+    connect(&m_soundRetry, &QTimer::timeout, this, &Studio::retrySound);
 }
 
 Studio::~Studio() {
@@ -24,14 +27,40 @@ Studio::~Studio() {
 void Studio::close() {
     stopRecording();
     closeCamera();
+    m_soundRetry.stop();
     m_sound.close();
     m_desktopRecording.releaseGrabber();
     m_desktop->releaseScreen();
 }
 
+namespace {
+
+constexpr int kSoundRetryTickMs = 1000;
+constexpr int kLongestSoundRetryMs = 60000;
+
+}  // namespace
+
 int Studio::openSound() {
     if (m_sound.microphoneOpen()) return 0;
-    return m_sound.open();
+    if (m_sound.open() < 0) return -1;
+    m_soundRetryWaitMs = kSoundRetryTickMs;
+    m_soundRetryIdleMs = 0;
+    m_soundRetry.start(kSoundRetryTickMs);
+    return 0;
+}
+
+void Studio::retrySound() {
+    if (isRecording() || !m_sound.anyEnded()) {
+        m_soundRetryWaitMs = kSoundRetryTickMs;
+        m_soundRetryIdleMs = 0;
+        return;
+    }
+    m_soundRetryIdleMs += kSoundRetryTickMs;
+    if (m_soundRetryIdleMs < m_soundRetryWaitMs) return;
+    m_soundRetryIdleMs = 0;
+    m_soundRetryWaitMs = m_sound.reopenEnded()
+                             ? kSoundRetryTickMs
+                             : std::min(2 * m_soundRetryWaitMs, kLongestSoundRetryMs);
 }
 
 // ---- Camera
@@ -154,6 +183,7 @@ bool Studio::bindHotKeys() {
 
 int Studio::startScreenRecording(const ScreenSettings& settings) {
     if (isRecording()) return -1;
+    m_sound.reopenEnded();
     m_current = &m_desktopRecording;
     m_desktopRecording.setRecordPointer(settings.pointer,
                                         settings.clicks && m_desktop->showsClicks());
@@ -164,6 +194,7 @@ int Studio::startScreenRecording(const ScreenSettings& settings) {
 
 int Studio::startCameraRecording() {
     if (isRecording()) return -1;
+    m_sound.reopenEnded();
     m_current = &m_cameraRecording;
     return m_cameraRecording.start(videoFolder, m_cameraFormat.width, m_cameraFormat.height,
                                    m_cameraFormat.bitsPerPixel, m_cameraFormat.fourcc);

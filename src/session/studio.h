@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QTimer>
 
 #include <atomic>
 #include <cstdint>
@@ -44,7 +45,10 @@ public:
 
     // ---- Sound
     // Opens both sound sources once (again after close()). Returns -1 when the microphone cannot
-    // be opened; stereoOpen() tells whether the stereo mix could.
+    // be opened; stereoOpen() tells whether the stereo mix could. A source that ends later (its
+    // server or device went away) is tried again while no recording runs: a second after, then
+    // twice as long after each failure, up to a minute; a fresh stream needs a moment to settle
+    // before its sound keeps its place.
     int openSound();
     bool microphoneOpen() const { return m_sound.microphoneOpen(); }
     bool stereoOpen() const { return m_sound.stereoOpen(); }
@@ -110,8 +114,9 @@ public:
         bool clicks = false;
     };
     // Starts a recording into the video folder (see DesktopRecording::start); the screen must be
-    // ready. Returns 0, or -1 with a log line (recording().openError() set when the file could
-    // not be opened).
+    // ready. A sound source that ended since it was opened (its server or device went away) is
+    // tried again first. Returns 0, or -1 with a log line (recording().openError() set when the
+    // file could not be opened).
     int startScreenRecording(const ScreenSettings& settings);
     // Starts a recording of the open camera. -1 with a log line as above; without a camera
     // picture openError() stays empty.
@@ -142,9 +147,13 @@ private:
     void startPreview();
     void stopPreview();
     void onScreenShared(const QString& token);
+    void retrySound();
 
     std::unique_ptr<Desktop> m_desktop;
     SoundInput m_sound;
+    QTimer m_soundRetry;         // a tick a second while the sound is open
+    int m_soundRetryWaitMs = 0;  // from the loss or the last failed attempt to the next
+    int m_soundRetryIdleMs = 0;  // since then
     DesktopRecording m_desktopRecording;
     CameraRecording m_cameraRecording;
     Recording* m_current = nullptr;  // the one started last

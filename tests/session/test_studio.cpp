@@ -3,14 +3,19 @@
 // display, with the test cameras and the test sound server's microphone; files read back.
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
+
 #include <atomic>
+#include <cstdlib>
 #include <filesystem>
 
 #include "av_file.h"
 #include "base/log_file.h"
 #include "base/os_thread.h"
 #include "capture/gst/test_cameras.h"
+#include "log_capture.h"
 #include "pulse_fixtures.h"
+#include "qt_events.h"
 #include "session/preferences.h"
 #include "session/studio.h"
 #include "test_support.h"
@@ -94,4 +99,70 @@ TEST(Studio, ServesACameraAndAScreenRecordingWithTheSameSoundAndFeedsThePreview)
     }
     EXPECT_NE(cameraFile.find("-camera.avi"), std::string::npos);
     EXPECT_NE(screenFile.find("-screen.avi"), std::string::npos);
+}
+
+// A microphone unplugged between two lessons and plugged in again, a sound server that
+// restarted: each comes back by itself, in time for the next recording to have its sound from
+// the start, but the speakers' sound never comes in the microphone's place.
+TEST(Studio, ASourceThatEndedIsTakenAgainWhenItIsBackAndOfItsKind) {
+    LogCapture log;
+    PrivateSoundServer server;
+    ASSERT_TRUE(server.ok());
+    setenv("PULSE_SERVER", server.server().c_str(), 1);
+    int argc = 0;
+    QCoreApplication app(argc, nullptr);  // for the studio's timer
+    VirtualDisplay display(320, 240);
+    ASSERT_TRUE(display.ok());
+    TempDir dir;
+    videoFolder = dir.path() + "/";
+    Studio studio;
+    ASSERT_EQ(studio.openSound(), 0);
+    studio.setSoundEnabled(SoundInput::kMicrophoneId, true);
+    ASSERT_TRUE(studio.screenReady());
+    // Records with the microphone: the strength of its tone in the file (a busy machine may leave
+    // gaps in a fresh server's sound), or -1 when the microphone was lost.
+    auto record = [&](double seconds) {
+        Studio::ScreenSettings screen;
+        screen.fullScreen = false;
+        screen.width = 320;
+        screen.height = 240;
+        EXPECT_EQ(studio.startScreenRecording(screen), 0);
+        OS_Thread::msleep(int(seconds * 1000));
+        studio.stopRecording();
+        if (studio.recording().lostSources() & Recording::kMicrophoneLost) return -1.0;
+        AvFile file;
+        if (!file.open(studio.recording().fileName())) {
+            ADD_FAILURE() << file.error();
+            return 0.0;
+        }
+        const Sound sound = file.sound();
+        EXPECT_NEAR(sound.seconds(), seconds, 0.3);
+        return sound.amplitudeAt(0, 440, 0);
+    };
+    // Until the microphone is back (its nth time), and a moment for its stream to settle.
+    auto waitForMicrophone = [&](int nth) {
+        EXPECT_TRUE(processUntil([&] { return log.count("the microphone is back") == nth; }, 5000));
+        processFor(2000);
+    };
+
+    // Unplugged: the server's default source is then a monitor.
+    runCommand("pactl unload-module module-remap-source");
+    ASSERT_TRUE(processUntil([&] { return log.contains("not back"); }, 5000));
+    EXPECT_TRUE(log.contains("now records what the speakers play"));
+    EXPECT_EQ(record(1.0), -1.0);
+
+    runCommand(
+        "pactl load-module module-remap-source source_name=private_microphone "
+        "master=private_tone.monitor rate=11025 >/dev/null");
+    runCommand("pactl set-default-source private_microphone");
+    waitForMicrophone(1);
+    EXPECT_GT(record(2.0), 0.1);
+
+    server.kill();
+    ASSERT_TRUE(processUntil([&] { return log.contains("lost its sound server"); }, 5000));
+    ASSERT_TRUE(server.start());
+    waitForMicrophone(2);
+    EXPECT_GT(record(2.0), 0.1);
+    studio.close();
+    unsetenv("PULSE_SERVER");
 }

@@ -39,10 +39,16 @@ SineMicrophone::SineMicrophone(const std::string& name, int rate, int hz)
       m_source("module-remap-source", "source_name=" + name + " master=" + name +
                                           "_tone.monitor rate=" + std::to_string(rate)) {}
 
-PrivateSoundServer::PrivateSoundServer(bool pipeWire) {
+PrivateSoundServer::PrivateSoundServer(bool pipeWire) : m_pipeWire(pipeWire) {
     char pattern[] = "/tmp/glimmora-pulse.XXXXXX";
     if (!mkdtemp(pattern)) return;
     m_folder = pattern;
+    start();
+}
+
+bool PrivateSoundServer::start() {
+    kill();
+    const bool pipeWire = m_pipeWire;
     const std::string socket = m_folder + "/native";
     const std::string config = m_folder + "/pipewire-pulse.conf";
     if (pipeWire)
@@ -82,9 +88,10 @@ PrivateSoundServer::PrivateSoundServer(bool pipeWire) {
         _exit(127);
     }
     m_pid = pid;
+    m_server.clear();
     const std::string server = "unix:" + socket;
     const std::string probe = "PULSE_SERVER=" + server + " pactl info >/dev/null 2>&1";
-    if (!waitUntil([&] { return std::system(probe.c_str()) == 0; }, 10000)) return;
+    if (!waitUntil([&] { return std::system(probe.c_str()) == 0; }, 10000)) return false;
     const std::string pactl = "PULSE_SERVER=" + server + " pactl ";
     if (pipeWire) {
         for (const char* module :
@@ -102,8 +109,9 @@ PrivateSoundServer::PrivateSoundServer(bool pipeWire) {
                        runCommand(pactl + "get-default-sink") == "private_speakers\n";
             },
             5000))
-        return;
+        return false;
     m_server = server;
+    return true;
 }
 
 PrivateSoundServer::~PrivateSoundServer() {

@@ -73,8 +73,11 @@ public:
     const std::string& server() const { return m_server; }
     // Kills the daemon at once, as a crash would.
     void kill();
+    // Starts the daemon (again, after kill()) on the same socket, its defaults set.
+    bool start();
 
 private:
+    bool m_pipeWire = false;
     std::string m_folder;
     std::string m_server;
     int m_pid = -1;
