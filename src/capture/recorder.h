@@ -33,7 +33,8 @@ int EnumerateCaptureDevices(std::vector<AudioInputDevice>& devices);
 // away, or the source did (a microphone unplugged) and the server offered none of its kind in its
 // place. A stream the server moves to a source of the same kind (a microphone to another
 // microphone, the default the user chose) goes on from there; one moved to the other kind while
-// its own source is still there is moved back.
+// its own source is still there is moved back. A stream opened on @DEFAULT_MONITOR@ follows the
+// default sink: it records what is heard wherever that goes.
 class RecorderCallback {
 public:
     virtual ~RecorderCallback() = default;
@@ -89,6 +90,11 @@ private:
     static void onMovedTo(struct pa_context* context, const struct pa_source_info* info, int eol,
                           void* userdata);
     static void onMovedBack(struct pa_context* context, int success, void* userdata);
+    void followDefaultSink();
+    static void onServerChanged(struct pa_context* context, int type, uint32_t index,
+                                void* userdata);
+    static void onDefaultSink(struct pa_context* context, const struct pa_sink_info* info, int eol,
+                              void* userdata);
     // data null: a hole the server reported, filled with silence.
     void append(const uint8_t* data, size_t bytes);
     // The next frame to be appended was captured at capturedUs.

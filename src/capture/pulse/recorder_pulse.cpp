@@ -72,6 +72,8 @@ void onSourceKind(pa_context*, const pa_source_info* info, int eol, void* userda
     }
 }
 
+constexpr const char* kDefaultMonitor = "@DEFAULT_MONITOR@";
+
 struct DefaultMonitor {
     PulseConnection* connection = nullptr;
     std::string monitor;
@@ -93,7 +95,7 @@ void onSinkInfo(pa_context*, const pa_sink_info* info, int eol, void* userdata) 
 // the server names no default sink. With the connection's lock held.
 std::string sourceNamed(PulseConnection& connection, const char* name) {
     const std::string asked = name ? name : "";
-    if (asked != "@DEFAULT_MONITOR@") return asked;
+    if (asked != kDefaultMonitor) return asked;
     DefaultMonitor query;
     query.connection = &connection;
     if (pa_operation* operation = pa_context_get_sink_info_by_name(
@@ -152,12 +154,16 @@ struct Recorder::Stream {
     pa_operation* movedQuery = nullptr;
     pa_operation* moveBack = nullptr;
     std::string movedTo;
+    // The question which sink is the default now, for a stream that follows it; the event
+    // thread's.
+    pa_operation* defaultSinkQuery = nullptr;
 
     ~Stream() {
         if (stream) {
             PulseConnection::Lock lock(connection);
             // Their answers would find the stream gone.
-            for (pa_operation* pending : {movedQuery, moveBack}) {
+            pa_context_set_subscribe_callback(connection.context(), nullptr, nullptr);
+            for (pa_operation* pending : {movedQuery, moveBack, defaultSinkQuery}) {
                 if (!pending) continue;
                 pa_operation_cancel(pending);
                 pa_operation_unref(pending);
@@ -264,6 +270,7 @@ int Recorder::open(const char* sourceName, int id, int sampleRate, int framesPer
             m_stream->monitor = m_recordsMonitor = kind.monitor;
             gLog.info("sound capture: source %d records from %s, %s\n", id, kind.name.c_str(),
                       kindText(kind.monitor));
+            if (sourceName && std::strcmp(sourceName, kDefaultMonitor) == 0) followDefaultSink();
         }
     }
     if (pa_stream_get_state(m_stream->stream) != PA_STREAM_READY || start() < 0) {
@@ -433,6 +440,57 @@ void Recorder::onMovedBack(pa_context*, int success, void* userdata) {
         recorder->m_sourceGone = true;
     }
     recorder->m_bufferChanged.notify_all();
+}
+
+// Headphones plugged in, or another output picked, make another sink the default: what is heard
+// goes there, and so does the stream that records it. With the connection's lock held.
+void Recorder::followDefaultSink() {
+    pa_context* context = m_stream->connection.context();
+    pa_context_set_subscribe_callback(
+        context,
+        [](pa_context* c, pa_subscription_event_type_t type, uint32_t index, void* userdata) {
+            onServerChanged(c, int(type), index, userdata);
+        },
+        this);
+    pa_operation* subscribe =
+        pa_context_subscribe(context, PA_SUBSCRIPTION_MASK_SERVER, nullptr, nullptr);
+    if (!subscribe) {
+        gLog.warn("sound capture: source %d cannot follow the default output: %s\n", m_id,
+                  m_stream->connection.lastError().c_str());
+        return;
+    }
+    pa_operation_unref(subscribe);
+}
+
+void Recorder::onServerChanged(pa_context* context, int type, uint32_t, void* userdata) {
+    if ((type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK) != PA_SUBSCRIPTION_EVENT_SERVER) return;
+    auto* recorder = static_cast<Recorder*>(userdata);
+    Stream& stream = *recorder->m_stream;
+    if (stream.defaultSinkQuery) {  // changed again before the server answered
+        pa_operation_cancel(stream.defaultSinkQuery);
+        pa_operation_unref(stream.defaultSinkQuery);
+    }
+    stream.defaultSinkQuery =
+        pa_context_get_sink_info_by_name(context, "@DEFAULT_SINK@", onDefaultSink, recorder);
+}
+
+void Recorder::onDefaultSink(pa_context* context, const pa_sink_info* info, int eol,
+                             void* userdata) {
+    auto* recorder = static_cast<Recorder*>(userdata);
+    Stream& stream = *recorder->m_stream;
+    if (eol) {
+        if (stream.defaultSinkQuery) pa_operation_unref(stream.defaultSinkQuery);
+        stream.defaultSinkQuery = nullptr;
+        return;
+    }
+    if (!info->monitor_source_name || stream.device == info->monitor_source_name) return;
+    gLog.info("sound capture: source %d follows the default output to %s\n", recorder->m_id,
+              info->name);
+    // Where it went shows in the moved callback.
+    if (pa_operation* move =
+            pa_context_move_source_output_by_name(context, pa_stream_get_index(stream.stream),
+                                                  info->monitor_source_name, nullptr, nullptr))
+        pa_operation_unref(move);
 }
 
 void Recorder::addClockReading(int64_t capturedUs) {

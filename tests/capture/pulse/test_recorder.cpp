@@ -117,7 +117,8 @@ TEST_F(RecorderTest, AMicrophoneAndAMonitorDeliverExactBlocksStampedByCount) {
 
 // What the server says each default stream records from, on PulseAudio and on PipeWire's
 // server: the default source for none and for @DEFAULT_SOURCE@, the default sink's monitor for
-// @DEFAULT_MONITOR@ (PipeWire's server gives the microphone for that name).
+// @DEFAULT_MONITOR@ (PipeWire's server gives the microphone for that name). Headphones plugged in
+// become the default sink: what the speakers play is then what they play.
 TEST_F(RecorderTest, TheDefaultsRecordTheMicrophoneAndWhatTheSpeakersPlay) {
     for (const bool pipeWire : {false, true}) {
         PrivateSoundServer server(pipeWire);
@@ -132,10 +133,28 @@ TEST_F(RecorderTest, TheDefaultsRecordTheMicrophoneAndWhatTheSpeakersPlay) {
             EXPECT_EQ(recorder.open(name, 1, 44100, 1152), 0) << name;
             recorder.close();
         }
-        restore.empty() ? unsetenv("PULSE_SERVER") : setenv("PULSE_SERVER", restore.c_str(), 1);
         EXPECT_EQ(log.count("records from private_microphone, a micro"), 2) << pipeWire;
         EXPECT_EQ(log.count("records from private_speakers.monitor, what the speakers play"), 1)
             << pipeWire;
+
+        CollectingCallback heard;
+        Recorder recorder(&heard);
+        ASSERT_EQ(recorder.open("@DEFAULT_MONITOR@", 1, 44100, 1152), 0);
+        ASSERT_EQ(recorder.startCapture(), 0);
+        runCommand("pactl load-module module-null-sink sink_name=private_headphones >/dev/null");
+        runCommand("pactl set-default-sink private_headphones");
+        EXPECT_TRUE(waitUntil(
+            [&] { return log.contains("now records from private_headphones.monitor"); }, 5000))
+            << pipeWire;
+        {
+            TonePlayer tone("", 1000, 0.3);
+            const int from = heard.blocks();
+            EXPECT_TRUE(waitUntil([&] { return heard.blocks() >= from + 40; }, 5000));
+            EXPECT_NEAR(heard.leftToneHz(44100, size_t(from + 20) * 1152 * 2), 1000.0, 10.0)
+                << pipeWire;
+        }
+        recorder.close();
+        restore.empty() ? unsetenv("PULSE_SERVER") : setenv("PULSE_SERVER", restore.c_str(), 1);
     }
 }
 
