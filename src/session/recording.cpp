@@ -122,8 +122,7 @@ void Recording::pause() {
     const int64_t lastPicture = int64_t(double(m_pausedAtMs) / m_frameIntervalMs);
     m_lastPictureIndex.store(lastPicture);
     m_paused.store(true);
-    // The part goes on at the end of the slot; the sound at the whole block nearest to it,
-    // which is less than half a slot away, so that the next picture takes the next slot.
+    // The part goes on at the end of the slot; the sound at the whole block nearest to it.
     double resumeMs = double(lastPicture + 1) * m_frameIntervalMs;
     if (m_sound)
         resumeMs = double(m_sound->pauseRecording(std::llround(resumeMs / kAudioMsPerSample))) *
@@ -138,14 +137,20 @@ void Recording::pause() {
 void Recording::resume() {
     if (!m_recording.load() || !m_paused.load()) return;
     const int64_t firstPicture = m_lastPictureIndex.load() + 1;
-    // The clock reads on from where the sound stopped; pictures captured before now come out
-    // earlier than the first slot and are let go.
-    m_clock.start(std::llround(m_resumeAtMs));
+    // The clock reads on from the first slot after the pause, so that the ticks fall on the
+    // slots again; pictures captured before now come out earlier than that slot and are let go.
+    // The sound before the pause ended a little before or after that slot (m_resumeAtMs, on a
+    // whole block): it goes on with what was heard as much before or after now.
+    const int64_t firstSlotMs = std::llround(double(firstPicture) * m_frameIntervalMs);
+    m_clock.start(firstSlotMs);
     m_firstPictureIndex.store(firstPicture);
     if (AvPacker* writer = m_writer.load()) writer->keyPictureFrom(firstPicture);
     resumePictures();
     m_fadeInNext = true;
-    if (m_sound) m_sound->resumeRecording(m_clock.startedAtUs() - int64_t(m_soundDelayMs * 1000));
+    if (m_sound)
+        m_sound->resumeRecording(m_clock.startedAtUs() +
+                                 std::llround((m_resumeAtMs - double(firstSlotMs)) * 1000) -
+                                 int64_t(m_soundDelayMs * 1000));
     m_lastPictureIndex.store(INT64_MAX);
     m_paused.store(false);
     gLog.info("resumed %s\n", m_fileName.c_str());

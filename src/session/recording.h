@@ -126,7 +126,7 @@ private:
     // are let go.
     std::atomic<int64_t> m_firstPictureIndex{0};
     int64_t m_pausedAtMs = 0;  // the clock's reading at the pause, owner's thread
-    double m_resumeAtMs = 0;   // where the clock reads on at the resume, owner's thread
+    double m_resumeAtMs = 0;   // where the sound before the pause ends; owner's thread
     // The latest sound block, not yet handed to the writer: the sound capture thread's while
     // blocks arrive, the owner's otherwise (the sound input's lock passes it on).
     MMPacket m_heldSound;
