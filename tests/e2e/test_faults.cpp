@@ -136,9 +136,18 @@ TEST_F(FaultTest, FullDiskStopsTheRecordingAndKeepsWhatFits) {
     OS_Thread::msleep(1000);
     program.key("F3");
     OS_Thread::msleep(2500);
-    // Paused, nothing is written: another program fills the disk meanwhile, to less than the
-    // writer keeps free. The resumed recording stops at once.
+    // Paused, nothing is written once what was taken before the pause is in the file (the
+    // writer hands it on within half a second): another program fills the disk meanwhile, to
+    // less than the writer keeps free. The resumed recording stops at once.
     ASSERT_TRUE(program.pauseFor(1000, [&] {
+        const std::string file = program.recordings().at(0);
+        auto size = std::filesystem::file_size(file);
+        for (int wait = 0; wait < 10; ++wait) {
+            OS_Thread::msleep(600);
+            const auto now = std::filesystem::file_size(file);
+            if (now == size) break;
+            size = now;
+        }
         const auto left = std::filesystem::space(folder).available;
         ASSERT_GT(left, 1u << 20);
         runCommand("dd if=/dev/zero of='" + folder + "/filler' bs=4096 count=" +
