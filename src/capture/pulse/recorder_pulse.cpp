@@ -106,6 +106,15 @@ std::string sourceNamed(PulseConnection& connection, const char* name) {
     return query.monitor.empty() ? asked : query.monitor;
 }
 
+// An operation the stream waits on, let go once it has answered (done), or before its answer
+// (cancelled: a newer question replaces it, or the stream goes).
+void letGo(pa_operation*& pending, bool cancelled) {
+    if (!pending) return;
+    if (cancelled) pa_operation_cancel(pending);
+    pa_operation_unref(pending);
+    pending = nullptr;
+}
+
 const char* kindText(bool monitor) {
     return monitor ? "what the speakers play" : "a microphone or line in";
 }
@@ -163,11 +172,8 @@ struct Recorder::Stream {
             PulseConnection::Lock lock(connection);
             // Their answers would find the stream gone.
             pa_context_set_subscribe_callback(connection.context(), nullptr, nullptr);
-            for (pa_operation* pending : {movedQuery, moveBack, defaultSinkQuery}) {
-                if (!pending) continue;
-                pa_operation_cancel(pending);
-                pa_operation_unref(pending);
-            }
+            for (pa_operation** pending : {&movedQuery, &moveBack, &defaultSinkQuery})
+                letGo(*pending, true);
             pa_stream_set_read_callback(stream, nullptr, nullptr);
             pa_stream_set_state_callback(stream, nullptr, nullptr);
             pa_stream_set_moved_callback(stream, nullptr, nullptr);
@@ -387,10 +393,7 @@ void Recorder::onStreamState(pa_stream* stream, void* userdata) {
 void Recorder::onStreamMoved(pa_stream* stream, void* userdata) {
     auto* recorder = static_cast<Recorder*>(userdata);
     Stream& moved = *recorder->m_stream;
-    if (moved.movedQuery) {  // moved again before the server answered: only the last counts
-        pa_operation_cancel(moved.movedQuery);
-        pa_operation_unref(moved.movedQuery);
-    }
+    letGo(moved.movedQuery, true);  // moved again before the server answered: the last counts
     moved.movedQuery = pa_context_get_source_info_by_index(
         pa_stream_get_context(stream), pa_stream_get_device_index(stream), onMovedTo, recorder);
 }
@@ -399,8 +402,7 @@ void Recorder::onMovedTo(pa_context* context, const pa_source_info* info, int eo
     auto* recorder = static_cast<Recorder*>(userdata);
     Stream& moved = *recorder->m_stream;
     if (eol) {
-        if (moved.movedQuery) pa_operation_unref(moved.movedQuery);
-        moved.movedQuery = nullptr;
+        letGo(moved.movedQuery, false);
         return;
     }
     const bool monitor = info->monitor_of_sink != PA_INVALID_INDEX;
@@ -412,10 +414,7 @@ void Recorder::onMovedTo(pa_context* context, const pa_source_info* info, int eo
         return;
     }
     moved.movedTo = info->name;
-    if (moved.moveBack) {  // only the last move back counts
-        pa_operation_cancel(moved.moveBack);
-        pa_operation_unref(moved.moveBack);
-    }
+    letGo(moved.moveBack, true);  // only the last move back counts
     moved.moveBack = pa_context_move_source_output_by_name(
         context, pa_stream_get_index(moved.stream), moved.device.c_str(), onMovedBack, recorder);
     if (!moved.moveBack) onMovedBack(context, 0, recorder);
@@ -424,8 +423,7 @@ void Recorder::onMovedTo(pa_context* context, const pa_source_info* info, int eo
 void Recorder::onMovedBack(pa_context*, int success, void* userdata) {
     auto* recorder = static_cast<Recorder*>(userdata);
     Stream& moved = *recorder->m_stream;
-    if (moved.moveBack) pa_operation_unref(moved.moveBack);
-    moved.moveBack = nullptr;
+    letGo(moved.moveBack, false);
     const char* kind = kindText(!moved.monitor);
     if (success) {
         gLog.warn("sound capture: source %d was moved to %s, %s; moved back to %s\n",
@@ -466,10 +464,7 @@ void Recorder::onServerChanged(pa_context* context, int type, uint32_t, void* us
     if ((type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK) != PA_SUBSCRIPTION_EVENT_SERVER) return;
     auto* recorder = static_cast<Recorder*>(userdata);
     Stream& stream = *recorder->m_stream;
-    if (stream.defaultSinkQuery) {  // changed again before the server answered
-        pa_operation_cancel(stream.defaultSinkQuery);
-        pa_operation_unref(stream.defaultSinkQuery);
-    }
+    letGo(stream.defaultSinkQuery, true);  // changed again before the server answered
     stream.defaultSinkQuery =
         pa_context_get_sink_info_by_name(context, "@DEFAULT_SINK@", onDefaultSink, recorder);
 }
@@ -479,8 +474,7 @@ void Recorder::onDefaultSink(pa_context* context, const pa_sink_info* info, int 
     auto* recorder = static_cast<Recorder*>(userdata);
     Stream& stream = *recorder->m_stream;
     if (eol) {
-        if (stream.defaultSinkQuery) pa_operation_unref(stream.defaultSinkQuery);
-        stream.defaultSinkQuery = nullptr;
+        letGo(stream.defaultSinkQuery, false);
         return;
     }
     if (!info->monitor_source_name || stream.device == info->monitor_source_name) return;
