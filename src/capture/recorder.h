@@ -110,7 +110,7 @@ private:
     int m_framesPerBlock = 0;
     int m_blockBytes = 0;
     int m_blocksPerFragment = 1;
-    bool m_recordsMonitor = false;  // the owner's, set by open()
+    bool m_recordsMonitor = false;  // set by open() under the connection's lock, then read-only
 
     std::unique_ptr<BlockPool> m_pool;  // every block's memory; outlives the stream and queue
     std::unique_ptr<Stream> m_stream;   // the server connection and the record stream

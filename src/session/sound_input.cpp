@@ -128,7 +128,6 @@ bool SoundInput::reopenEnded() {
             gLog.warn("sound: the %s that ended is not back: %s now records %s\n", sourceName(id),
                       m_sourceNames[id].c_str(),
                       fresh->recordsMonitor() ? "what the speakers play" : "a microphone");
-            fresh->close();
             allBack = false;
             continue;
         }

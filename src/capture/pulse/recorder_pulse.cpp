@@ -51,43 +51,40 @@ void onOperationDone(pa_stream*, int, void* userdata) {
     static_cast<PulseConnection*>(userdata)->signal();
 }
 
-// What the server says of one source: its name, and whether it is a sink's monitor (what the
-// speakers play) rather than a microphone or a line in.
-struct SourceKind {
+// What the server answers about one source (its name, and whether it is a sink's monitor: what
+// the speakers play, not a microphone or a line in), or about a sink (its monitor's name).
+struct SourceAnswer {
     PulseConnection* connection = nullptr;
     std::string name;
     bool monitor = false;
     bool done = false;
+
+    void answered(int eol) {
+        if (!eol) return;
+        done = true;
+        connection->signal();
+    }
 };
 
 void onSourceKind(pa_context*, const pa_source_info* info, int eol, void* userdata) {
-    auto* kind = static_cast<SourceKind*>(userdata);
+    auto* answer = static_cast<SourceAnswer*>(userdata);
     if (info) {
-        kind->name = info->name ? info->name : "";
-        kind->monitor = info->monitor_of_sink != PA_INVALID_INDEX;
+        answer->name = info->name ? info->name : "";
+        answer->monitor = info->monitor_of_sink != PA_INVALID_INDEX;
     }
-    if (eol) {
-        kind->done = true;
-        kind->connection->signal();
+    answer->answered(eol);
+}
+
+void onSinkMonitor(pa_context*, const pa_sink_info* info, int eol, void* userdata) {
+    auto* answer = static_cast<SourceAnswer*>(userdata);
+    if (info && info->monitor_source_name) {
+        answer->name = info->monitor_source_name;
+        answer->monitor = true;
     }
+    answer->answered(eol);
 }
 
 constexpr const char* kDefaultMonitor = "@DEFAULT_MONITOR@";
-
-struct DefaultMonitor {
-    PulseConnection* connection = nullptr;
-    std::string monitor;
-    bool done = false;
-};
-
-void onSinkInfo(pa_context*, const pa_sink_info* info, int eol, void* userdata) {
-    auto* query = static_cast<DefaultMonitor*>(userdata);
-    if (info && info->monitor_source_name) query->monitor = info->monitor_source_name;
-    if (eol) {
-        query->done = true;
-        query->connection->signal();
-    }
-}
 
 // The source name stands for: the monitor of the default sink by its own name for
 // @DEFAULT_MONITOR@, any other name as it is. PipeWire's sound server records the default
@@ -96,14 +93,14 @@ void onSinkInfo(pa_context*, const pa_sink_info* info, int eol, void* userdata) 
 std::string sourceNamed(PulseConnection& connection, const char* name) {
     const std::string asked = name ? name : "";
     if (asked != kDefaultMonitor) return asked;
-    DefaultMonitor query;
-    query.connection = &connection;
+    SourceAnswer monitor;
+    monitor.connection = &connection;
     if (pa_operation* operation = pa_context_get_sink_info_by_name(
-            connection.context(), "@DEFAULT_SINK@", onSinkInfo, &query)) {
-        connection.waitFor([&] { return query.done; }, 5000);
+            connection.context(), "@DEFAULT_SINK@", onSinkMonitor, &monitor)) {
+        connection.waitFor([&] { return monitor.done; }, 5000);
         pa_operation_unref(operation);
     }
-    return query.monitor.empty() ? asked : query.monitor;
+    return monitor.name.empty() ? asked : monitor.name;
 }
 
 // An operation the stream waits on, let go once it has answered (done), or before its answer
@@ -154,10 +151,9 @@ int EnumerateCaptureDevices(std::vector<AudioInputDevice>& devices) {
 struct Recorder::Stream {
     PulseConnection connection;
     pa_stream* stream = nullptr;
-    // The source recorded from, and whether it is a monitor: set by open(), then the event
-    // thread's.
+    // The source recorded from: set by open(), then the event thread's. Its kind stays the
+    // recorder's m_recordsMonitor: a move to the other kind is undone or ends the stream.
     std::string device;
-    bool monitor = false;
     // The event thread's: the question what the stream was moved to, and the move back from a
     // source of the other kind (movedTo) while it is under way.
     pa_operation* movedQuery = nullptr;
@@ -264,7 +260,7 @@ int Recorder::open(const char* sourceName, int id, int sampleRate, int framesPer
             gLog.info("audio format: channel=%d, sample_rate=%d \n", actual->channels,
                       int(actual->rate));
             gLog.info("buffer created: size %d \n", 3 * m_blockBytes);
-            SourceKind kind;
+            SourceAnswer kind;
             kind.connection = &connection;
             if (pa_operation* operation = pa_context_get_source_info_by_index(
                     connection.context(), pa_stream_get_device_index(m_stream->stream),
@@ -273,7 +269,7 @@ int Recorder::open(const char* sourceName, int id, int sampleRate, int framesPer
                 pa_operation_unref(operation);
             }
             m_stream->device = kind.name;
-            m_stream->monitor = m_recordsMonitor = kind.monitor;
+            m_recordsMonitor = kind.monitor;
             gLog.info("sound capture: source %d records from %s, %s\n", id, kind.name.c_str(),
                       kindText(kind.monitor));
             if (sourceName && std::strcmp(sourceName, kDefaultMonitor) == 0) followDefaultSink();
@@ -406,7 +402,7 @@ void Recorder::onMovedTo(pa_context* context, const pa_source_info* info, int eo
         return;
     }
     const bool monitor = info->monitor_of_sink != PA_INVALID_INDEX;
-    if (monitor == moved.monitor) {
+    if (monitor == recorder->m_recordsMonitor) {
         if (moved.device != info->name)
             gLog.warn("sound capture: source %d now records from %s instead of %s\n",
                       recorder->m_id, info->name, moved.device.c_str());
@@ -424,7 +420,7 @@ void Recorder::onMovedBack(pa_context*, int success, void* userdata) {
     auto* recorder = static_cast<Recorder*>(userdata);
     Stream& moved = *recorder->m_stream;
     letGo(moved.moveBack, false);
-    const char* kind = kindText(!moved.monitor);
+    const char* kind = kindText(!recorder->m_recordsMonitor);
     if (success) {
         gLog.warn("sound capture: source %d was moved to %s, %s; moved back to %s\n",
                   recorder->m_id, moved.movedTo.c_str(), kind, moved.device.c_str());
