@@ -510,9 +510,6 @@ void Recorder::append(const uint8_t* data, size_t bytes) {
         m_fillingBytes += uint32_t(piece);
         m_framesAppended += int64_t(piece / 4);
         if (m_fillingBytes < uint32_t(m_blockBytes)) continue;
-        // The latest its first frame can have been captured: the whole block was heard by now.
-        m_filling.capturedUs =
-            monotonicMicroseconds() - int64_t(m_framesPerBlock) * 1000000 / m_sampleRate;
         {
             std::lock_guard<std::mutex> lock(m_bufferLock);
             queueBlock(std::move(m_filling), m_fillingFirstFrame);
@@ -551,9 +548,7 @@ int Recorder::run() {
             firstFrame = m_readyFirstFrame[m_readyHead];
             block = takeOldestBlock();
             droppedBytes = m_droppedBytes;
-            // The fitted clock can place a block after it was read, when the server's latency
-            // readings lag; a frame is never captured after it is read.
-            block.capturedUs = std::min(m_clock.timeOfFrame(firstFrame), block.capturedUs);
+            block.capturedUs = m_clock.timeOfFrame(firstFrame);
         }
         if (droppedBytes != reportedDrops) {
             gLog.warn("sound capture: source %d fell behind, %d bytes dropped\n", m_id,
