@@ -120,15 +120,16 @@ void FlashScene::showFlashes() {
     const xcb_gcontext_t gc = xcb_generate_id(connection);
     const uint32_t white = screen->white_pixel, black = screen->black_pixel;
     xcb_create_gc(connection, gc, window, XCB_GC_FOREGROUND, &black);
-    const xcb_rectangle_t all = {0, 0, screen->width_in_pixels, screen->height_in_pixels};
-    auto paint = [&](uint32_t colour) {
+    const uint16_t width = screen->width_in_pixels, height = screen->height_in_pixels;
+    auto paint = [&](uint32_t colour, xcb_rectangle_t area) {
         xcb_change_gc(connection, gc, XCB_GC_FOREGROUND, &colour);
-        xcb_poly_fill_rectangle(connection, window, gc, 1, &all);
+        xcb_poly_fill_rectangle(connection, window, gc, 1, &area);
         free(xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr));
     };
-    paint(black);
+    paint(black, {0, 0, width, height});
 
-    double whiteUntil = 0;
+    double flashedAt = 0;  // the tone's time of the flash that shows, 0 when dark
+    bool stopwatchRuns = false;
     while (!m_stop.load()) {
         const double now = monotonicSeconds();
         double due = 0;
@@ -140,12 +141,21 @@ void FlashScene::showFlashes() {
             }
         }
         if (due > 0) {
-            paint(white);
-            whiteUntil = now + kFlashSeconds;
+            paint(white, {0, 0, width, height});
+            flashedAt = due;
+            stopwatchRuns = true;
             m_flashes.fetch_add(1);
-        } else if (whiteUntil > 0 && now >= whiteUntil) {
-            paint(black);
-            whiteUntil = 0;
+        } else if (flashedAt > 0 && now >= flashedAt + kFlashSeconds) {
+            paint(black, {0, 0, width, height});
+            flashedAt = 0;
+        }
+        if (stopwatchRuns) {
+            const double elapsed = monotonicSeconds() - flashedAt;
+            const double share = std::min(1.0, elapsed / FlashScene::kStopwatchSeconds);
+            paint(black, {0, FlashScene::kStopwatchTop,
+                          uint16_t(std::lround(FlashScene::kStopwatchWidth * share)),
+                          FlashScene::kStopwatchHeight});
+            stopwatchRuns = share < 1.0;
         }
         timespec pause = {0, 500000};
         nanosleep(&pause, nullptr);
