@@ -70,6 +70,7 @@ ensure_sound() {
         --load="module-remap-source source_name=glimmora_microphone master=glimmora_tone.monitor rate=11025 source_properties=device.description=Sine-microphone" \
         >"$runtime/log" 2>&1 &
     session_pids+=($!)
+    session_sound_pid=$!
     export PULSE_SERVER=unix:$runtime/native
     local i
     for i in $(seq 100); do
@@ -94,6 +95,15 @@ ensure_sound() {
     # Their first moments are the stall: over before the first test records.
     sleep 2
     echo "started a PulseAudio server at $PULSE_SERVER"
+}
+
+# Says so, with the server's last words, when the sound server ensure_sound started has died
+# (a test that fails on "no sound server" then has its cause beside it).
+report_sound_death() {
+    [ -n "${session_sound_pid:-}" ] || return 0
+    kill -0 "$session_sound_pid" 2>/dev/null && return 0
+    echo "the PulseAudio server started for this run died; the end of its log:" >&2
+    tail -n 30 "$session_dir/pulse/log" >&2
 }
 
 # A PipeWire daemon, and WirePlumber (without which no stream is linked to its receiver), on a
