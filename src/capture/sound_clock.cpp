@@ -8,8 +8,6 @@ namespace {
 
 // A card more than 1 % off its nominal rate is not believed: the readings are off instead.
 constexpr double kMaxSkew = 0.01;
-// A reading's error (5 ms) over a likely skew (0.2 %), in seconds.
-constexpr double kSlopeDoubtSeconds = 2.5;
 
 }  // namespace
 
@@ -96,14 +94,6 @@ void SoundClock::refit() {
         const double n = double(used.size());
         const double spread = n * sumXX - sumX * sumX;
         slope = spread > 0 ? (n * sumXY - sumX * sumY) / spread : 0.0;
-        // A few milliseconds of error in readings a second apart look like a skew of a
-        // percent, which would run the line off by ten milliseconds a second: the slope is
-        // shrunk toward the nominal rate by how little the readings span (halved where the root
-        // of their summed squares is kSlopeDoubtSeconds), and taken nearly whole over 20 s.
-        const double reachFrames2 = spread / n;
-        const double doubtFrames2 =
-            kSlopeDoubtSeconds * kSlopeDoubtSeconds * m_sampleRate * double(m_sampleRate);
-        slope *= reachFrames2 / (reachFrames2 + doubtFrames2);
         slope = std::clamp(slope, -kMaxSkew * m_nominalUsPerFrame, kMaxSkew * m_nominalUsPerFrame);
         offset = (sumY - slope * sumX) / n;
         if (pass == 2 || used.size() < size_t(kWindowsForTrimming)) break;

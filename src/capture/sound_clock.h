@@ -10,8 +10,7 @@
 // scheduled at once, the server handed over a burst) but never early, since no frame arrives
 // before it was captured. So the clock keeps the earliest reading of each half second of frames
 // and fits a line through those of the last 20 s: a burst of late readings does not move it,
-// and its slope is the card's rate against the monotonic clock, believed the more the longer the
-// readings reach.
+// and its slope is the card's rate against the monotonic clock.
 //
 // A stream can also break its own timing: frames the source never produced (a stalled sound
 // server) or never handed over. Then every reading departs from the line by the same amount from
