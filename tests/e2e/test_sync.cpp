@@ -11,7 +11,6 @@
 #include "av_file.h"
 #include "base/log_file.h"
 #include "base/os_thread.h"
-#include "capture/sound_clock.h"
 #include "flash_scene.h"
 #include "glimmora_program.h"
 #include "pulse_fixtures.h"
@@ -148,18 +147,22 @@ TEST(PictureSoundSync, EveryFlashAndItsToneComeWithinOnePicture) {
             slopes.push_back((offsetsMs[j] - offsetsMs[i]) / double(j - i));
     std::nth_element(slopes.begin(), slopes.begin() + long(slopes.size() / 2), slopes.end());
     const double growth = slopes[slopes.size() / 2] * double(offsetsMs.size() - 1);
+    // How far each tone lies from where the program means it: the desktop recording places
+    // sound half a picture later than heard, since a change on the screen shows in the picture
+    // after it, on average half a picture late.
+    const double placedLaterMs = 1000.0 / 25 / 2;
     double worst = 0;
     for (double offset : offsetsMs)
-        worst = std::max(worst, std::abs(offset));
+        worst = std::max(worst, std::abs(offset + placedLaterMs));
     const auto [least, most] = std::minmax_element(offsetsMs.begin(), offsetsMs.end());
     for (size_t i = 0; i < offsetsMs.size(); ++i)
         printf("%.0f%s", offsetsMs[i], i + 1 < offsetsMs.size() ? " " : "\n");
     printf(
-        "picture-sound offsets over %zu flashes: worst %.1f ms, spread %.1f ms, growth over the "
-        "recording %.1f ms; pictures taken up to %.0f ms after their flash\n",
+        "picture-sound offsets over %zu flashes: worst %.1f ms from the intended, spread %.1f ms, "
+        "growth over the recording %.1f ms; pictures taken up to %.0f ms after their flash\n",
         offsetsMs.size(), worst, *most - *least, growth, longestTaken);
-    // Within a picture, and the sound clock's break: readings that all come that much late for
-    // a moment (a reader held up) start its line anew, and move a second of sound by as much.
-    EXPECT_LE(worst, 40.0 + SoundClock::kBreakUs / 1000.0);
+    // Within a picture: mostly within a few milliseconds, but a flash now and then stands out by
+    // up to 35 ms, of a cause not yet known.
+    EXPECT_LE(worst, 40.0);
     EXPECT_LT(std::abs(growth), 15.0) << "the offset does not grow";
 }
