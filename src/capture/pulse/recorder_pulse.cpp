@@ -351,11 +351,13 @@ MMPacket Recorder::takeOldestBlock() {
 void Recorder::onRead(pa_stream* stream, size_t, void* userdata) {
     auto* recorder = static_cast<Recorder*>(userdata);
     // The next unread frame was captured this long ago: what the source holds and what is
-    // buffered for us lie between it and now.
+    // buffered for us lie between it and now. A monitor hands over what a sink is about to
+    // play: its frames are heard that long from now, and the latency comes negative.
     pa_usec_t latency = 0;
     int negative = 0;
-    if (pa_stream_get_latency(stream, &latency, &negative) == 0 && !negative)
-        recorder->addClockReading(monotonicMicroseconds() - int64_t(latency));
+    if (pa_stream_get_latency(stream, &latency, &negative) == 0)
+        recorder->addClockReading(monotonicMicroseconds() +
+                                  (negative ? int64_t(latency) : -int64_t(latency)));
     const void* data = nullptr;
     size_t bytes = 0;
     while (pa_stream_readable_size(stream) > 0) {
