@@ -45,10 +45,11 @@ void FlashScene::playSound() {
     realtime.sched_priority = 2;
     pthread_setschedparam(pthread_self(), SCHED_FIFO, &realtime);
     const pa_sample_spec format = {PA_SAMPLE_S16LE, kRate, 2};
-    // A short buffer keeps the time from writing to hearing small and steady.
+    // Half a second ahead, as video players and browsers buffer: the sink then renders far
+    // ahead of what is heard, and what the speakers play reaches a recorder before it is heard.
     pa_buffer_attr attributes;
     attributes.maxlength = uint32_t(-1);
-    attributes.tlength = kChunkFrames * 4 * 3;
+    attributes.tlength = kChunkFrames * 4 * 50;
     attributes.prebuf = uint32_t(-1);
     attributes.minreq = uint32_t(-1);
     attributes.fragsize = uint32_t(-1);
