@@ -152,10 +152,9 @@ void FlashScene::showFlashes() {
         }
         if (stopwatchRuns) {
             const double elapsed = monotonicSeconds() - flashedAt;
-            const double share = std::min(1.0, elapsed / FlashScene::kStopwatchSeconds);
-            paint(black, {0, FlashScene::kStopwatchTop,
-                          uint16_t(std::lround(FlashScene::kStopwatchWidth * share)),
-                          FlashScene::kStopwatchHeight});
+            const double share = std::min(1.0, elapsed / kStopwatchSeconds);
+            paint(black, {0, kStopwatchTop, uint16_t(std::lround(kStopwatchWidth * share)),
+                          kStopwatchHeight});
             stopwatchRuns = share < 1.0;
         }
         timespec pause = {0, 500000};
