@@ -42,15 +42,16 @@ constexpr int kLongestSoundRetryMs = 60000;
 
 int Studio::openSound() {
     if (m_sound.microphoneOpen()) return 0;
-    if (m_sound.open() < 0) return -1;
+    // Also when the open fails: a sound server that starts after the program is taken then.
     m_soundRetryWaitMs = kSoundRetryTickMs;
     m_soundRetryIdleMs = 0;
     m_soundRetry.start(kSoundRetryTickMs);
-    return 0;
+    return m_sound.open() < 0 ? -1 : 0;
 }
 
 void Studio::retrySound() {
-    if (isRecording() || !m_sound.anyEnded()) {
+    const bool neverOpened = !m_sound.microphoneOpen();
+    if (isRecording() || (!neverOpened && !m_sound.anyEnded())) {
         m_soundRetryWaitMs = kSoundRetryTickMs;
         m_soundRetryIdleMs = 0;
         return;
@@ -58,9 +59,18 @@ void Studio::retrySound() {
     m_soundRetryIdleMs += kSoundRetryTickMs;
     if (m_soundRetryIdleMs < m_soundRetryWaitMs) return;
     m_soundRetryIdleMs = 0;
-    m_soundRetryWaitMs = m_sound.reopenEnded()
-                             ? kSoundRetryTickMs
-                             : std::min(2 * m_soundRetryWaitMs, kLongestSoundRetryMs);
+    bool back = false;
+    if (neverOpened) {
+        back = m_sound.open() == 0;
+        if (back) {
+            gLog.info("sound: the sound server answers now; its sources are open\n");
+            emit soundOpened();
+        }
+    } else {
+        back = m_sound.reopenEnded();
+    }
+    m_soundRetryWaitMs =
+        back ? kSoundRetryTickMs : std::min(2 * m_soundRetryWaitMs, kLongestSoundRetryMs);
 }
 
 // ---- Camera

@@ -45,10 +45,11 @@ public:
 
     // ---- Sound
     // Opens both sound sources once (again after close()). Returns -1 when the microphone cannot
-    // be opened; stereoOpen() tells whether the stereo mix could. A source that ends later (its
-    // server or device went away) is tried again while no recording runs: a second after, then
-    // twice as long after each failure, up to a minute; a fresh stream needs a moment to settle
-    // before its sound keeps its place.
+    // be opened; stereoOpen() tells whether the stereo mix could. Sound that could not be opened
+    // (no sound server yet), and a source that ends later (its server or device went away), is
+    // tried again while no recording runs: a second after, then twice as long after each
+    // failure, up to a minute; soundOpened() tells when the first kind succeeds. A fresh stream
+    // needs a moment to settle before its sound keeps its place.
     int openSound();
     bool microphoneOpen() const { return m_sound.microphoneOpen(); }
     bool stereoOpen() const { return m_sound.stereoOpen(); }
@@ -138,6 +139,8 @@ public:
 signals:
     // A metered level of a sound source (its id), 0 to 100.
     void soundLevel(int id, unsigned level);
+    // The sound that openSound() could not open is open now.
+    void soundOpened();
     void screenShared();
     void screenRefused(bool cancelled);
     void screenSilent();
@@ -151,7 +154,7 @@ private:
 
     std::unique_ptr<Desktop> m_desktop;
     SoundInput m_sound;
-    QTimer m_soundRetry;         // a tick a second while the sound is open
+    QTimer m_soundRetry;         // a tick a second once the sound was asked for
     int m_soundRetryWaitMs = 0;  // from the loss or the last failed attempt to the next
     int m_soundRetryIdleMs = 0;  // since then
     DesktopRecording m_desktopRecording;

@@ -22,18 +22,30 @@ VolumePanel::~VolumePanel() = default;
 void VolumePanel::setStudio(Studio& studio) {
     m_studio = &studio;
     connect(&studio, &Studio::soundLevel, this, &VolumePanel::OnShowVolume);
+    connect(&studio, &Studio::soundOpened, this, &VolumePanel::showSources);
     OnCheckboxStageChanged();
-    if (studio.openSound() < 0) {
-        m_ui->chkMic->setEnabled(false);
-        return;
+    studio.openSound();
+    showSources();
+}
+
+void VolumePanel::showSources() {
+    const bool mic = m_studio->microphoneOpen();
+    const bool stereo = m_studio->stereoOpen();
+    if (m_locked) {
+        m_micBoxEnabled = mic;
+        m_stereoBoxEnabled = stereo;
+    } else {
+        m_ui->chkMic->setEnabled(mic);
+        m_ui->chkStereo->setEnabled(stereo);
     }
-    if (!studio.stereoOpen()) {
-        m_ui->chkStereo->setEnabled(false);
-        const QString tip = utf8ToQString(std::string(
-            "设备故障：声卡驱动未正确安装，或没有启动立体声混音。\n请查看帮助解决这个问题"));
-        m_ui->chkStereo->setToolTip(tip);
-        m_ui->ctlVolumeStereo->setToolTip(tip);
-    }
+    // Without any sound server neither opens; a server without a stereo mix is a device fault.
+    const QString tip =
+        mic && !stereo
+            ? utf8ToQString(std::string("设备故障：声卡驱动未正确安装，或没有启动立体声混音。\n"
+                                        "请查看帮助解决这个问题"))
+            : QString();
+    m_ui->chkStereo->setToolTip(tip);
+    m_ui->ctlVolumeStereo->setToolTip(tip);
 }
 
 int VolumePanel::beginRecording() {

@@ -38,6 +38,10 @@ public slots:
     int OnShowVolume(int id, unsigned int level);
     void OnCheckboxStageChanged();
 
+private slots:
+    // Enables the box of each source that is open, also when the sound opens late.
+    void showSources();
+
 private:
     std::unique_ptr<Ui::VolumePanel> m_ui;
     Studio* m_studio = nullptr;

@@ -33,6 +33,7 @@
 #include "ui/screen_recorder.h"
 #include "ui/video_box.h"
 #include "ui/volume_bar.h"
+#include "ui/volume_panel.h"
 
 using namespace testsupport;
 
@@ -197,6 +198,29 @@ TEST(RecorderWindow, MetersMoveAndARecordingLocksTheChoicesPausesAndGivesThemBac
     EXPECT_EQ(advice, QString::fromUtf8("屏幕分辨率太大，建议调低到1024x768或以下"));
     EXPECT_FALSE(window.isRecording());
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
+}
+
+// No sound server yet when the window opens (it starts later at login): both boxes wait
+// disabled, and are the user's, with a moving meter, once a server answers.
+TEST(VolumePanel, SoundThatOpensLateGivesTheBoxesBack) {
+    gLog.setEcho(false);
+    PrivateSoundServer server;
+    ASSERT_TRUE(server.ok());
+    server.kill();
+    setenv("PULSE_SERVER", server.server().c_str(), 1);
+    Studio studio;
+    VolumePanel panel;
+    panel.setStudio(studio);
+    auto* stereo = panel.findChild<QCheckBox*>("chkStereo");
+    auto* mic = panel.findChild<QCheckBox*>("chkMic");
+    EXPECT_FALSE(mic->isEnabled() || stereo->isEnabled());
+    ASSERT_TRUE(server.start());
+    EXPECT_TRUE(processUntil([&] { return mic->isEnabled() && stereo->isEnabled(); }, 5000));
+    EXPECT_TRUE(mic->isChecked());
+    EXPECT_TRUE(processUntil(
+        [&] { return panel.findChild<VolumeBar*>("ctlVolumeMic")->level() > 20; }, 5000));
+    studio.close();
+    unsetenv("PULSE_SERVER");
 }
 
 namespace {
