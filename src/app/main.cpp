@@ -6,6 +6,8 @@
 #include <QSocketNotifier>
 #include <QtGlobal>
 
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -62,26 +64,42 @@ std::unique_ptr<QSocketNotifier> closeOnTerminationSignals(QApplication& app) {
     return notifier;
 }
 
-// Qt ends the process with exit() when its display connection breaks (an X11 session that ends
-// under the program): a running recording is finished on the way out, so that the file plays
-// without a repair at the next start. Only on the GUI thread, which owns the studio; that is the
-// thread Qt's display connection calls exit() from.
-Studio* studioToFinish = nullptr;
+// Qt ends the process when its display connection breaks: with exit() when an X11 session ends
+// under the program, with _exit() after a warning when the Wayland compositor goes away. A
+// running recording is finished on the way out, so that the file plays without a repair at the
+// next start. The studio is the GUI thread's: when another thread (Qt's Wayland event reader)
+// ends the process, it asks the GUI thread to finish the recording, and waits a few seconds
+// until it has, also when the GUI thread began on its own. studioToFinish and finishing are
+// written by the GUI thread only.
+std::atomic<Studio*> studioToFinish{nullptr};
+std::atomic<bool> finishing{false};  // the GUI thread is finishing the recording
 std::thread::id guiThread;
+constexpr int kFinishWaitMs = 5000;
 
 void finishRecordingAtExit() {
-    Studio* studio = std::exchange(studioToFinish, nullptr);
-    if (!studio || !studio->isRecording()) return;
-    if (std::this_thread::get_id() != guiThread) {
-        gLog.error(
-            "ending while recording, outside the GUI thread: %s is left to be repaired "
-            "at the next start\n",
-            studio->recording().fileName().c_str());
+    if (std::this_thread::get_id() == guiThread) {
+        finishing.store(true);
+        Studio* studio = studioToFinish.exchange(nullptr);
+        if (studio && studio->isRecording()) {
+            gLog.warn("ending while recording: finishing %s first\n",
+                      studio->recording().fileName().c_str());
+            studio->stopRecording();
+        }
+        finishing.store(false);
         return;
     }
-    gLog.warn("ending while recording: finishing %s first\n",
-              studio->recording().fileName().c_str());
-    studio->stopRecording();
+    if (studioToFinish.load())
+        QMetaObject::invokeMethod(
+            qApp, [] { finishRecordingAtExit(); }, Qt::QueuedConnection);
+    for (int waited = 0; studioToFinish.load() || finishing.load(); waited += 10) {
+        if (waited >= kFinishWaitMs) {
+            gLog.error(
+                "ending outside the GUI thread, which did not answer: a running recording is "
+                "left to be repaired at the next start\n");
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
 }
 
 // Qt's own warnings (a style sheet it cannot parse, a font it cannot find) go into the log too.
@@ -91,6 +109,9 @@ void logQtWarnings(QtMsgType type, const QMessageLogContext& context, const QStr
     if (type == QtWarningMsg || type == QtCriticalMsg)
         gLog.warn("Qt: %s\n", message.toUtf8().constData());
     if (qtDefaultHandler) qtDefaultHandler(type, context, message);
+    // When the Wayland compositor goes away Qt says so, then ends the process with _exit(),
+    // which runs no atexit handler: the recording is finished here instead.
+    if (message.startsWith(QLatin1String("The Wayland connection"))) finishRecordingAtExit();
 }
 
 // Told without waiting: the chooser stays usable behind the box.

@@ -84,6 +84,8 @@ public:
     // Types with wtype's arguments (for example {"-k", "Tab"}), holding its keyboard a moment
     // before and after, so that the focused window has it when the keys come.
     bool type(const std::vector<std::string>& keys) const;
+    // Ends the compositor at once, as a crash would.
+    void kill() { m_sway.terminate(0); }
 
 private:
     std::string ipcSocket() const;
