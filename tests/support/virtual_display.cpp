@@ -39,8 +39,10 @@ void VirtualDisplay::launch(std::vector<std::string> arguments) {
     if (pid == 0) {
         // The server picks a free display number and writes it to fd 3 when it is ready.
         dup2(pipeFds[1], 3);
-        // Its complaints about fonts and keymaps would only clutter the test output.
+        // Its complaints about fonts and keymaps would only clutter the test output; and neither
+        // it nor a helper it starts may hold the test's output open after the test.
         const int devNull = open("/dev/null", O_WRONLY);
+        dup2(devNull, 1);
         dup2(devNull, 2);
         execvp(argv[0], argv.data());
         _exit(127);
@@ -64,8 +66,18 @@ void VirtualDisplay::launch(std::vector<std::string> arguments) {
 
 VirtualDisplay::~VirtualDisplay() {
     if (m_pid > 0) {
+        // A server that does not end within five seconds is killed: a test never hangs on it.
         kill(m_pid, SIGTERM);
-        waitpid(m_pid, nullptr, 0);
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (waitpid(m_pid, nullptr, WNOHANG) == 0) {
+            if (std::chrono::steady_clock::now() > until) {
+                fprintf(stderr, "the virtual display %s did not end; killing it\n", m_name.c_str());
+                kill(m_pid, SIGKILL);
+                waitpid(m_pid, nullptr, 0);
+                break;
+            }
+            usleep(10000);
+        }
     }
     if (m_hadDisplay)
         setenv("DISPLAY", m_previousDisplay.c_str(), 1);
