@@ -217,7 +217,8 @@ TEST_F(AviRecoveryTest, FilePastItsFirstGibibyteIsRebuiltWhole) {
     ASSERT_GT(writer.pictureBytes(), 500000u);
     // Enough pictures to pass 1 GiB by a few dozen: the writer has begun an AVIX part.
     const int pictures = int((1100ll << 20) / int64_t(writer.pictureBytes()));
-    const std::string path = folder + "20261207-100000-screen.avi";
+    TempDir big(int64_t(2300) << 20);  // the file and its rebuilt copy
+    const std::string path = big.file("20261207-100000-screen.avi");
     ASSERT_TRUE(writer.write(path, pictures));
     const AviScan before = scanAvi(path);
     ASSERT_GE(before.riffCount, 2) << "the file must reach its AVIX part";
@@ -225,7 +226,7 @@ TEST_F(AviRecoveryTest, FilePastItsFirstGibibyteIsRebuiltWhole) {
     ASSERT_EQ(before.packets.size(), 2u);
     EXPECT_EQ(before.packets[0], pictures);
 
-    EXPECT_EQ(recoverUnfinishedRecordings(folder).rebuilt, 1);
+    EXPECT_EQ(recoverUnfinishedRecordings(big.path() + "/").rebuilt, 1);
     const AviScan after = scanAvi(path);
     EXPECT_TRUE(after.finished);
     EXPECT_EQ(after.packets, before.packets);
@@ -233,7 +234,6 @@ TEST_F(AviRecoveryTest, FilePastItsFirstGibibyteIsRebuiltWhole) {
     ASSERT_TRUE(file.open(path)) << file.error();
     EXPECT_EQ(file.stream(0)->nb_frames, pictures);
     EXPECT_EQ(file.stream(1)->nb_frames, 2 * pictures);
-    std::filesystem::remove(path);
 }
 
 namespace {

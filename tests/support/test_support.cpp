@@ -20,9 +20,12 @@ extern char** environ;
 
 namespace testsupport {
 
-TempDir::TempDir() {
-    char pattern[] = "/tmp/glimmora-test.XXXXXX";
-    if (!mkdtemp(pattern)) throw std::runtime_error("mkdtemp failed");
+TempDir::TempDir(int64_t inMemoryFor) {
+    std::error_code error;
+    const bool inMemory = inMemoryFor > 0 && std::filesystem::space("/dev/shm", error).available >
+                                                 uintmax_t(inMemoryFor);
+    std::string pattern = std::string(inMemory ? "/dev/shm" : "/tmp") + "/glimmora-test.XXXXXX";
+    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
     m_path = pattern;
 }
 

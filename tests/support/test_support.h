@@ -14,7 +14,9 @@ namespace testsupport {
 // A fresh folder under /tmp, removed with everything in it when the object goes.
 class TempDir {
 public:
-    TempDir();
+    // A folder in /tmp; with inMemoryFor, in /dev/shm when that has room for so many bytes (a
+    // file of a gibibyte is written there in a second, on this disk in fifteen).
+    explicit TempDir(int64_t inMemoryFor = 0);
     ~TempDir();
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
