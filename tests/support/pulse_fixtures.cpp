@@ -73,6 +73,9 @@ bool PrivateSoundServer::start() {
     if (pid == 0) {
         setenv("PULSE_RUNTIME_PATH", m_folder.c_str(), 1);
         setenv("HOME", m_folder.c_str(), 1);
+        // A second daemon on the session bus of the test's desktop would find the server's
+        // bus name taken and end at once: this one stays off the bus.
+        setenv("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + m_folder + "/no-bus").c_str(), 1);
         const int devNull = open("/dev/null", O_WRONLY);
         dup2(devNull, 1);
         dup2(devNull, 2);
