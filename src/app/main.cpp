@@ -128,6 +128,8 @@ void showRecoveryProblems(QWidget* parent, const std::vector<std::string>& probl
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Before Qt starts threads of its own that may read it.
+    guiThread = std::this_thread::get_id();
     // Output that nobody reads any more (a pipe whose reader ended) must not end a recording:
     // writes to it fail instead.
     signal(SIGPIPE, SIG_IGN);
@@ -155,7 +157,6 @@ int main(int argc, char** argv) {
         const auto terminationSignals = closeOnTerminationSignals(app);
         // What every window records with, from here to the end of the run.
         Studio studio;
-        guiThread = std::this_thread::get_id();
         studioToFinish = &studio;
         std::atexit(finishRecordingAtExit);
         auto chooser = std::make_unique<Glimmora>(studio);
