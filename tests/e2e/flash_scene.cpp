@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <deque>
+#include <vector>
 
 namespace testsupport {
 
@@ -122,12 +123,23 @@ void FlashScene::showFlashes() {
     const uint32_t white = screen->white_pixel, black = screen->black_pixel;
     xcb_create_gc(connection, gc, window, XCB_GC_FOREGROUND, &black);
     const uint16_t width = screen->width_in_pixels, height = screen->height_in_pixels;
-    auto paint = [&](uint32_t colour, xcb_rectangle_t area) {
+    auto paint = [&](uint32_t colour, std::vector<xcb_rectangle_t> areas) {
         xcb_change_gc(connection, gc, XCB_GC_FOREGROUND, &colour);
-        xcb_poly_fill_rectangle(connection, window, gc, 1, &area);
+        xcb_poly_fill_rectangle(connection, window, gc, uint32_t(areas.size()), areas.data());
         free(xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr));
     };
-    paint(black, {0, 0, width, height});
+    // Black but for the stopwatch's bar of this many pixels, in one request: a picture grabbed
+    // between a flash and its bar would read the bar as not begun.
+    auto paintFlash = [&](int bar) {
+        const int16_t top = kStopwatchTop, below = kStopwatchTop + kStopwatchHeight;
+        paint(white, {{0, 0, width, uint16_t(top)},
+                      {int16_t(bar), top, uint16_t(width - bar), kStopwatchHeight},
+                      {0, below, width, uint16_t(height - below)}});
+    };
+    auto barFor = [](double elapsed) {
+        return int(std::lround(kStopwatchWidth * std::min(1.0, elapsed / kStopwatchSeconds)));
+    };
+    paint(black, {{0, 0, width, height}});
 
     double flashedAt = 0;  // the tone's time of the flash that shows, 0 when dark
     bool stopwatchRuns = false;
@@ -142,20 +154,18 @@ void FlashScene::showFlashes() {
             }
         }
         if (due > 0) {
-            paint(white, {0, 0, width, height});
+            paintFlash(barFor(monotonicSeconds() - due));
             flashedAt = due;
             stopwatchRuns = true;
             m_flashes.fetch_add(1);
         } else if (flashedAt > 0 && now >= flashedAt + kFlashSeconds) {
-            paint(black, {0, 0, width, height});
+            paint(black, {{0, 0, width, height}});
             flashedAt = 0;
         }
         if (stopwatchRuns) {
-            const double elapsed = monotonicSeconds() - flashedAt;
-            const double share = std::min(1.0, elapsed / kStopwatchSeconds);
-            paint(black, {0, kStopwatchTop, uint16_t(std::lround(kStopwatchWidth * share)),
-                          kStopwatchHeight});
-            stopwatchRuns = share < 1.0;
+            const int bar = barFor(monotonicSeconds() - flashedAt);
+            paint(black, {{0, kStopwatchTop, uint16_t(bar), kStopwatchHeight}});
+            stopwatchRuns = bar < kStopwatchWidth;
         }
         timespec pause = {0, 500000};
         nanosleep(&pause, nullptr);
