@@ -15,6 +15,8 @@
 #include <functional>
 #include <string>
 
+#include "test_support.h"
+
 namespace testsupport {
 
 VirtualDisplay::VirtualDisplay(int width, int height, int depth,
@@ -68,15 +70,10 @@ VirtualDisplay::~VirtualDisplay() {
     if (m_pid > 0) {
         // A server that does not end within five seconds is killed: a test never hangs on it.
         kill(m_pid, SIGTERM);
-        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-        while (waitpid(m_pid, nullptr, WNOHANG) == 0) {
-            if (std::chrono::steady_clock::now() > until) {
-                fprintf(stderr, "the virtual display %s did not end; killing it\n", m_name.c_str());
-                kill(m_pid, SIGKILL);
-                waitpid(m_pid, nullptr, 0);
-                break;
-            }
-            usleep(10000);
+        if (!waitUntil([this] { return waitpid(m_pid, nullptr, WNOHANG) == m_pid; }, 5000)) {
+            fprintf(stderr, "the virtual display %s did not end; killing it\n", m_name.c_str());
+            kill(m_pid, SIGKILL);
+            waitpid(m_pid, nullptr, 0);
         }
     }
     if (m_hadDisplay)
