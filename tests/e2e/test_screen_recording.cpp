@@ -2,8 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <QColor>
-#include <QFont>
-#include <QFontMetrics>
 
 #include <cmath>
 #include <cstdlib>
@@ -41,20 +39,6 @@ uint32_t screenPixel(int x, int y) {
                .c_str(),
            "%u %u %u", &red, &green, &blue);
     return red << 16 | green << 8 | blue;
-}
-
-// Where the program's windows on $DISPLAY are, those in others (a tray) included.
-std::vector<QRect> programWindows() {
-    std::vector<QRect> windows;
-    const std::regex line(
-        R"rx("glimmora": \("glimmora" "glimmora"\)\s+(\d+)x(\d+)\S*\s+\+(-?\d+)\+(-?\d+))rx");
-    for (const std::string& text : splitLines(runCommand("xwininfo -root -tree"))) {
-        std::smatch match;
-        if (std::regex_search(text, match, line))
-            windows.emplace_back(std::stoi(match[3]), std::stoi(match[4]), std::stoi(match[1]),
-                                 std::stoi(match[2]));
-    }
-    return windows;
 }
 
 // What Debian's chromium shows of the video in folder: a page at the top left of $DISPLAY plays
@@ -278,78 +262,4 @@ TEST_F(ScreenRecordingTest, PausedMp4HasNoGapAndPlaysAndSeeksInABrowser) {
     EXPECT_LT(std::abs(int(centre >> 16) - 0x00), 40) << std::hex << centre;
     EXPECT_LT(std::abs(int(centre >> 8 & 0xff) - 0xff), 40) << std::hex << centre;
     EXPECT_LT(std::abs(int(centre & 0xff) - 0x00), 40) << std::hex << centre;
-}
-
-// With a tray on the desktop (trayer), the recorder's icon sits in it, grey, red while
-// recording, amber while paused; its tool tip tells the state and the time, and its menu
-// starts, pauses and stops a recording.
-TEST_F(ScreenRecordingTest, TrayIconShowsTheStateAndItsMenuStartsPausesAndStops) {
-    GlimmoraProgram program;
-    ChildProcess tray;
-    ASSERT_TRUE(tray.start({"/usr/bin/trayer", "--edge", "top", "--align", "right", "--widthtype",
-                            "request", "--height", "32"},
-                           program.folder()));
-    OS_Thread::msleep(1000);
-    ASSERT_TRUE(program.start());
-    ASSERT_FALSE(program.chooseMode("screen").isEmpty());
-    ASSERT_TRUE(waitUntil([&] { return program.logged("icon is in the system tray"); }, 5000));
-    // The icon is the program's window inside the tray at the screen's top right.
-    QRect icon;
-    ASSERT_TRUE(waitUntil(
-        [&] {
-            for (const QRect& window : programWindows())
-                if (window.top() < 32 && window.left() > 1850) icon = window;
-            return !icon.isEmpty();
-        },
-        5000));
-    const QPoint centre = icon.center();
-    auto showsColour = [&](uint32_t rgb) {
-        return waitUntil(
-            [&] {
-                const uint32_t pixel = screenPixel(centre.x(), centre.y());
-                for (int shift : {0, 8, 16})
-                    if (std::abs(int(pixel >> shift & 0xff) - int(rgb >> shift & 0xff)) > 40)
-                        return false;
-                return true;
-            },
-            3000);
-    };
-    // The tool tip, shown while the pointer rests on the icon: how wide it is.
-    auto toolTipWidth = [&] {
-        runCommand("xdotool mousemove " + std::to_string(centre.x()) + " " +
-                   std::to_string(centre.y()) + " sleep 1.5");
-        int width = 0;
-        for (const QRect& window : programWindows())
-            if (window.height() < 40 && window.top() >= icon.bottom()) width = window.width();
-        runCommand("xdotool mousemove 400 400");
-        return width;
-    };
-    // The menu, opened with the right button, and its first entry that applies, or the next.
-    auto menuEntry = [&](const std::string& keys) {
-        runCommand("xdotool mousemove " + std::to_string(centre.x()) + " " +
-                   std::to_string(centre.y()) + " click 3 sleep 0.7 key " + keys +
-                   " mousemove 400 400");
-    };
-    EXPECT_TRUE(showsColour(0x808080)) << "idle";
-    program.key("F3");
-    ASSERT_TRUE(waitUntil([&] { return program.logged("recording into"); }, 5000));
-    EXPECT_TRUE(showsColour(0xd02020)) << "recording";
-    // Qt's X11 tray shows a tool tip at the pointer's first rest on the icon only, and none once
-    // its menu has been open: it is looked at once. It holds the state and the time: it is as
-    // wide as they are.
-    const QFontMetrics metrics(QFont("Noto Sans CJK SC", 10));
-    EXPECT_GE(toolTipWidth(),
-              metrics.horizontalAdvance(QString::fromUtf8("Glimmora：录制中 00:00:00")));
-    menuEntry("Down Return");  // 暂停
-    ASSERT_TRUE(waitUntil([&] { return program.logged("paused "); }, 5000));
-    EXPECT_TRUE(showsColour(0xe0a010)) << "paused";
-    menuEntry("Down Down Return");  // 停止录制
-    ASSERT_TRUE(waitUntil([&] { return program.recordings().size() == 1; }, 5000));
-    EXPECT_TRUE(showsColour(0x808080)) << "idle again";
-    menuEntry("Down Return");  // 开始录制
-    ASSERT_TRUE(waitUntil([&] { return countOf(program.log(), "recording into") == 2; }, 5000));
-    EXPECT_TRUE(showsColour(0xd02020)) << "recording again";
-    menuEntry("Down Down Return");  // 停止录制
-    EXPECT_TRUE(waitUntil([&] { return program.recordings().size() == 2; }, 5000));
-    program.process().terminate();
 }

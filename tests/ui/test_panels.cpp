@@ -9,8 +9,10 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QRadioButton>
+#include <QSystemTrayIcon>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
@@ -148,9 +150,21 @@ TEST(RecorderWindow, MetersMoveAndARecordingLocksTheChoicesPausesAndGivesThemBac
     if (!testSoundServer()) GTEST_SKIP() << "needs the sound server scripts/test starts";
     TempDir dir;
     videoFolder = dir.path() + "/";
+    // A tray on the window's display, so that the recorder puts its icon there.
+    ChildProcess tray;
+    ASSERT_TRUE(tray.start({"/usr/bin/trayer", "--edge", "top"}, dir.path()));
+    ASSERT_TRUE(processUntil([] { return QSystemTrayIcon::isSystemTrayAvailable(); }, 5000));
     Studio studio;
     ScreenRecorder window(studio);
     window.show();
+    auto* icon = window.findChild<QSystemTrayIcon*>();
+    ASSERT_NE(icon, nullptr);
+    const QList<QAction*> menu = icon->contextMenu()->actions();  // start, pause, stop, ...
+    // The icon's colour (0xRRGGBB) in its middle, and its tool tip.
+    auto iconColour = [&] { return icon->icon().pixmap(32).toImage().pixel(16, 6) & 0xffffff; };
+    auto tip = [&] { return icon->toolTip().toStdString(); };
+    EXPECT_EQ(iconColour(), 0x808080u) << "grey while idle";
+    EXPECT_EQ(tip(), "Glimmora：空闲");
     auto* start = window.findChild<QToolButton*>("btnStart");
     auto* video = window.findChild<QGroupBox*>("grpVideo");
     auto* timer = window.findChild<QLabel*>("textTimer");
@@ -164,21 +178,29 @@ TEST(RecorderWindow, MetersMoveAndARecordingLocksTheChoicesPausesAndGivesThemBac
         [&] { return window.findChild<VolumeBar*>("ctlVolumeStereo")->level() > 60; }, 8000))
         << "a tone of half full scale reads about 83";
 
-    ASSERT_EQ(window.OnStartRecord(), 0);
+    // Started, paused and stopped from the tray's menu as from the window's buttons.
+    menu[0]->trigger();
+    ASSERT_TRUE(window.isRecording());
     EXPECT_FALSE(start->isEnabled() || video->isEnabled() || stereo->isEnabled());
     EXPECT_TRUE(processUntil([&] { return timer->text() == "00:00:01"; }, 3000));
+    EXPECT_EQ(iconColour(), 0xd02020u) << "red while recording";
+    EXPECT_EQ(tip().rfind("Glimmora：录制中 00:00:0", 0), 0u) << tip();
     // Paused, the time stands still and says so; the button resumes.
     auto* pause = window.findChild<QToolButton*>("btnPause");
     ASSERT_TRUE(pause->isEnabled());
-    pause->click();
+    menu[1]->trigger();
     EXPECT_EQ(pause->text(), QString::fromUtf8("继续"));
+    EXPECT_EQ(iconColour(), 0xe0a010u) << "amber while paused";
+    EXPECT_EQ(tip().rfind("Glimmora：已暂停 00:00:0", 0), 0u) << tip();
     const QString pausedAt = timer->text();
     EXPECT_TRUE(pausedAt.endsWith(QString::fromUtf8("已暂停"))) << pausedAt.toStdString();
     processUntil([] { return false; }, 1500);
     EXPECT_EQ(timer->text(), pausedAt);
     pause->click();
     EXPECT_EQ(pause->text(), QString::fromUtf8("暂停"));
-    window.OnStopRecord();
+    menu[2]->trigger();
+    EXPECT_FALSE(window.isRecording());
+    EXPECT_EQ(iconColour(), 0x808080u);
     EXPECT_FALSE(pause->isEnabled());
     EXPECT_TRUE(start->isEnabled() && video->isEnabled());
     EXPECT_TRUE(stereo->isEnabled() && mic->isEnabled() && mic->isChecked());
