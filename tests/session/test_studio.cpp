@@ -6,8 +6,10 @@
 #include <QCoreApplication>
 
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 
 #include "av_file.h"
 #include "base/log_file.h"
@@ -119,23 +121,26 @@ TEST(Studio, ASourceThatEndedIsTakenAgainWhenItIsBackAndOfItsKind) {
     ASSERT_EQ(studio.openSound(), 0);
     studio.setSoundEnabled(SoundInput::kMicrophoneId, true);
     ASSERT_TRUE(studio.screenReady());
-    // Records with the microphone: the strength of its tone in the file (a busy machine may leave
-    // gaps in a fresh server's sound), or -1 when the microphone was lost.
-    auto record = [&](double seconds) {
+    // Records with the microphone, doing midway half way through: the strength of its tone in
+    // the file (a busy machine may leave gaps in a fresh server's sound), or -1 when the
+    // microphone was lost.
+    auto record = [&](double seconds, const std::function<void()>& midway = nullptr) {
         Studio::ScreenSettings screen;
         screen.fullScreen = false;
         screen.width = 320;
         screen.height = 240;
         EXPECT_EQ(studio.startScreenRecording(screen), 0);
-        OS_Thread::msleep(int(seconds * 1000));
+        OS_Thread::msleep(int(seconds * 500));
+        if (midway) midway();
+        OS_Thread::msleep(int(seconds * 500));
         studio.stopRecording();
-        if (studio.recording().lostSources() & Recording::kMicrophoneLost) return -1.0;
         AvFile file;
         if (!file.open(studio.recording().fileName())) {
             ADD_FAILURE() << file.error();
             return 0.0;
         }
         const Sound sound = file.sound();
+        if (studio.recording().lostSources() & Recording::kMicrophoneLost) return -1.0;
         EXPECT_NEAR(sound.seconds(), seconds, 0.3);
         return sound.amplitudeAt(0, 440, 0);
     };
@@ -158,8 +163,21 @@ TEST(Studio, ASourceThatEndedIsTakenAgainWhenItIsBackAndOfItsKind) {
     waitForMicrophone(1);
     EXPECT_GT(record(2.0), 0.1);
 
-    server.kill();
-    ASSERT_TRUE(processUntil([&] { return log.contains("lost its sound server"); }, 5000));
+    // The server goes away under a recording: the recording goes on to its end without sound.
+    const auto since = std::chrono::steady_clock::now();
+    EXPECT_EQ(record(4.0,
+                     [&] {
+                         server.kill();
+                         EXPECT_TRUE(waitUntil(
+                             [&] { return log.contains("lost its sound server"); }, 1500));
+                     }),
+              -1.0);
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
+    AvFile cut;
+    ASSERT_TRUE(cut.open(studio.recording().fileName())) << cut.error();
+    EXPECT_NEAR(cut.durationSeconds(), seconds, 0.3);
+    EXPECT_LT(cut.sound().seconds(), 2.5) << "no sound after the server went";
     ASSERT_TRUE(server.start());
     waitForMicrophone(2);
     EXPECT_GT(record(2.0), 0.1);
