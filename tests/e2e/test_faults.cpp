@@ -5,14 +5,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <random>
 #include <string>
-#include <thread>
-#include <vector>
 
 #include "av_file.h"
 #include "base/log_file.h"
@@ -21,7 +17,6 @@
 #include "pipeline/avi_recovery.h"
 #include "pipeline/avi_scan.h"
 #include "pulse_fixtures.h"
-#include "virtual_display.h"
 
 using namespace testsupport;
 
@@ -33,44 +28,6 @@ protected:
 };
 
 }  // namespace
-
-TEST_F(FaultTest, SoundServerGoingAwayLeavesTheRecordingRunning) {
-    PrivateSoundServer sound;
-    ASSERT_TRUE(sound.ok());
-    GlimmoraProgram program;
-    ScreenMotion motion(20, 20);  // every slot gets a picture
-    ASSERT_TRUE(program.start({{"PULSE_SERVER", sound.server()}}));
-    ASSERT_FALSE(program.chooseMode("screen").isEmpty());
-    OS_Thread::msleep(1500);
-    program.key("F3");
-    OS_Thread::msleep(3000);
-    sound.kill();
-    const auto killed = std::chrono::steady_clock::now();
-    EXPECT_FALSE(program.waitForWindow("提示", 3000).isEmpty()) << "the user is told";
-    // Paused for a second and resumed without sound: the pictures go on.
-    ASSERT_TRUE(program.pauseFor(1000));
-    std::this_thread::sleep_until(killed + std::chrono::seconds(4));
-    program.key("F4");
-    ASSERT_TRUE(waitUntil([&] { return program.recordings().size() == 1; }, 5000));
-    program.process().terminate();
-    EXPECT_EQ(program.exitStatus(), 0);
-    EXPECT_TRUE(program.logged("lost its sound server")) << program.log();
-
-    AvFile file;
-    ASSERT_TRUE(file.open(program.recordings()[0])) << file.error();
-    ASSERT_EQ(file.streamCount(), 2);
-    // Seven seconds less the pause (a second, and how long the keys took to arrive, which a busy
-    // machine stretches), as the program's clock counted them.
-    const double recorded = program.recordedSeconds();
-    ASSERT_GE(recorded, 0) << program.log();
-    EXPECT_GT(recorded, 4.0);
-    EXPECT_LT(recorded, 6.1) << "the paused second is not in the file";
-    EXPECT_NEAR(file.durationSeconds(), recorded, 0.1) << "the picture goes on to the end";
-    EXPECT_GE(int(file.picturePts().size()), int(0.95 * 25 * recorded));
-    const double soundSeconds = file.sound().seconds();
-    EXPECT_GT(soundSeconds, 2.0);
-    EXPECT_LT(soundSeconds, 4.5) << "no sound after the server went";
-}
 
 // Cut off and ended from outside its windows while recording. First its output pipe's reader
 // goes away and the recording goes on until the terminal it was started from closes (SIGHUP);
@@ -119,116 +76,6 @@ TEST_F(FaultTest, EndedFromOutsideWhileRecordingItFinishesTheFile) {
         ASSERT_TRUE(file.open(path)) << file.error();
         EXPECT_GT(file.durationSeconds(), 1.5) << path;
     }
-}
-
-TEST_F(FaultTest, FullDiskStopsTheRecordingAndKeepsWhatFits) {
-    TempDir place;
-    const std::string folder = place.file("small-disk");
-    std::filesystem::create_directory(folder);
-    SmallDisk disk(folder, "12m");
-    if (!disk.ok()) GTEST_SKIP() << "cannot mount a small disk here (needs root)";
-
-    GlimmoraProgram program(folder + "/");
-    ChildProcess busy;  // every picture differs: the file grows quickly
-    ASSERT_TRUE(busy.start({GlimmoraProgram::buildFolder() + "/../bench/busy_screen", "25"}, ""));
-    ASSERT_TRUE(program.start());
-    ASSERT_FALSE(program.chooseMode("screen").isEmpty());
-    OS_Thread::msleep(1000);
-    program.key("F3");
-    OS_Thread::msleep(2500);
-    // Paused, nothing is written once what was taken before the pause is in the file (the
-    // writer hands it on within half a second): another program fills the disk meanwhile, to
-    // less than the writer keeps free. The resumed recording stops at once.
-    ASSERT_TRUE(program.pauseFor(1000, [&] {
-        const std::string file = program.recordings().at(0);
-        auto size = std::filesystem::file_size(file);
-        for (int wait = 0; wait < 10; ++wait) {
-            OS_Thread::msleep(600);
-            const auto now = std::filesystem::file_size(file);
-            if (now == size) break;
-            size = now;
-        }
-        const auto left = std::filesystem::space(folder).available;
-        ASSERT_GT(left, 1u << 20);
-        runCommand("dd if=/dev/zero of='" + folder + "/filler' bs=4096 count=" +
-                   std::to_string((left - (512 << 10)) / 4096) + " 2>/dev/null");
-    }));
-    EXPECT_FALSE(program.windowShown("提示")) << "nothing was written while paused";
-    ASSERT_FALSE(program.waitForWindow("提示", 60000).isEmpty()) << "the window says it stopped";
-    program.keyInWindow("提示", "Return");
-    busy.terminate();
-    program.process().terminate();
-    EXPECT_TRUE(program.logged("stopped writing")) << program.log();
-
-    ASSERT_EQ(program.recordings().size(), 1u);
-    AvFile file;
-    ASSERT_TRUE(file.open(program.recordings()[0])) << file.error();
-    EXPECT_EQ(file.streamCount(), 2);
-    EXPECT_GT(file.durationSeconds(), 2.0) << "what fitted is there, with its index";
-    EXPECT_GT(int(file.picturePts().size()), 40);
-
-    // Finished with its index, it is not taken for a recording cut short at the next start.
-    const auto written = std::filesystem::last_write_time(program.recordings()[0]);
-    ASSERT_TRUE(program.start());
-    ASSERT_FALSE(program.waitForWindow("选择工作模式").isEmpty());
-    program.process().terminate();
-    EXPECT_FALSE(program.logged("recovery:")) << program.log();
-    EXPECT_EQ(std::filesystem::last_write_time(program.recordings()[0]), written);
-}
-
-namespace {
-
-// Threads of the running program that write a recording.
-int writerThreads(int pid) {
-    int count = 0;
-    std::error_code error;
-    const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
-    for (const auto& task : std::filesystem::directory_iterator(tasks, error))
-        count += readFile(task.path().string() + "/comm") == "av-writer\n";
-    return count;
-}
-
-}  // namespace
-
-TEST_F(FaultTest, HammeredHotKeysLeaveOnlyPlayableFiles) {
-    GlimmoraProgram program;
-    ASSERT_TRUE(program.start());
-    const QRect window = program.chooseMode("screen");
-    ASSERT_FALSE(window.isEmpty());
-    // The whole screen is taller than 800 pixels: every start shows its hint first, and the
-    // keys keep coming while the hint waits for an answer.
-    program.click(window.topLeft() + GlimmoraProgram::screenRecorderControl("ctlFullScreen"));
-    OS_Thread::msleep(1000);
-    // Start, stop and pause (a third of the keys, about seventy) at random.
-    std::mt19937 random(2026);
-    std::string keys;
-    for (int i = 0; i < 200; ++i)
-        keys += std::vector<const char*>{" F3", " F4", " F5"}[random() % 3];
-    program.key("--delay 5" + keys);
-    // Answer hints until none comes back, then stop whatever runs.
-    for (int round = 0; round < 20 && program.windowShown("提示"); ++round) {
-        program.keyInWindow("提示", "Return");
-        OS_Thread::msleep(500);
-    }
-    OS_Thread::msleep(1000);
-    program.key("F4");
-    ASSERT_TRUE(waitUntil(
-        [&] { return !program.windowShown("提示") && program.process().running(); }, 5000));
-    OS_Thread::msleep(2000);
-    ASSERT_TRUE(program.process().running()) << "still running";
-    EXPECT_EQ(writerThreads(program.process().pid()), 0) << "every writer ended with its file";
-    program.process().terminate();
-    EXPECT_EQ(program.exitStatus(), 0);
-    const auto files = program.recordings();
-    EXPECT_GE(files.size(), 1u);
-    for (const std::string& path : files) {
-        AvFile file;
-        EXPECT_TRUE(file.open(path)) << path << ": " << file.error();
-        EXPECT_EQ(file.streamCount(), 2) << path;
-        EXPECT_FALSE(isUnfinishedAvi(path)) << path;
-    }
-    EXPECT_EQ(countOf(program.log(), "recording into"), int(files.size()))
-        << "each start made one file: " << program.log();
 }
 
 TEST_F(FaultTest, RecordingThatCannotBeRebuiltIsToldAtStartAndKept) {

@@ -2,10 +2,13 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <condition_variable>
+#include <filesystem>
 #include <mutex>
+#include <random>
 #include <thread>
 #include <vector>
 
@@ -20,6 +23,7 @@ extern "C" {
 #include "base/log_file.h"
 #include "log_capture.h"
 #include "pipeline/av_packer.h"
+#include "pipeline/avi_recovery.h"
 #include "pipeline/avi_scan.h"
 #include "test_support.h"
 
@@ -370,4 +374,34 @@ TEST_F(AvPackerTest, ShedsTheOldestWaitingPictureNeverSoundAndWritesWhatWaitsAtC
     EXPECT_GT(grey(pictures[1], 4), 235) << "picture 2 shows the white rows of shed picture 1";
     EXPECT_LT(grey(pictures[3], 60), 20) << "picture 4 shows the black rows of the skipped grab";
     EXPECT_GE(file.sound().seconds(), 10 * 1152 / 44100.0) << "every block";
+}
+
+// A disk that fills up under a recording: the writer stops with the reason, and the file keeps
+// what fitted, finished with its index.
+TEST_F(AvPackerTest, AFullDiskStopsTheWritingAndKeepsWhatFitted) {
+    const std::string folder = dir.file("small");
+    std::filesystem::create_directory(folder);
+    SmallDisk disk(folder, "4m");
+    if (!disk.ok()) GTEST_SKIP() << "cannot mount a small disk here (needs root)";
+    const std::string full = folder + "/20261205-101500-screen.avi";
+    ASSERT_EQ(writer.open(full, 320, 240, 32, 0, 320, 240, 25), 0);
+    std::mt19937 random(5);
+    std::vector<uint8_t> noise(320 * 240 * 4);
+    LogCapture log;
+    int slot = 0;
+    for (; slot < 1000 && !writer.failed(); ++slot) {
+        std::generate(noise.begin(), noise.end(), [&] { return uint8_t(random()); });
+        for (int block = slot * 1764 / 1152; block < (slot + 1) * 1764 / 1152; ++block)
+            push(MMPacket::kSound, toneBlock(block, 440, 0.3), block * 1152);
+        pushAndWait(MMPacket::kVideo, noise, slot);
+    }
+    writer.close();
+    EXPECT_TRUE(writer.failed());
+    EXPECT_EQ(writer.failure(), "the disk is full");
+    EXPECT_TRUE(log.contains("stopped writing"));
+    EXPECT_FALSE(isUnfinishedAvi(full));
+    AvFile file;
+    ASSERT_TRUE(file.open(full)) << file.error();
+    EXPECT_EQ(file.streamCount(), 2);
+    EXPECT_GT(int(file.picturePts().size()), slot / 2) << "what fitted, of " << slot;
 }
