@@ -121,9 +121,9 @@ TEST(Studio, ASourceThatEndedIsTakenAgainWhenItIsBackAndOfItsKind) {
     ASSERT_EQ(studio.openSound(), 0);
     studio.setSoundEnabled(SoundInput::kMicrophoneId, true);
     ASSERT_TRUE(studio.screenReady());
-    // Records with the microphone, doing midway half way through: the strength of its tone in
-    // the file (a busy machine may leave gaps in a fresh server's sound), or -1 when the
-    // microphone was lost.
+    // Records with the microphone for seconds, calling midway half way through: the strength of
+    // its tone in the file (a busy machine may leave gaps in a fresh server's sound), or -1 when
+    // the microphone was lost.
     auto record = [&](double seconds, const std::function<void()>& midway = nullptr) {
         Studio::ScreenSettings screen;
         screen.fullScreen = false;
