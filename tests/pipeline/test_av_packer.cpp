@@ -391,8 +391,11 @@ TEST_F(AvPackerTest, AFullDiskStopsTheWritingAndKeepsWhatFitted) {
     int slot = 0;
     for (; slot < 1000 && !writer.failed(); ++slot) {
         std::generate(noise.begin(), noise.end(), [&] { return uint8_t(random()); });
-        for (int block = slot * 1764 / 1152; block < (slot + 1) * 1764 / 1152; ++block)
-            push(MMPacket::kSound, toneBlock(block, 440, 0.3), block * 1152);
+        // The sound up to the end of this slot, in whole blocks.
+        constexpr int kSlotSamples = 44100 / 25, kBlock = AudioConverter::kFrameSamples;
+        for (int block = slot * kSlotSamples / kBlock; block < (slot + 1) * kSlotSamples / kBlock;
+             ++block)
+            push(MMPacket::kSound, toneBlock(block, 440, 0.3), int64_t(block) * kBlock);
         pushAndWait(MMPacket::kVideo, noise, slot);
     }
     writer.close();
