@@ -50,13 +50,15 @@ TEST(Startup, LogAndSettingsBesideTheExecutableWhereverItIsStartedFrom) {
     const std::string exe = programDir.file("glimmora");
     std::filesystem::copy_file(GLIMMORA_EXE, exe);
     const auto logText = [&] { return readFile(programDir.file("glimmora.log.txt")); };
-    // Runs the program until its start-up has logged the video folder, then ends it.
-    const auto videoFolderOfARun = [&] {
+    // Runs the program until its start-up has logged awaited (by default the video folder,
+    // which comes before the windows), then ends it.
+    const auto videoFolderOfARun = [&](const std::string& awaited = "video folder: ") {
         const size_t before = logText().size();
         ChildProcess program;
         EXPECT_TRUE(program.start({exe}, otherDir.path()));
-        EXPECT_TRUE(waitUntil(
-            [&] { return logText().find("video folder: ", before) != std::string::npos; }, 20000));
+        EXPECT_TRUE(
+            waitUntil([&] { return logText().find(awaited, before) != std::string::npos; }, 20000))
+            << awaited;
         program.terminate();
         std::smatch match;
         const std::string log = logText().substr(before);
@@ -64,8 +66,13 @@ TEST(Startup, LogAndSettingsBesideTheExecutableWhereverItIsStartedFrom) {
                    ? std::string(match[1])
                    : std::string();
     };
+    // A broken style sheet and a folder line too long for the settings buffer: each is named in
+    // the log, and the recordings go to the default folder.
+    writeFile(programDir.file("default.skin"), "QPushButton { color: ; {{{ border: 2px");
+    writeFile(programDir.file("default.cfg"), "video.folder=/" + std::string(10000, 'a'));
     const std::string fallback = programDir.path() + "/video/";
-    EXPECT_EQ(videoFolderOfARun(), fallback) << "without default.cfg";
+    EXPECT_EQ(videoFolderOfARun("Qt: Could not parse"), fallback);
+    EXPECT_NE(logText().find("cut off"), std::string::npos) << logText();
     writeFile(programDir.file("default.cfg"), "video.folder=/srv/lessons/\n");
     EXPECT_EQ(videoFolderOfARun(), "/srv/lessons/");
     const std::string log = logText();

@@ -57,7 +57,7 @@ public:
     // Nothing can be started or driven afterwards.
     void endDisplay() { m_display.reset(); }
 
-    // SIGTERM, then waits; true when it ended by itself within timeoutMs.
+    // True when it ended by itself within timeoutMs.
     bool waitForExit(int timeoutMs);
     int exitStatus() const { return m_process.exitStatus(); }
     ChildProcess& process() { return m_process; }
