@@ -29,6 +29,7 @@
 #include "session/studio.h"
 #include "test_support.h"
 #include "ui/camera_panel.h"
+#include "ui/camera_recorder.h"
 #include "ui/dlg_system_settings.h"
 #include "ui/preview_surface.h"
 #include "ui/screen_panel.h"
@@ -220,6 +221,31 @@ TEST(RecorderWindow, MetersMoveAndARecordingLocksTheChoicesPausesAndGivesThemBac
     EXPECT_EQ(advice, QString::fromUtf8("屏幕分辨率太大，建议调低到1024x768或以下"));
     EXPECT_FALSE(window.isRecording());
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
+}
+
+// Without a camera, the camera recorder refuses to start, with a message that says why.
+TEST(CameraRecorder, WithoutACameraTheStartIsRefusedAndTold) {
+    gLog.setEcho(false);
+    TempDir dir;
+    videoFolder = dir.path() + "/";
+    Studio studio;
+    CameraRecorder window(studio);
+    window.show();
+    if (studio.cameraFormat().width > 0) GTEST_SKIP() << "this machine has a camera";
+    QString message;
+    QTimer::singleShot(200, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            message = box->text();
+            box->accept();
+        }
+    });
+    LogCapture log;
+    EXPECT_EQ(window.OnStartRecord(), -1);
+    EXPECT_TRUE(message.startsWith(QString::fromUtf8("没有可用的摄像头画面")))
+        << message.toStdString();
+    EXPECT_TRUE(log.contains("camera recorder: no camera picture to record"));
+    EXPECT_FALSE(window.isRecording());
+    EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
 }
 
 // No sound server yet when the window opens (it starts later at login): both boxes wait
