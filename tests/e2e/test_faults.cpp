@@ -29,8 +29,9 @@ protected:
 
 // Cut off and ended from outside its windows while recording. First its output pipe's reader
 // goes away and the recording goes on until the terminal it was started from closes (SIGHUP);
-// then an X11 session ends under it (its display goes away). Each time the recording is finished
-// on the way out and plays as it lies, with no repair at the next start.
+// then the desktop session is logged out of (SIGTERM); then an X11 session ends under it (its
+// display goes away). Each time the recording is finished on the way out and plays as it lies,
+// with no repair at the next start.
 TEST_F(FaultTest, EndedFromOutsideWhileRecordingItFinishesTheFile) {
     GlimmoraProgram program;
     // Its output into a pipe, whose path goes once the program holds it (the helper reads
@@ -43,30 +44,30 @@ TEST_F(FaultTest, EndedFromOutsideWhileRecordingItFinishesTheFile) {
         std::string path;
         ~Unlink() { std::filesystem::remove(path); }
     } pipePath{output};
-    for (const bool displayEnds : {false, true}) {
+    enum Ending { kTerminalCloses, kLoggedOut, kDisplayEnds };
+    for (const Ending ending : {kTerminalCloses, kLoggedOut, kDisplayEnds}) {
         ASSERT_TRUE(program.start());
         ASSERT_FALSE(program.chooseMode("screen").isEmpty());
         program.key("F3");
         ASSERT_TRUE(waitUntil(
-            [&] { return countOf(program.log(), "recording into") == 1 + int(displayEnds); },
-            5000));
-        if (!displayEnds) {
+            [&] { return countOf(program.log(), "recording into") == 1 + int(ending); }, 5000));
+        if (ending == kTerminalCloses) {
             std::filesystem::remove(output);
             close(reader);
         }
         OS_Thread::msleep(2000);
-        if (displayEnds) {
+        if (ending == kDisplayEnds) {
             program.endDisplay();
         } else {
             ASSERT_FALSE(program.process().waitForExit(0)) << "ended with its output";
-            kill(program.process().pid(), SIGHUP);
+            kill(program.process().pid(), ending == kLoggedOut ? SIGTERM : SIGHUP);
         }
         ASSERT_TRUE(program.process().waitForExit(10000));
         // Qt ends the program itself (with 1) when the display goes.
-        EXPECT_EQ(program.exitStatus(), displayEnds ? 1 : 0);
+        EXPECT_EQ(program.exitStatus(), ending == kDisplayEnds ? 1 : 0);
     }
     EXPECT_TRUE(program.logged("ending while recording: finishing")) << program.log();
-    ASSERT_EQ(program.recordings().size(), 2u);
+    ASSERT_EQ(program.recordings().size(), 3u);
     for (const std::string& path : program.recordings()) {
         EXPECT_FALSE(isUnfinishedAvi(path)) << path;
         EXPECT_EQ(ffmpegComplaints(path), "");
@@ -127,10 +128,13 @@ TEST_F(FaultTest, KilledRecordingIsRebuiltAtTheNextStart) {
         ASSERT_EQ(stat(path.c_str(), &status), 0);
         EXPECT_EQ(status.st_mode & 0777, 0600u) << "a lesson is for its teacher's eyes only";
 
-        // At once: the lock died with the program, so its age does not matter.
+        // At once: the lock died with the program, so its age does not matter. Closing the
+        // chooser then ends the program.
         ASSERT_TRUE(program.start());
         ASSERT_FALSE(program.waitForWindow("选择工作模式").isEmpty());
-        program.process().terminate();
+        program.keyInWindow("选择工作模式", "Escape");
+        EXPECT_TRUE(program.waitForExit(10000));
+        EXPECT_EQ(program.exitStatus(), 0);
         EXPECT_EQ(countOf(program.log(), "recovery: rebuilt") +
                       countOf(program.log(), "it is an ordinary MP4 now"),
                   int(count))

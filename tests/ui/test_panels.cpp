@@ -223,29 +223,40 @@ TEST(RecorderWindow, MetersMoveAndARecordingLocksTheChoicesPausesAndGivesThemBac
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
 }
 
-// Without a camera, the camera recorder refuses to start, with a message that says why.
-TEST(CameraRecorder, WithoutACameraTheStartIsRefusedAndTold) {
+// A start that cannot be made is refused with a box that says why, and writes nothing: the
+// camera recorder without a camera, the screen recorder with a video folder it cannot make.
+TEST(RecorderWindow, AStartThatCannotBeMadeIsToldAndWritesNothing) {
     gLog.setEcho(false);
     TempDir dir;
-    videoFolder = dir.path() + "/";
+    writeFile(dir.file("a-file"), "not a folder");
+    videoFolder = dir.file("a-file") + "/video/";
     Studio studio;
-    CameraRecorder window(studio);
-    window.show();
-    if (studio.cameraFormat().width > 0) GTEST_SKIP() << "this machine has a camera";
-    QString message;
-    QTimer::singleShot(200, [&] {
-        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-            message = box->text();
-            box->accept();
-        }
-    });
     LogCapture log;
-    EXPECT_EQ(window.OnStartRecord(), -1);
-    EXPECT_TRUE(message.startsWith(QString::fromUtf8("没有可用的摄像头画面")))
-        << message.toStdString();
-    EXPECT_TRUE(log.contains("camera recorder: no camera picture to record"));
-    EXPECT_FALSE(window.isRecording());
-    EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
+    // The text of the box the window's start opens, answered.
+    auto refusal = [](RecorderWindow& window) {
+        window.show();
+        QString text;
+        QTimer::singleShot(200, [&] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                text = box->text();
+                box->accept();
+            }
+        });
+        EXPECT_EQ(window.OnStartRecord(), -1);
+        EXPECT_FALSE(window.isRecording());
+        return text.toStdString();
+    };
+    {
+        CameraRecorder camera(studio);
+        if (studio.cameraFormat().width == 0) {
+            EXPECT_EQ(refusal(camera).rfind("没有可用的摄像头画面，无法开始录制。", 0), 0u);
+            EXPECT_TRUE(log.contains("camera recorder: no camera picture to record"));
+        }
+    }
+    ScreenRecorder screen(studio);
+    EXPECT_EQ(refusal(screen).rfind("无法写入录像文件：\n" + videoFolder, 0), 0u);
+    EXPECT_TRUE(log.contains("failed to open ts file to write"));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
 }
 
 // No sound server yet when the window opens (it starts later at login): both boxes wait
