@@ -82,10 +82,6 @@ bool GlimmoraProgram::start(const std::map<std::string, std::string>& environmen
     return m_process.start({m_dir.file("glimmora")}, m_dir.path(), env, m_dir.file("output.txt"));
 }
 
-bool GlimmoraProgram::windowShown(const std::string& title) {
-    return !findWindow(title).empty();
-}
-
 QRect GlimmoraProgram::waitForWindow(const std::string& title, int timeoutMs) {
     std::string id;
     waitUntil([&] { return !(id = findWindow(title)).empty(); }, timeoutMs);

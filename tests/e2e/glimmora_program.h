@@ -32,7 +32,6 @@ public:
     // Waits up to timeoutMs for a visible window whose title is title; its geometry, or an
     // empty rectangle.
     QRect waitForWindow(const std::string& title, int timeoutMs = 20000);
-    bool windowShown(const std::string& title);
     // Chooses a mode in the chooser: "screen" or "camera". Returns the recorder's geometry.
     QRect chooseMode(const std::string& mode);
 
