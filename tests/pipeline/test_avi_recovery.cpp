@@ -269,17 +269,9 @@ void recordThreeSeconds(const std::string& path) {
 // without a complaint and that holds every stream up to within a second of the cut.
 namespace {
 
-// How far the whole data before cut reaches, in seconds of either stream: ends holds where each
-// packet's data ends and the time it reaches.
-double reachedBy(const std::vector<std::pair<int64_t, double>>& ends, int64_t cut) {
-    double reached = 0;
-    for (const auto& [end, seconds] : ends)
-        if (end <= cut) reached = std::max(reached, seconds);
-    return reached;
-}
-
 // bytes cut at cut, as name in folder, through start-up recovery: the rebuilt file, checked to
-// play, or "" when the cut left less than a second and nothing was rebuilt.
+// play, or "" when the cut left less than a second (reached, in seconds of either stream) and
+// nothing was rebuilt.
 std::string recoveredCut(const TempDir& folder, const std::string& bytes, int64_t cut,
                          const std::string& name, double reached) {
     const std::string path = folder.file(name);
@@ -291,43 +283,6 @@ std::string recoveredCut(const TempDir& folder, const std::string& bytes, int64_
     EXPECT_TRUE(gstreamerPlays(path)) << "cut at " << cut;
     return report.rebuilt == 1 ? path : "";
 }
-
-}  // namespace
-
-TEST_F(AviRecoveryTest, ACutAnywhereIsRebuiltToWithinASecondOfTheCut) {
-    const std::string whole = dir.file("whole.avi");
-    recordThreeSeconds(whole);
-    const std::string bytes = readFile(whole);
-    // Where each whole chunk ends, and the stream time it reaches.
-    std::vector<std::pair<int64_t, double>> ends;
-    long units[2] = {0, 0};
-    scanAvi(whole, [&](int stream, int64_t offset, uint32_t size) {
-        const long unit = ++units[stream];
-        ends.emplace_back(offset + size, stream == 0 ? unit / 25.0 : unit * 1152 / 44100.0);
-    });
-    ASSERT_GT(ends.size(), 150u);
-    // 60 cuts spread over the file, and three inside the index that follows the data.
-    std::vector<int64_t> cuts;
-    for (int i = 1; i <= 60; ++i)
-        cuts.push_back(int64_t(bytes.size()) * i / 61 + i * 7 % 13);
-    const int64_t dataEnd = ends.back().first;
-    for (int i = 1; i <= 3; ++i)
-        cuts.push_back(dataEnd + (int64_t(bytes.size()) - dataEnd) * i / 4);
-    for (int64_t cut : cuts) {
-        TempDir folder;
-        const double reached = reachedBy(ends, cut);
-        const std::string path =
-            recoveredCut(folder, bytes, cut, "20261208-120000-screen.avi", reached);
-        if (path.empty()) continue;
-        AvFile file;
-        ASSERT_TRUE(file.open(path)) << file.error();
-        const double pictures = double(file.stream(0)->nb_frames) / 25;
-        EXPECT_GE(pictures, reached - 1.0) << "cut at " << cut << ", " << reached << " s in";
-        EXPECT_GE(file.sound().seconds(), reached - 1.0) << "cut at " << cut;
-    }
-}
-
-namespace {
 
 // The finished MP4 as the writer left it before the stop made it ordinary (the stop appends a
 // header and turns boxes into padding; each is named back here by its first box), and in
@@ -353,41 +308,57 @@ std::string asWritten(const std::string& finished, std::string* appended) {
 
 }  // namespace
 
-// A finished MP4 cut at 50 places, as it was written and as the stop appended its header: each
-// cut file is made an ordinary MP4 that plays and holds both streams to within a second of what
-// the cut left whole. One cut while the stop turned boxes into padding is finished in place.
-TEST_F(AviRecoveryTest, ACutMp4IsRebuiltToWithinASecondOfTheCut) {
-    const std::string whole = dir.file("whole.mp4");
-    recordThreeSeconds(whole);
-    ASSERT_FALSE(isUnfinishedMp4(whole));
-    const std::string finished = readFile(whole);
-    std::string header;
-    const std::string bytes = asWritten(finished, &header) + header;
-    writeFile(whole, bytes);
-    ASSERT_TRUE(isUnfinishedMp4(whole));
-    // Where each packet's data ends, and the stream time it reaches.
-    std::vector<std::pair<int64_t, double>> ends;
-    AvFile file;
-    ASSERT_TRUE(file.open(whole)) << file.error();
-    for (const PacketInfo& packet : file.packets())
-        ends.emplace_back(packet.pos + packet.size,
-                          double(packet.pts) * av_q2d(file.stream(packet.stream)->time_base));
-    for (int i = 1; i <= 50; ++i) {
-        const int64_t cut = int64_t(bytes.size()) * i / 51 + i * 7 % 13;
-        TempDir folder;
-        const double reached = reachedBy(ends, cut);
-        const std::string path =
-            recoveredCut(folder, bytes, cut, "20261208-120000-screen.mp4", reached);
-        if (path.empty()) continue;
-        EXPECT_FALSE(isUnfinishedMp4(path));
-        AvFile rebuilt;
-        ASSERT_TRUE(rebuilt.open(path)) << rebuilt.error();
-        EXPECT_GE(rebuilt.durationSeconds(), reached - 1.0) << "cut at " << cut;
-        EXPECT_GE(rebuilt.sound().seconds(), reached - 1.0) << "cut at " << cut;
+// Each format cut at 60 places spread over the file, an AVI also three times inside the index
+// that follows its data, an MP4 as it was written and as the stop appended its header: each cut
+// file is made one that plays and holds both streams to within a second of what the cut left
+// whole. An MP4 cut while the stop turned boxes into padding is finished in place.
+TEST_F(AviRecoveryTest, ACutAnywhereIsRebuiltToWithinASecondOfTheCut) {
+    std::string finished, header, written;
+    for (const std::string format : {"avi", "mp4"}) {
+        const std::string whole = dir.file("whole." + format);
+        recordThreeSeconds(whole);
+        std::string bytes = readFile(whole);
+        if (format == "mp4") {
+            ASSERT_FALSE(isUnfinishedMp4(whole));
+            finished = bytes;
+            written = bytes = asWritten(finished, &header) + header;
+            writeFile(whole, bytes);
+            ASSERT_TRUE(isUnfinishedMp4(whole));
+        }
+        // Where each packet's data ends, and the stream time it starts at.
+        std::vector<std::pair<int64_t, double>> ends;
+        AvFile file;
+        ASSERT_TRUE(file.open(whole)) << file.error();
+        for (const PacketInfo& packet : file.packets())
+            ends.emplace_back(packet.pos + packet.size,
+                              double(packet.pts) * av_q2d(file.stream(packet.stream)->time_base));
+        ASSERT_GT(ends.size(), 150u);
+        std::vector<int64_t> cuts;
+        for (int i = 1; i <= 60; ++i)
+            cuts.push_back(int64_t(bytes.size()) * i / 61 + i * 7 % 13);
+        const int64_t dataEnd = std::max_element(ends.begin(), ends.end())->first;
+        for (int i = 1; format == "avi" && i <= 3; ++i)
+            cuts.push_back(dataEnd + (int64_t(bytes.size()) - dataEnd) * i / 4);
+        for (int64_t cut : cuts) {
+            TempDir folder;
+            double reached = 0;
+            for (const auto& [end, seconds] : ends)
+                if (end <= cut) reached = std::max(reached, seconds);
+            const std::string path =
+                recoveredCut(folder, bytes, cut, "20261208-120000-screen." + format, reached);
+            if (path.empty()) continue;
+            AvFile rebuilt;
+            ASSERT_TRUE(rebuilt.open(path)) << rebuilt.error();
+            EXPECT_FALSE(isUnfinishedAvi(path) || isUnfinishedMp4(path));
+            const AVStream* pictures = rebuilt.stream(0);
+            EXPECT_GE(double(pictures->duration) * av_q2d(pictures->time_base), reached - 1.0)
+                << format << " cut at " << cut << ", " << reached << " s in";
+            EXPECT_GE(rebuilt.sound().seconds(), reached - 1.0) << format << " cut at " << cut;
+        }
     }
     // Cut after the first box turned into padding (the file has no header then), and before
     // the last (the appended header).
-    std::string midway = bytes;
+    std::string midway = written;
     midway.replace(32, 4, "free");
     std::string last = finished;
     last.replace(finished.size() - header.size() + 4, 4, "free");
