@@ -87,8 +87,8 @@ public:
 
     // Every packet of the file in file order (rewinds first).
     std::vector<PacketInfo> packets();
-    // The time stamps of the pictures the file holds: its first stream's packets less the empty
-    // ones that only hold a place.
+    // The slots (1/25 s) of the pictures the file holds: its first stream's packets less the
+    // empty ones that only hold a place.
     std::vector<int64_t> picturePts();
     // Decodes the video stream; pictures converted to BGRA at their own size.
     std::vector<Picture> pictures();
