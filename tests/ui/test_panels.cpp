@@ -31,6 +31,7 @@
 #include "ui/camera_panel.h"
 #include "ui/camera_recorder.h"
 #include "ui/dlg_system_settings.h"
+#include "ui/glimmora.h"
 #include "ui/preview_surface.h"
 #include "ui/screen_panel.h"
 #include "ui/screen_recorder.h"
@@ -221,6 +222,21 @@ TEST(RecorderWindow, MetersMoveAndARecordingLocksTheChoicesPausesAndGivesThemBac
     EXPECT_EQ(advice, QString::fromUtf8("屏幕分辨率太大，建议调低到1024x768或以下"));
     EXPECT_FALSE(window.isRecording());
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
+}
+
+// Choosing a mode hides the chooser and opens that recorder alone; another choice then opens
+// nothing.
+TEST(ModeChooser, OneRecorderWindowIsChosen) {
+    gLog.setEcho(false);
+    Studio studio;
+    Glimmora chooser(studio);
+    chooser.show();
+    chooser.findChild<QToolButton*>("btnScreen")->click();
+    chooser.findChild<QToolButton*>("btnCamera")->click();
+    QStringList shown;
+    for (QWidget* window : QApplication::topLevelWidgets())
+        if (window->isVisible()) shown << window->windowTitle();
+    EXPECT_EQ(shown, QStringList{QString::fromUtf8("录制桌面")});
 }
 
 // A start that cannot be made is refused with a box that says why, and writes nothing: the
