@@ -213,7 +213,7 @@ TEST(RecorderWindow, MetersMoveAndARecordingLocksTheChoicesPausesAndGivesThemBac
     // asked to end meanwhile starts nothing.
     QTest::mouseClick(window.findChild<QRadioButton*>("ctlFullScreen"), Qt::LeftButton);
     QString advice;
-    QTimer::singleShot(200, [&] {
+    QTimer::singleShot(200, &window, [&] {
         if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
             advice = box->text();
         QApplication::closeAllWindows();
@@ -248,11 +248,13 @@ TEST(RecorderWindow, AStartThatCannotBeMadeIsToldAndWritesNothing) {
     videoFolder = dir.file("a-file") + "/video/";
     Studio studio;
     LogCapture log;
-    // The text of the box the window's start opens, answered.
-    auto refusal = [](RecorderWindow& window) {
+    // The text of the box the window's start opens, answered. The window is the timer's
+    // context: a start that opens no box leaves no timer behind to fire into a later test.
+    QString text;
+    auto refusal = [&text](RecorderWindow& window) {
         window.show();
-        QString text;
-        QTimer::singleShot(200, [&] {
+        text.clear();
+        QTimer::singleShot(200, &window, [&text] {
             if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
                 text = box->text();
                 box->accept();
