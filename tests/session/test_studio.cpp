@@ -139,8 +139,8 @@ TEST(Studio, ASourceThatEndedIsTakenAgainWhenItIsBackAndOfItsKind) {
             ADD_FAILURE() << file.error();
             return 0.0;
         }
-        const Sound sound = file.sound();
         if (studio.recording().lostSources() & Recording::kMicrophoneLost) return -1.0;
+        const Sound sound = file.sound();
         EXPECT_NEAR(sound.seconds(), seconds, 0.3);
         return sound.amplitudeAt(0, 440, 0);
     };
