@@ -1,7 +1,6 @@
 // Glimmora against the ffmpeg command line, recording the same busy desktop and the same sound
-// (the microphone and the speakers, mixed) one after the other on this machine: CPU seconds per
-// recorded second (all threads of the process), peak resident memory, and pictures written
-// against pictures expected.
+// (the microphone) one after the other on this machine: CPU seconds per recorded second (all
+// threads of the process), peak resident memory, and pictures written against pictures expected.
 //
 //   compare_recorders [seconds per recording [part of a case's name]]     (default: 20, all)
 #include <sys/resource.h>
@@ -287,13 +286,10 @@ Measure recordWithFfmpeg(const Case& c, int seconds, int queueSize) {
     };
     input({"-f", "x11grab", "-framerate", std::to_string(c.fps), "-video_size", size, "-i",
            display.name()});
-    // The program's own sound: the microphone and what the speakers play, mixed. Recording
-    // the silent speakers alone would spare the command line nearly all of its sound encoding.
+    // The program's own sound at its defaults: the microphone alone. The silent speakers in its
+    // place would spare the command line nearly all of its sound encoding.
     input({"-f", "pulse", "-i", "default"});
-    input({"-f", "pulse", "-i", "@DEFAULT_MONITOR@"});
-    arguments.insert(arguments.end(), {"-t", std::to_string(seconds), "-filter_complex",
-                                       "[1:a][2:a]amix=inputs=2[sound]", "-map", "0:v", "-map",
-                                       "[sound]", "-vf", scale});
+    arguments.insert(arguments.end(), {"-t", std::to_string(seconds), "-vf", scale});
     if (c.mp4)  // the program's own x264 and AAC settings
         arguments.insert(arguments.end(), {"-c:v", "libx264", "-preset", "veryfast", "-tune",
                                            "zerolatency", "-crf", "23", "-g", "25", "-bf", "0",
