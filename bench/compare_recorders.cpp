@@ -145,9 +145,8 @@ double slotsPercent(const std::string& path, double seconds, int fps) {
 std::string pictureGaps(const std::string& path, const std::string& log, int fps) {
     AvFile file;
     if (!file.open(path)) return "";
-    std::set<int64_t> written;
-    for (int64_t pts : file.picturePts())
-        written.insert(av_rescale_q(pts, file.stream(0)->time_base, AVRational{1, fps}));
+    const std::vector<int64_t> filled = file.picturePts(fps);
+    const std::set<int64_t> written(filled.begin(), filled.end());
     std::set<int64_t> captured;
     const std::regex line(R"(capture a video frame, size = \d+ , pts=(\d+))");
     for (auto it = std::sregex_iterator(log.begin(), log.end(), line); it != std::sregex_iterator();

@@ -169,11 +169,11 @@ std::vector<PacketInfo> AvFile::packets() {
     return result;
 }
 
-std::vector<int64_t> AvFile::picturePts() {
+std::vector<int64_t> AvFile::picturePts(int fps) {
     std::vector<int64_t> result;
     for (const PacketInfo& packet : packets())
         if (packet.stream == 0 && packet.size > 0)
-            result.push_back(av_rescale_q(packet.pts, stream(0)->time_base, AVRational{1, 25}));
+            result.push_back(av_rescale_q(packet.pts, stream(0)->time_base, AVRational{1, fps}));
     return result;
 }
 

@@ -87,9 +87,9 @@ public:
 
     // Every packet of the file in file order (rewinds first).
     std::vector<PacketInfo> packets();
-    // The slots (1/25 s) of the pictures the file holds: its first stream's packets less the
+    // The slots (1/fps s) of the pictures the file holds: its first stream's packets less the
     // empty ones that only hold a place.
-    std::vector<int64_t> picturePts();
+    std::vector<int64_t> picturePts(int fps = 25);
     // Decodes the video stream; pictures converted to BGRA at their own size.
     std::vector<Picture> pictures();
     // Decodes the sound stream.
