@@ -1,18 +1,11 @@
-// The sound of a recording without any window: the test sound server's sine microphone and a
-// tone played to its speakers, captured, metered and mixed by the sound input.
+// The sound input's mixing of its sources, driven by hand as their capture threads drive it.
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
-
-#include <algorithm>
-#include <cstdlib>
+#include <cmath>
 #include <mutex>
 #include <vector>
 
-#include "base/log_file.h"
-#include "base/mono_clock.h"
 #include "log_capture.h"
-#include "pulse_fixtures.h"
 #include "session/sound_input.h"
 #include "test_support.h"
 
@@ -20,13 +13,11 @@ using namespace testsupport;
 
 namespace {
 
-// Keeps what the sound input hands over: the blocks' lengths, places and samples.
+// Keeps what the sound input hands over: the blocks' places and samples.
 class BlockListener : public AudioCaptureListener {
 public:
-    int OnAudioCaptured(MMPacket& block, int frameCount) override {
+    int OnAudioCaptured(MMPacket& block, int) override {
         std::lock_guard<std::mutex> lock(mutex);
-        frameCounts.push_back(frameCount);
-        sizes.push_back(block.size);
         places.push_back(block.pts);
         const auto* samples = reinterpret_cast<const int16_t*>(block.data);
         sound.insert(sound.end(), samples, samples + block.size / 2);
@@ -34,84 +25,14 @@ public:
     }
     int blocks() {
         std::lock_guard<std::mutex> lock(mutex);
-        return int(frameCounts.size());
+        return int(places.size());
     }
     std::mutex mutex;
-    std::vector<int> frameCounts;
-    std::vector<uint32_t> sizes;
     std::vector<int64_t> places;
     std::vector<int16_t> sound;
 };
 
-// A sound input on the test sound server, handing what it mixes to a listener of the test's.
-class SoundInputTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        gLog.setEcho(false);
-        if (!testSoundServer()) GTEST_SKIP() << "needs the sound server scripts/test starts";
-        sound.setListener(&listener);
-    }
-    void enable(bool stereo, bool microphone) {
-        sound.setSourceEnabled(SoundInput::kStereoId, stereo);
-        sound.setSourceEnabled(SoundInput::kMicrophoneId, microphone);
-    }
-
-    BlockListener listener;  // outlives the sound input, which may still call it until closed
-    SoundInput sound;
-};
-
-int16_t peakOf(const std::vector<int16_t>& samples, size_t from) {
-    int peak = 0;
-    for (size_t i = from; i < samples.size(); ++i)
-        peak = std::max(peak, std::abs(int(samples[i])));
-    return int16_t(std::min(peak, 32767));
-}
-
 }  // namespace
-
-TEST_F(SoundInputTest, MetersBothSourcesAlwaysAndMixesThemOnlyWhileRecording) {
-    std::mutex mutex;
-    std::vector<unsigned> stereoLevels, micLevels;
-    QObject::connect(
-        &sound.levelRelay(), &EventBridge::eventTriggered, &sound.levelRelay(),
-        [&](int id, unsigned level, unsigned) {
-            std::lock_guard<std::mutex> lock(mutex);
-            (id == SoundInput::kStereoId ? stereoLevels : micLevels).push_back(level);
-        },
-        Qt::DirectConnection);
-    enable(true, true);
-    TonePlayer tone("", 1000, 0.5);
-    ASSERT_EQ(sound.open(), 0);
-    EXPECT_TRUE(sound.microphoneOpen());
-    EXPECT_TRUE(sound.stereoOpen());
-    ASSERT_TRUE(waitUntil(
-        [&] {
-            std::lock_guard<std::mutex> lock(mutex);
-            return stereoLevels.size() >= 5 && micLevels.size() >= 5;
-        },
-        10000));
-    EXPECT_EQ(listener.blocks(), 0) << "nothing flows outside a recording";
-    sound.beginRecording(monotonicMicroseconds());
-    ASSERT_TRUE(waitUntil([&] { return listener.blocks() >= 40; }, 10000));
-    sound.endRecording();
-    const int atEnd = listener.blocks();
-    OS_Thread::msleep(300);
-    EXPECT_EQ(listener.blocks(), atEnd) << "nothing flows once endRecording() has returned";
-    sound.close();
-
-    std::lock_guard<std::mutex> lock(mutex);
-    // A tone of half full scale reads about 83; the test microphone's sine is louder than 20.
-    EXPECT_GT(*std::max_element(stereoLevels.begin(), stereoLevels.end()), 60u);
-    EXPECT_GT(*std::max_element(micLevels.begin(), micLevels.end()), 20u);
-    std::lock_guard<std::mutex> blocks(listener.mutex);
-    for (size_t n = 0; n < listener.frameCounts.size(); ++n) {
-        EXPECT_EQ(listener.frameCounts[n], 1152);
-        EXPECT_EQ(listener.sizes[n], 1152u * 4);
-        EXPECT_EQ(listener.places[n], int64_t(n) * 1152) << "placed one after the other";
-    }
-    // Tone and sine microphone mixed: louder than the tone alone.
-    EXPECT_GT(peakOf(listener.sound, listener.sound.size() / 2), 0.5 * 32767 + 1000);
-}
 
 // The capture threads' side, driven by hand: blocks as the Recorders hand them over, their
 // pts the capture time of their first frame and their time stamp the stream's time of their end.

@@ -1,12 +1,11 @@
-// Placing a source's sound on the recording's timeline, mixing sources by place, and the level
-// the meters show: the arithmetic a listener hears.
+// Placing a source's sound on the recording's timeline and mixing sources by place: the
+// arithmetic a listener hears.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
 #include <vector>
 
-#include "capture/sound_level.h"
 #include "session/sound_track.h"
 #include "test_support.h"
 
@@ -16,18 +15,14 @@ constexpr int kFrames = 1152;
 constexpr int kSamples = kFrames * 2;
 constexpr int64_t kOriginUs = 10000000;
 
-// Feeds a track blocks of a steady source that starts capturing at startUs, on a clock skew off
-// its rate, until its sound reaches frames on the timeline; mixes it into a timeline of its own.
-std::vector<int16_t> placeAndMix(SoundTrack& track, int rate, int blockFrames, double hz,
-                                 int64_t startUs, int64_t timelineFrames, double value = -1) {
+// Feeds a track blocks of a 1000 Hz tone at 44100 Hz from a source that starts capturing at
+// startUs, until its sound reaches timelineFrames; mixes it into a timeline of its own.
+std::vector<int16_t> placeAndMix(SoundTrack& track, int64_t startUs, int64_t timelineFrames) {
     std::vector<int16_t> timeline(size_t(timelineFrames) * 2, 0);
     int64_t mixed = 0;
-    for (int64_t first = 0; mixed < timelineFrames; first += blockFrames) {
-        const int64_t firstUs = startUs + std::llround(double(first) * 1e6 / rate);
-        std::vector<int16_t> block =
-            value >= 0 ? std::vector<int16_t>(size_t(blockFrames) * 2, int16_t(value))
-                       : testsupport::stereoSine(blockFrames, first, hz, rate, 12000);
-        track.add(block.data(), blockFrames, first, firstUs);
+    for (int64_t first = 0; mixed < timelineFrames; first += kFrames) {
+        const std::vector<int16_t> block = testsupport::stereoSine(kFrames, first, 1000, 44100, 12000);
+        track.add(block.data(), kFrames, first, startUs + std::llround(double(first) * 1e6 / 44100));
         while (track.started() && track.end() >= mixed + kFrames && mixed < timelineFrames) {
             const int frames = int(std::min<int64_t>(kFrames, timelineFrames - mixed));
             track.mixInto(&timeline[size_t(mixed) * 2], mixed, frames, true);
@@ -46,36 +41,13 @@ int peakOf(const std::vector<int16_t>& samples, size_t from, size_t to) {
 
 }  // namespace
 
-TEST(SoundLevel, PeakAgainstSixtyPercentOfFullScale) {
-    std::vector<int16_t> block(kSamples, 0);
-    EXPECT_EQ(soundLevel(block.data(), kSamples), 0);
-    block[7] = 9830;
-    block[8] = -9000;
-    EXPECT_EQ(soundLevel(block.data(), kSamples), 50);
-    block[kSamples - 1] = -32768;  // the most negative sample counts as 32768
-    EXPECT_EQ(soundLevel(block.data(), kSamples), 100);
-    block.assign(kSamples, 19659);
-    EXPECT_EQ(soundLevel(block.data(), kSamples), 99);
-    block[0] = 19660;
-    EXPECT_EQ(soundLevel(block.data(), kSamples), 100);
-}
-
-TEST(SoundTrack, MicrophoneKeepsItsPitchAtFourTimesItsRate) {
-    SoundTrack track;
-    ASSERT_EQ(track.init(11025), 0);
-    track.begin(kOriginUs);
-    const std::vector<int16_t> timeline = placeAndMix(track, 11025, 288, 440, kOriginUs, 44100);
-    EXPECT_NEAR(testsupport::toneHz(timeline, 2, 0, 44100, 1152), 440.0, 1.0);
-    EXPECT_NEAR(peakOf(timeline, 4608, timeline.size()), 12000, 400);
-}
-
 TEST(SoundTrack, SoundBeforeTimeZeroIsCutAndALateStartLeavesSilenceBeforeIt) {
     SoundTrack early;
     ASSERT_EQ(early.init(44100), 0);
     early.begin(kOriginUs);
     // A source that has captured for a second already: its sound starts at time 0 exactly.
     const std::vector<int16_t> cut =
-        placeAndMix(early, 44100, kFrames, 1000, kOriginUs - 1000000, 22050);
+        placeAndMix(early, kOriginUs - 1000000, 22050);
     EXPECT_LT(early.silenceSamples(), 1);
     EXPECT_GT(peakOf(cut, 2 * 64, 2 * 22050), 11000) << "sound from (nearly) the first sample";
 
@@ -84,7 +56,7 @@ TEST(SoundTrack, SoundBeforeTimeZeroIsCutAndALateStartLeavesSilenceBeforeIt) {
     late.begin(kOriginUs);
     // A source whose first frame was captured 100 ms into the recording.
     const std::vector<int16_t> delayed =
-        placeAndMix(late, 44100, kFrames, 1000, kOriginUs + 100000, 22050);
+        placeAndMix(late, kOriginUs + 100000, 22050);
     EXPECT_EQ(peakOf(delayed, 0, 2 * 4400), 0) << "silence before the source's first frame";
     EXPECT_GT(peakOf(delayed, 2 * 4500, 2 * 6000), 11000);
 }

@@ -31,7 +31,6 @@
 #include "ui/camera_panel.h"
 #include "ui/camera_recorder.h"
 #include "ui/dlg_system_settings.h"
-#include "ui/glimmora.h"
 #include "ui/preview_surface.h"
 #include "ui/screen_panel.h"
 #include "ui/screen_recorder.h"
@@ -40,38 +39,6 @@
 #include "ui/volume_panel.h"
 
 using namespace testsupport;
-
-TEST(ScreenPanel, FullScreenScalesToTheChosenSizeAndThePointerBoxesAreKept) {
-    gLog.setEcho(false);
-    WorkingFolder folder("video.folder=/x/\nvideo.clicks=1\n");
-    recordPointer = true;
-    showClicks = true;
-    {
-        Studio studio;
-        ScreenPanel panel;
-        panel.setStudio(studio);
-        panel.show();
-        QTest::mouseClick(panel.findChild<QRadioButton*>("ctlFullScreen"), Qt::LeftButton);
-        EXPECT_FALSE(panel.findChild<QToolButton*>("btnRegion")->isEnabled());
-        panel.findChild<QComboBox*>("ctlRatio")->setCurrentIndex(1);  // 4:3
-        panel.collectSettings();
-        EXPECT_FALSE(panel.freeRegion());
-        EXPECT_EQ(panel.region(), QRect(0, 0, 1920, 1080));
-        EXPECT_EQ(panel.targetSize(), QSize(1024, 768));
-
-        auto* pointer = panel.findChild<QCheckBox*>("chkPointer");
-        auto* clicks = panel.findChild<QCheckBox*>("chkClicks");
-        EXPECT_TRUE(pointer->isChecked() && clicks->isChecked());
-        pointer->click();
-        clicks->click();
-        EXPECT_FALSE(recordPointer || showClicks);
-        EXPECT_EQ(readFile("default.cfg"), "video.folder=/x/\nvideo.clicks=0\nvideo.cursor=0\n");
-    }
-    ScreenPanel again;
-    EXPECT_FALSE(again.findChild<QCheckBox*>("chkPointer")->isChecked()) << "starts as stored";
-    recordPointer = true;
-    showClicks = false;
-}
 
 TEST(ScreenPanel, PickedEdgesMoveUpAndLeftOntoTheGridByLessThanFour) {
     EXPECT_EQ(ScreenPanel::alignToGrid(QRect(QPoint(5, 5), QPoint(644, 484))),
@@ -137,12 +104,6 @@ TEST(CameraPanel, SwitchingClosesTheFirstCameraAndTheChosenSizeIsKept) {
     EXPECT_EQ(studio.cameraFormat().width, 640);
     next.shutdown();
     cameraSize.clear();
-}
-
-TEST(RecorderWindow, RunningTimeReadsHoursMinutesSeconds) {
-    EXPECT_EQ(RecorderWindow::formatElapsed(0), "00:00:00");
-    EXPECT_EQ(RecorderWindow::formatElapsed(3725 * 1000 + 999), "01:02:05");
-    EXPECT_EQ(RecorderWindow::formatElapsed(int64_t(100) * 3600 * 1000), "100:00:00");
 }
 
 // The sound meters move with what the test server's microphone and speakers carry; a recording
@@ -222,21 +183,6 @@ TEST(RecorderWindow, MetersMoveAndARecordingLocksTheChoicesPausesAndGivesThemBac
     EXPECT_EQ(advice, QString::fromUtf8("屏幕分辨率太大，建议调低到1024x768或以下"));
     EXPECT_FALSE(window.isRecording());
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
-}
-
-// Choosing a mode hides the chooser and opens that recorder alone; another choice then opens
-// nothing.
-TEST(ModeChooser, OneRecorderWindowIsChosen) {
-    gLog.setEcho(false);
-    Studio studio;
-    Glimmora chooser(studio);
-    chooser.show();
-    chooser.findChild<QToolButton*>("btnScreen")->click();
-    chooser.findChild<QToolButton*>("btnCamera")->click();
-    QStringList shown;
-    for (QWidget* window : QApplication::topLevelWidgets())
-        if (window->isVisible()) shown << window->windowTitle();
-    EXPECT_EQ(shown, QStringList{QString::fromUtf8("录制桌面")});
 }
 
 // A start that cannot be made is refused with a box that says why, and writes nothing: the
