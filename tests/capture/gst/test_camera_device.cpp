@@ -55,8 +55,10 @@ protected:
 TEST_F(CameraDeviceTest, TheTestCamerasAreListedAndAScreenSharedThroughPipeWireIsNot) {
     // A desktop's shared screen is a video source to PipeWire, as a camera is.
     std::unique_ptr<ColourNode> screen;
-    if (pipeWireRunning())
+    if (pipeWireRunning()) {
         screen = std::make_unique<ColourNode>(0x808080, "glimmora-shared-screen", "Video/Source");
+        ASSERT_NE(screen->id(), 0u) << "the shared screen never reached PipeWire";
+    }
     std::vector<CameraInfo> cameras;
     ASSERT_EQ(enumerateCameras(cameras), 0);
     std::vector<std::string> paths;
