@@ -21,8 +21,10 @@ std::vector<int16_t> placeAndMix(SoundTrack& track, int64_t startUs, int64_t tim
     std::vector<int16_t> timeline(size_t(timelineFrames) * 2, 0);
     int64_t mixed = 0;
     for (int64_t first = 0; mixed < timelineFrames; first += kFrames) {
-        const std::vector<int16_t> block = testsupport::stereoSine(kFrames, first, 1000, 44100, 12000);
-        track.add(block.data(), kFrames, first, startUs + std::llround(double(first) * 1e6 / 44100));
+        const std::vector<int16_t> block =
+            testsupport::stereoSine(kFrames, first, 1000, 44100, 12000);
+        track.add(block.data(), kFrames, first,
+                  startUs + std::llround(double(first) * 1e6 / 44100));
         while (track.started() && track.end() >= mixed + kFrames && mixed < timelineFrames) {
             const int frames = int(std::min<int64_t>(kFrames, timelineFrames - mixed));
             track.mixInto(&timeline[size_t(mixed) * 2], mixed, frames, true);
@@ -46,8 +48,7 @@ TEST(SoundTrack, SoundBeforeTimeZeroIsCutAndALateStartLeavesSilenceBeforeIt) {
     ASSERT_EQ(early.init(44100), 0);
     early.begin(kOriginUs);
     // A source that has captured for a second already: its sound starts at time 0 exactly.
-    const std::vector<int16_t> cut =
-        placeAndMix(early, kOriginUs - 1000000, 22050);
+    const std::vector<int16_t> cut = placeAndMix(early, kOriginUs - 1000000, 22050);
     EXPECT_LT(early.silenceSamples(), 1);
     EXPECT_GT(peakOf(cut, 2 * 64, 2 * 22050), 11000) << "sound from (nearly) the first sample";
 
@@ -55,32 +56,9 @@ TEST(SoundTrack, SoundBeforeTimeZeroIsCutAndALateStartLeavesSilenceBeforeIt) {
     ASSERT_EQ(late.init(44100), 0);
     late.begin(kOriginUs);
     // A source whose first frame was captured 100 ms into the recording.
-    const std::vector<int16_t> delayed =
-        placeAndMix(late, kOriginUs + 100000, 22050);
+    const std::vector<int16_t> delayed = placeAndMix(late, kOriginUs + 100000, 22050);
     EXPECT_EQ(peakOf(delayed, 0, 2 * 4400), 0) << "silence before the source's first frame";
     EXPECT_GT(peakOf(delayed, 2 * 4500, 2 * 6000), 11000);
-}
-
-TEST(SoundTrack, FramesTheStreamSkippedKeepTheirTimeAsSilence) {
-    SoundTrack track;
-    ASSERT_EQ(track.init(44100), 0);
-    track.begin(kOriginUs);
-    auto timeOf = [](int64_t frame) {
-        return kOriginUs + std::llround(double(frame) * 1e6 / 44100);
-    };
-    const std::vector<int16_t> block(kSamples, 8000);
-    for (int64_t first = 0; first < 10 * kFrames; first += kFrames)
-        track.add(block.data(), kFrames, first, timeOf(first));
-    // Ten blocks dropped by a stalled reader: the next one carries on where its frames belong.
-    const int64_t resumed = 20 * kFrames;
-    track.add(block.data(), kFrames, resumed, timeOf(resumed));
-    EXPECT_EQ(track.silenceSamples(), 10 * kFrames);
-    EXPECT_NEAR(double(track.end()), double(21 * kFrames), 40.0);
-
-    std::vector<int16_t> timeline(size_t(21) * kSamples, 0);
-    track.mixInto(timeline.data(), 0, 21 * kFrames, true);
-    EXPECT_EQ(peakOf(timeline, size_t(10 * kSamples + 200), size_t(20 * kSamples - 200)), 0);
-    EXPECT_NEAR(timeline[size_t(5 * kSamples)], 8000, 2);
 }
 
 TEST(SoundTrack, SourcesMixByPlaceWithASoftClamp) {

@@ -19,14 +19,10 @@
 
 namespace testsupport {
 
-VirtualDisplay::VirtualDisplay(int width, int height, int depth,
-                               const std::vector<std::string>& extraArguments) {
-    const std::string screen =
-        std::to_string(width) + "x" + std::to_string(height) + "x" + std::to_string(depth);
-    std::vector<std::string> arguments = {"Xvfb", "-displayfd", "3",   "-screen", "0",
-                                          screen, "-nolisten",  "tcp", "-noreset"};
-    arguments.insert(arguments.end(), extraArguments.begin(), extraArguments.end());
-    launch(arguments);
+VirtualDisplay::VirtualDisplay(int width, int height) {
+    launch({"Xvfb", "-displayfd", "3", "-screen", "0",
+            std::to_string(width) + "x" + std::to_string(height) + "x24", "-nolisten", "tcp",
+            "-noreset"});
 }
 
 void VirtualDisplay::launch(std::vector<std::string> arguments) {

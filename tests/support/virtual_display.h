@@ -14,9 +14,7 @@ namespace testsupport {
 // screen. It is the process's $DISPLAY while the object lives.
 class VirtualDisplay {
 public:
-    // extraArguments go to Xvfb as they are (for example "-extension", "MIT-SHM").
-    explicit VirtualDisplay(int width = 1920, int height = 1080, int depth = 24,
-                            const std::vector<std::string>& extraArguments = {});
+    explicit VirtualDisplay(int width = 1920, int height = 1080);
     ~VirtualDisplay();
     VirtualDisplay(const VirtualDisplay&) = delete;
     VirtualDisplay& operator=(const VirtualDisplay&) = delete;
