@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -13,7 +14,6 @@
 #include "av_file.h"
 #include "base/file_lock.h"
 #include "base/log_file.h"
-#include "base/os_thread.h"
 #include "desktop_pictures.h"
 #include "log_capture.h"
 #include "pipeline/av_packer.h"
@@ -238,27 +238,44 @@ TEST_F(AviRecoveryTest, FilePastItsFirstGibibyteIsRebuiltWhole) {
 
 namespace {
 
+// The heap, counting the blocks given back to it.
+class CountingHeap : public MMUserMalloc {
+public:
+    void free(uint8_t* data) override {
+        MMUserMalloc::free(data);
+        freed.fetch_add(1);
+    }
+    std::atomic<int> freed{0};
+};
+
 // Three seconds of the program's own writer, finished: pictures that change every slot and a
-// tone.
+// tone. Each slot waits until the writer is done with what came before, so that no picture is
+// shed however busy the machine is.
 void recordThreeSeconds(const std::string& path) {
+    CountingHeap heap;
+    int pushed = 0;
     AvPacker writer;
     ASSERT_EQ(writer.open(path, 320, 240, 32, 0, 320, 240, 25), 0);
     const auto pictures = desktopPictures(320, 240, 4, 2);
+    auto push = [&](const uint8_t* data, uint32_t size, int64_t pts, int32_t type) {
+        MMPacket packet;
+        packet.allocator = &heap;
+        packet.copyFrom(data, size, pts);
+        packet.type = type;
+        writer.push(std::move(packet));
+        ++pushed;
+    };
     for (int slot = 0; slot < 75; ++slot) {
-        MMPacket picture;
-        picture.copyFrom(pictures[size_t(slot % 2)].data(), uint32_t(pictures[0].size()), slot);
-        picture.type = MMPacket::kVideo;
-        writer.push(std::move(picture));
+        push(pictures[size_t(slot % 2)].data(), uint32_t(pictures[0].size()), slot,
+             MMPacket::kVideo);
         // The sound up to the end of this slot, in whole blocks.
         for (int64_t block = slot * 44100 / 25 / 1152; block < (slot + 1) * 44100 / 25 / 1152;
              ++block) {
             const std::vector<int16_t> tone = stereoSine(1152, block * 1152, 440, 44100, 8000);
-            MMPacket sound;
-            sound.copyFrom(reinterpret_cast<const uint8_t*>(tone.data()), 1152 * 4, block * 1152);
-            sound.type = MMPacket::kSound;
-            writer.push(std::move(sound));
+            push(reinterpret_cast<const uint8_t*>(tone.data()), 1152 * 4, block * 1152,
+                 MMPacket::kSound);
         }
-        OS_Thread::msleep(5);
+        ASSERT_TRUE(waitUntil([&] { return heap.freed.load() == pushed; }, 10000));
     }
     writer.close();
 }
