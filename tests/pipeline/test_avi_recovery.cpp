@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -20,6 +19,7 @@
 #include "pipeline/avi_recovery.h"
 #include "pipeline/avi_scan.h"
 #include "pipeline/ffmpeg_util.h"
+#include "pipeline/mem_pool.h"
 #include "pipeline/mp4_recovery.h"
 #include "test_support.h"
 
@@ -238,32 +238,21 @@ TEST_F(AviRecoveryTest, FilePastItsFirstGibibyteIsRebuiltWhole) {
 
 namespace {
 
-// The heap, counting the blocks given back to it.
-class CountingHeap : public MMUserMalloc {
-public:
-    void free(uint8_t* data) override {
-        MMUserMalloc::free(data);
-        freed.fetch_add(1);
-    }
-    std::atomic<int> freed{0};
-};
-
 // Three seconds of the program's own writer, finished: pictures that change every slot and a
 // tone. Each slot waits until the writer is done with what came before, so that no picture is
 // shed however busy the machine is.
 void recordThreeSeconds(const std::string& path) {
-    CountingHeap heap;
-    int pushed = 0;
+    MemPool pool;  // a slot's picture and sound blocks
+    ASSERT_EQ(pool.init(320 * 240 * 4, 4), 0);
     AvPacker writer;
     ASSERT_EQ(writer.open(path, 320, 240, 32, 0, 320, 240, 25), 0);
     const auto pictures = desktopPictures(320, 240, 4, 2);
     auto push = [&](const uint8_t* data, uint32_t size, int64_t pts, int32_t type) {
         MMPacket packet;
-        packet.allocator = &heap;
+        packet.allocator = &pool;
         packet.copyFrom(data, size, pts);
         packet.type = type;
         writer.push(std::move(packet));
-        ++pushed;
     };
     for (int slot = 0; slot < 75; ++slot) {
         push(pictures[size_t(slot % 2)].data(), uint32_t(pictures[0].size()), slot,
@@ -275,7 +264,7 @@ void recordThreeSeconds(const std::string& path) {
             push(reinterpret_cast<const uint8_t*>(tone.data()), 1152 * 4, block * 1152,
                  MMPacket::kSound);
         }
-        ASSERT_TRUE(waitUntil([&] { return heap.freed.load() == pushed; }, 10000));
+        ASSERT_TRUE(waitUntil([&] { return pool.freeCount() == pool.count(); }, 10000));
     }
     writer.close();
 }
