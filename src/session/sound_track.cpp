@@ -147,9 +147,7 @@ void SoundTrack::mixInto(int16_t* output, int64_t from, int frames, bool first) 
         // Silence where the track has no sound.
         std::memset(output, 0, size_t(begin - from) * 4);
         std::memset(output + (end - from) * 2, 0, size_t(from + frames - end) * 4);
-    }
-    if (first) {
-        // In runs up to the ring's end.
+        // The track's own sound, in runs up to the ring's end.
         for (int64_t frame = begin; frame < end;) {
             const int64_t run = std::min(end - frame, kCapacityFrames - frame % kCapacityFrames);
             std::memcpy(&output[(frame - from) * 2], at(frame), size_t(run) * 4);
