@@ -290,11 +290,9 @@ Measure recordWithFfmpeg(const Case& c, int seconds, int queueSize) {
     input({"-f", "pulse", "-i", "default"});
     arguments.insert(arguments.end(), {"-t", std::to_string(seconds), "-vf", scale});
     if (c.mp4)  // the program's own x264 and AAC settings
-        arguments.insert(
-            arguments.end(),
-            {"-c:v",       "libx264", "-preset", "veryfast", "-tune", "zerolatency", "-crf",
-             "23",         "-g",      "25",      "-bf",      "0",     "-c:a",        "aac",
-             "-aac_coder", "fast",    "-b:a",    "128k",     "-ar",   "44100",       out});
+        arguments.insert(arguments.end(), {"-c:v", "libx264", "-preset", "veryfast", "-tune",
+                                           "zerolatency", "-crf", "23", "-g", "25", "-bf", "0",
+                                           "-c:a", "aac", "-b:a", "128k", "-ar", "44100", out});
     else
         arguments.insert(arguments.end(),
                          {"-c:v", "mpeg4", "-b:v", "2M", "-g", "25", "-bf", "0", "-c:a",

@@ -112,12 +112,6 @@ int AvMuxer::open(const std::string& fileName, int width, int height, int fps) {
     audio->time_base = AVRational{1, AudioConverter::kSampleRate};
     const AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
     av_channel_layout_copy(&audio->ch_layout, &stereo);
-    // The AAC encoder's own fast search: at this bit rate it sounds at least as good as the
-    // default two-loop search, for about half the encoder's time.
-    if (m_mp4) {
-        ret = av_opt_set(audio->priv_data, "aac_coder", "fast", 0);
-        if (ret < 0) gLog.error("the AAC encoder keeps its own search: %s\n", avError(ret).c_str());
-    }
     if (openEncoder(audio, m_audioStream) < 0) return -1;
     if (audio->frame_size <= 0 || audio->frame_size > AudioConverter::kFrameSamples) {
         gLog.error("the %s encoder takes %d-sample frames, not up to %d\n", audioEncoder,
