@@ -64,9 +64,14 @@ void RecorderWindow::showPauseState() {
     const bool paused = m_studio.isPaused();
     if (m_pauseButton) {
         m_pauseButton->setEnabled(m_studio.isRecording());
-        m_pauseButton->setText(utf8ToQString(std::string(paused ? "继续" : "暂停")));
-        m_pauseButton->setIcon(
-            style()->standardIcon(paused ? QStyle::SP_MediaPlay : QStyle::SP_MediaPause));
+        // Called every second while recording: the icon (read from the style's files) only
+        // when the state changed.
+        const QString text = utf8ToQString(std::string(paused ? "继续" : "暂停"));
+        if (m_pauseButton->text() != text) {
+            m_pauseButton->setText(text);
+            m_pauseButton->setIcon(
+                style()->standardIcon(paused ? QStyle::SP_MediaPlay : QStyle::SP_MediaPause));
+        }
     }
     if (m_timeLabel && m_studio.isRecording())
         m_timeLabel->setText(formatElapsed(m_studio.recording().elapsedMs()) +
