@@ -29,8 +29,6 @@ public:
     bool isPaused() const { return m_studio.isPaused(); }
     // Milliseconds recorded so far (or by the last recording).
     int64_t elapsedMs() const { return m_studio.recording().elapsedMs(); }
-    // The file of the current or last recording.
-    const std::string& lastFileName() const { return m_studio.recording().fileName(); }
 
     // "hh:mm:ss" of a number of milliseconds.
     static QString formatElapsed(int64_t ms);

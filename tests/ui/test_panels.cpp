@@ -168,7 +168,7 @@ TEST(RecorderWindow, MetersMoveAndARecordingLocksTheChoicesPausesAndGivesThemBac
     EXPECT_TRUE(start->isEnabled() && video->isEnabled());
     EXPECT_TRUE(stereo->isEnabled() && mic->isEnabled() && mic->isChecked());
     EXPECT_EQ(timer->text().left(7), "00:00:0") << "the last time stays on show";
-    EXPECT_TRUE(std::filesystem::exists(window.lastFileName()));
+    EXPECT_TRUE(std::filesystem::exists(studio.recording().fileName()));
 
     // The whole 1080-line screen: the advice to record smaller waits for an answer. The program
     // asked to end meanwhile starts nothing.
