@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "base/log_file.h"
+#include "base/mono_clock.h"
 #include "capture/screen_grabber.h"
 
 bool clipToScreen(int* x, int* y, int* width, int* height, int screenWidth, int screenHeight) {
@@ -41,6 +42,7 @@ int ScreenCapTask::startCapture(bool fullScreen, int x, int y, int width, int he
     m_bitsPerPixel = bitsPerPixel;
     m_frameRate = frameRate;
     m_repeats = 0;
+    m_lateGrabs = 0;
     return restartCapture();
 }
 
@@ -107,6 +109,13 @@ int ScreenCapTask::onTimer(int) {
                             ? m_grabber->grabFull(packet.data)
                             : m_grabber->grabRegion(packet.data, m_x, m_y, m_width, m_height);
     if (grabbed < 0) return -1;
+    // Stamped at its tick, a grab held up by more than half a tick would show the screen of a
+    // later moment: its picture would come before the sound heard with it.
+    const int64_t grabbedUs = monotonicMicroseconds();
+    if (grabbedUs - tickUs > m_tickUs / 2) {
+        packet.capturedUs = grabbedUs;
+        ++m_lateGrabs;
+    }
     // The grab made at least once a second is taken whole: whatever the server did not report
     // is mended there.
     packet.changed = due || m_grabber->lastGrabResized() ? RowSpan::all() : m_pendingChanges;

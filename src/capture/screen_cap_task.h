@@ -11,7 +11,8 @@ class ScreenGrabber;
 
 // Receives the frames of a ScreenCapTask, on the capture timer thread. The listener takes the
 // packet over (moves it on or lets it go). The packet's capturedUs is the moment its tick was
-// due, which is what the picture shows, however long the grab then took.
+// due; a grab that ended more than half a tick after it (the thread or the display server held
+// up) shows the screen of a later moment, and carries the moment it ended instead.
 class ScreenCapListener {
 public:
     virtual ~ScreenCapListener() = default;
@@ -66,6 +67,9 @@ public:
     // Ticks that grabbed nothing because nothing changed, since startCapture(). Read after
     // stopCapture().
     int repeats() const { return m_repeats; }
+    // Grabs stamped when they ended rather than at their tick, since startCapture(). Read after
+    // stopCapture().
+    int lateGrabs() const { return m_lateGrabs; }
 
     // The longest time between two grabs, in microseconds.
     static constexpr int64_t kLongestRepeatUs = 1000000;
@@ -88,6 +92,7 @@ private:
     int64_t m_lastGrabUs = -1;  // tick of the last grab, monotonic microseconds; -1 for none
     RowSpan m_pendingChanges;   // rows changed since the last grab, in the rectangle
     int m_repeats = 0;
+    int m_lateGrabs = 0;
 
     MMTimer m_timer;
 };

@@ -108,6 +108,11 @@ void DesktopRecording::stopPictures() {
     m_repeatedPictures = m_task->repeats();
     gLog.info("screen capture: %d ticks found nothing changed and repeated the picture before\n",
               m_repeatedPictures);
+    if (m_task->lateGrabs() > 0)
+        gLog.info(
+            "screen capture: %d grabs ended more than half a picture after their tick and "
+            "were stamped when they ended\n",
+            m_task->lateGrabs());
     m_task.reset();
 }
 

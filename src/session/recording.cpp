@@ -196,8 +196,9 @@ void Recording::push(MMPacket&& packet) {
 
 void Recording::pushPicture(MMPacket&& packet) {
     if (m_paused.load()) return;
-    // A grab that took long (the display server had to wait for the CPU) keeps the slot of its
-    // tick; stamped when it arrived, it would take the next tick's slot and leave its own empty.
+    // A picture carries the moment it shows (for a screen grab, its tick's, unless the grab was
+    // held up past half a tick); stamped when it arrived here, it would take the next tick's
+    // slot and leave its own empty.
     const double slot =
         m_clock.elapsedAt(packet.capturedUs ? packet.capturedUs : monotonicMicroseconds()) /
         m_frameIntervalMs;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "base/log_file.h"
+#include "base/mono_clock.h"
 #include "capture/screen_cap_task.h"
 #include "capture/x11/screen_grabber_x11.h"
 #include "test_support.h"
@@ -59,7 +60,58 @@ protected:
     MemPool pool;
 };
 
+// A display that holds up every other grab by 70 ms (nearly two ticks) and notes when each
+// grab ended. Timer thread while capturing; read after stopCapture().
+class HeldUpGrabber : public ScreenGrabber {
+public:
+    HeldUpGrabber() {
+        m_screenWidth = 64;
+        m_screenHeight = 48;
+        m_frameSize = 64 * 48 * 4;
+    }
+    void release() override {}
+    RowSpan changedRows(int, int, int, int) override { return RowSpan::all(); }
+    bool seesChanges() const override { return true; }
+    int grabFull(uint8_t*) override { return grabRegion(nullptr, 0, 0, 64, 48); }
+    int grabRegion(uint8_t*, int, int, int, int) override {
+        if (endedUs.size() % 2 == 1) OS_Thread::msleep(70);
+        endedUs.push_back(monotonicMicroseconds());
+        return 0;
+    }
+    bool ready() const override { return true; }
+    bool displayLost() const override { return false; }
+    std::vector<int64_t> endedUs;
+};
+
+struct StampListener : public ScreenCapListener {
+    int OnScreenFrame(MMPacket& packet) override {
+        stamps.push_back(packet.capturedUs);
+        packet.release();
+        return 0;
+    }
+    std::vector<int64_t> stamps;
+};
+
 }  // namespace
+
+// Its tick's moment would put the picture of a held-up grab before the sound heard with it.
+TEST(ScreenCapTask, AGrabHeldUpPastHalfATickCarriesTheMomentItEnded) {
+    gLog.setEcho(false);
+    HeldUpGrabber grabber;
+    MemPool pool;
+    ASSERT_EQ(pool.init(64 * 48 * 4, 4), 0);
+    StampListener listener;
+    ScreenCapTask task(&grabber, &pool);
+    task.setListener(&listener);
+    ASSERT_EQ(task.startCapture(false, 0, 0, 64, 48, 32, 25), 0);
+    OS_Thread::msleep(600);
+    task.stopCapture();
+    ASSERT_EQ(listener.stamps.size(), grabber.endedUs.size());
+    ASSERT_GE(listener.stamps.size(), 4u);
+    for (size_t i = 1; i < listener.stamps.size(); i += 2)
+        EXPECT_GE(listener.stamps[i], grabber.endedUs[i]) << "held-up grab " << i;
+    EXPECT_GE(task.lateGrabs(), int(listener.stamps.size() / 2));
+}
 
 TEST_F(ScreenCapTaskTest, AMovingRectangleAtEveryTickAStillOneOnceASecondAndChangesAtOnce) {
     {
