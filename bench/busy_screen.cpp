@@ -123,6 +123,10 @@ int main(int argc, char** argv) {
     xcb_create_window(connection, XCB_COPY_FROM_PARENT, window, screen->root, 0, 0, uint16_t(width),
                       uint16_t(height), 0, XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual,
                       XCB_CW_BACK_PIXEL | XCB_CW_OVERRIDE_REDIRECT, values);
+    // Named, so that whoever runs it can raise it above other windows (xdotool search --name).
+    const char name[] = "busy_screen";
+    xcb_change_property(connection, XCB_PROP_MODE_REPLACE, window, XCB_ATOM_WM_NAME,
+                        XCB_ATOM_STRING, 8, sizeof name - 1, name);
     xcb_map_window(connection, window);
     const xcb_gcontext_t gc = xcb_generate_id(connection);
     xcb_create_gc(connection, gc, window, 0, nullptr);

@@ -221,6 +221,9 @@ Measure recordWithGlimmora(const Case& c, int seconds) {
         program.waitForWindow("提示", 10000);
         program.keyInWindow("提示", "Return");
     }
+    // The scene comes to the front, as a teacher's slides do, and hides the program's window:
+    // both recorders then record the same picture (the command line's run has no such window).
+    std::system("xdotool search --name '^busy_screen$' windowraise");
     // GLIMMORA_COMPARE_PERF=<file> samples the program's call stacks while it records (perf).
     ChildProcess profiler;
     if (const char* perfFile = std::getenv("GLIMMORA_COMPARE_PERF"))
