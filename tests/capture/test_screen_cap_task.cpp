@@ -27,6 +27,7 @@ public:
             std::lock_guard<std::mutex> lock(mutex);
             sizes.push_back(packet.size);
             changes.push_back(packet.changed);
+            stamps.push_back(packet.capturedUs);
         }
         packet.release();
         inside.store(false);
@@ -43,6 +44,7 @@ public:
     std::mutex mutex;
     std::vector<uint32_t> sizes;
     std::vector<RowSpan> changes;
+    std::vector<int64_t> stamps;
     std::atomic<bool> inside{false};
 };
 
@@ -83,15 +85,6 @@ public:
     std::vector<int64_t> endedUs;
 };
 
-struct StampListener : public ScreenCapListener {
-    int OnScreenFrame(MMPacket& packet) override {
-        stamps.push_back(packet.capturedUs);
-        packet.release();
-        return 0;
-    }
-    std::vector<int64_t> stamps;
-};
-
 }  // namespace
 
 // Its tick's moment would put the picture of a held-up grab before the sound heard with it.
@@ -100,7 +93,7 @@ TEST(ScreenCapTask, AGrabHeldUpPastHalfATickCarriesTheMomentItEnded) {
     HeldUpGrabber grabber;
     MemPool pool;
     ASSERT_EQ(pool.init(64 * 48 * 4, 4), 0);
-    StampListener listener;
+    RecordingListener listener;
     ScreenCapTask task(&grabber, &pool);
     task.setListener(&listener);
     ASSERT_EQ(task.startCapture(false, 0, 0, 64, 48, 32, 25), 0);
